@@ -3,6 +3,7 @@
 #include <cmath>
 #include <system_error>
 
+#include "base/decimal.h"
 #include "base/wipe.h"
 #include "json/json.h"
 #include "json/json_tree.h"
@@ -86,17 +87,11 @@ bool readJsonString(const JsonValue& value, std::string& out) {
 
 bool readJsonUnsigned(const JsonValue& value, std::uint64_t& out) {
   if (value.kind() != JsonKind::Number) return false;
-  const std::string_view text = value.text();
-  if (text.empty()) return false;
-  std::uint64_t result = 0;
-  for (const char c : text) {
-    if (c < '0' || c > '9') return false;
-    const auto digit = static_cast<std::uint64_t>(c - '0');
-    // Overflow is refused before it happens: 18446744073709551615 = 1844674407370955161 * 10 + 5.
-    if (result > 1844674407370955161ULL || (result == 1844674407370955161ULL && digit >= 6)) return false;
-    result = result * 10 + digit;
-  }
-  out = result;
+  // A JSON number never has leading zeros, so plain digits here are exactly
+  // the unsigned decimal form.
+  const std::optional<std::uint64_t> number = parseUnsignedDecimal(value.text());
+  if (!number) return false;
+  out = *number;
   return true;
 }
 
