@@ -8,6 +8,8 @@ add_compile_options(
   -Wshadow -Wimplicit-fallthrough -Wcast-align
   $<$<COMPILE_LANGUAGE:CXX>:-Wnon-virtual-dtor>
   -ffp-contract=off
+  # Designated initializers leave members at their defaults on purpose.
+  -Wno-missing-field-initializers
   -fno-plt
 )
 if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")

@@ -2,10 +2,28 @@
 #ifndef VESMARA_ABI_HANDLES_H_
 #define VESMARA_ABI_HANDLES_H_
 
+#include <memory>
+
 #include "game/catalogue.h"
+#include "hosts/crypto_host.h"
+#include "hosts/http_host.h"
+#include "index/hosted_index.h"
 
 struct vkr_preview_catalogue {
   vesmara::Catalogue catalogue;
+};
+
+// One web site: its only transport (fixed for its life), its providers and,
+// once a load succeeded, its verified index.
+//
+// States: Prepared (no load yet), Spent (a load was attempted and did not
+// succeed: only cancel and release remain), Loaded.
+struct vkr_preview_site {
+  std::unique_ptr<vesmara::HttpHost> transport;
+  std::unique_ptr<vesmara::CryptoHost> crypto;
+  vesmara::LoadedIndex index;  // empty until a load succeeds
+  bool load_started = false;
+  bool loaded = false;
 };
 
 #endif  // VESMARA_ABI_HANDLES_H_

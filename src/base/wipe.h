@@ -23,6 +23,24 @@ void wipeVector(std::vector<T>& bytes) {
   bytes.clear();
 }
 
+// Wipes a byte container's whole capacity when the scope ends, on every
+// path out of it.
+template <typename Bytes>
+class WipedOnExit {
+ public:
+  explicit WipedOnExit(Bytes& bytes) : bytes_(bytes) {}
+  ~WipedOnExit() {
+    bytes_.resize(bytes_.capacity());
+    wipeBytes(bytes_.data(), bytes_.size());
+    bytes_.clear();
+  }
+  WipedOnExit(const WipedOnExit&) = delete;
+  WipedOnExit& operator=(const WipedOnExit&) = delete;
+
+ private:
+  Bytes& bytes_;
+};
+
 }  // namespace vesmara
 
 #endif  // VESMARA_BASE_WIPE_H_

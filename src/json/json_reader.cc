@@ -86,9 +86,8 @@ class JsonParser {
     while (pos_ < n_ && isWhitespace(p_[pos_])) ++pos_;
   }
 
-  bool startsWith(const char* word) const {
-    const std::size_t length = std::strlen(word);
-    return n_ - pos_ >= length && std::memcmp(p_ + pos_, word, length) == 0;
+  bool startsWith(std::string_view word) const {
+    return n_ - pos_ >= word.size() && std::memcmp(p_ + pos_, word.data(), word.size()) == 0;
   }
 
   std::uint32_t addNode(JsonKind kind) {
@@ -114,19 +113,19 @@ class JsonParser {
       tree_.nodes[node].b = length;
       return true;
     }
-    if (startsWith("true") || startsWith("false")) {
+    if (c == '-' || isDigit(c)) return parseNumber();
+    if ((c == 't' && startsWith("true")) || (c == 'f' && startsWith("false"))) {
       const bool truth = c == 't';
       const std::uint32_t node = addNode(JsonKind::Boolean);
       tree_.nodes[node].a = truth ? 1 : 0;
       pos_ += truth ? 4 : 5;
       return true;
     }
-    if (startsWith("null")) {
+    if (c == 'n' && startsWith("null")) {
       addNode(JsonKind::Null);
       pos_ += 4;
       return true;
     }
-    if (c == '-' || isDigit(c)) return parseNumber();
     return fail("Invalid JSON value");
   }
 

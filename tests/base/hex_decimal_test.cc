@@ -52,3 +52,32 @@ TEST(Decimal, ParsesUnsignedWithLeadingZerosUpTo64Bits) {
 
 }  // namespace
 }  // namespace vesmara
+
+#include "base/base64url.h"
+
+namespace vesmara {
+namespace {
+
+TEST(Base64Url, RoundTripsEveryLengthAndRefusesLooseForms) {
+  std::vector<std::uint8_t> bytes;
+  for (int length = 0; length < 40; ++length) {
+    const std::string text = encodeBase64Url(bytes);
+    EXPECT_EQ(text.size(), (bytes.size() * 4 + 2) / 3);
+    std::vector<std::uint8_t> decoded = {9};
+    ASSERT_TRUE(decodeBase64Url(text, decoded)) << text;
+    EXPECT_EQ(decoded, bytes);
+    bytes.push_back(static_cast<std::uint8_t>(length * 37 + 250));
+  }
+  const std::vector<std::uint8_t> hello = {'h', 'i', '?', 0xFB, 0xFF};
+  EXPECT_EQ(encodeBase64Url(hello), "aGk_-_8");
+
+  std::vector<std::uint8_t> out;
+  for (const char* bad : {"aGk_-_8=", "aGk/", "aGk+", "aGk ", "a", "aGk_-_9", "AB", "aGk\n"}) {
+    EXPECT_FALSE(decodeBase64Url(bad, out)) << bad;
+  }
+  EXPECT_TRUE(decodeBase64Url("AA", out));  // one zero byte, no leftover bits set
+  EXPECT_EQ(out, std::vector<std::uint8_t>{0});
+}
+
+}  // namespace
+}  // namespace vesmara

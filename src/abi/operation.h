@@ -1,0 +1,53 @@
+// Operations: one-shot cancellation tokens that bind a handle's transport
+// for the duration of exactly one call.
+#ifndef VESMARA_ABI_OPERATION_H_
+#define VESMARA_ABI_OPERATION_H_
+
+#include <mutex>
+
+#include "abi/conventions.h"
+#include "hosts/http_host.h"
+
+// Every field is guarded by the mutex; the three flags never return to false.
+struct vkr_preview_operation {
+  std::mutex mutex;
+  vesmara::HttpHost* bound_transport = nullptr;
+  bool started = false;
+  bool finished = false;
+  bool cancel_requested = false;
+};
+
+namespace vesmara::abi {
+
+// Runs `call` (the plain export, returning a Status) under `operation` with
+// `transport` bound: refused with 15 when the operation was used before,
+// with 7 (without running the call) when it was cancelled before; otherwise
+// the transport's flag is cleared before and after the call, and a cancel
+// during the call reaches the transport. The mutex is never held while the
+// call runs.
+template <typename Call>
+Status runUnderOperation(vkr_preview_operation& operation, HttpHost& transport, Call&& call) {
+  {
+    const std::lock_guard<std::mutex> lock(operation.mutex);
+    if (operation.started || operation.finished) return VKR_PREVIEW_WRONG_STATE;
+    operation.started = true;
+    if (operation.cancel_requested) {
+      operation.finished = true;
+      return VKR_PREVIEW_CANCELLED;
+    }
+    transport.resetCancel();
+    operation.bound_transport = &transport;
+  }
+  const Status status = call();
+  {
+    const std::lock_guard<std::mutex> lock(operation.mutex);
+    operation.bound_transport->resetCancel();
+    operation.bound_transport = nullptr;
+    operation.finished = true;
+  }
+  return status;
+}
+
+}  // namespace vesmara::abi
+
+#endif  // VESMARA_ABI_OPERATION_H_

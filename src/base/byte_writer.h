@@ -1,0 +1,48 @@
+// The writing twin of ByteReader: appends integers and bytes to a vector in
+// the byte order a layout asks for.
+#ifndef VESMARA_BASE_BYTE_WRITER_H_
+#define VESMARA_BASE_BYTE_WRITER_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string_view>
+#include <vector>
+
+namespace vesmara {
+
+class ByteWriter {
+ public:
+  explicit ByteWriter(std::vector<std::uint8_t>& out) : out_(out) {}
+
+  void writeU8(std::uint8_t value) { out_.push_back(value); }
+  void writeU16(std::uint16_t value) { writeLittleEndian(value); }
+  void writeU32(std::uint32_t value) { writeLittleEndian(value); }
+  void writeU64(std::uint64_t value) { writeLittleEndian(value); }
+  void writeU16BigEndian(std::uint16_t value) { writeBigEndian(value); }
+  void writeU32BigEndian(std::uint32_t value) { writeBigEndian(value); }
+  void writeU64BigEndian(std::uint64_t value) { writeBigEndian(value); }
+
+  void writeBytes(std::span<const std::uint8_t> bytes) { out_.insert(out_.end(), bytes.begin(), bytes.end()); }
+  void writeText(std::string_view text) { out_.insert(out_.end(), text.begin(), text.end()); }
+  void writeZeros(std::size_t count) { out_.insert(out_.end(), count, 0); }
+
+  std::size_t size() const { return out_.size(); }
+
+ private:
+  template <typename T>
+  void writeLittleEndian(T value) {
+    for (std::size_t i = 0; i < sizeof(T); ++i) out_.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+  }
+
+  template <typename T>
+  void writeBigEndian(T value) {
+    for (std::size_t i = sizeof(T); i-- > 0;) out_.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+  }
+
+  std::vector<std::uint8_t>& out_;
+};
+
+}  // namespace vesmara
+
+#endif  // VESMARA_BASE_BYTE_WRITER_H_

@@ -1,0 +1,172 @@
+#include "hosts/callback_http_host.h"
+
+#include <utility>
+
+#include "hosts/http_rules.h"
+#include "hosts/origin_policy.h"
+
+namespace vesmara {
+namespace {
+
+bool fail(HttpResponse& response, std::string& message, std::string_view text) {
+  response.reset();
+  message.assign(text);
+  return false;
+}
+
+// A (pointer, length) pair of the response record is usable when the
+// pointer is non-null or the length is 0.
+bool isPresentOrEmpty(const std::uint8_t* data, std::uint64_t length) { return data != nullptr || length == 0; }
+
+void copyText(const std::uint8_t* data, std::uint64_t length, std::string& out) {
+  if (length == 0) {
+    out.clear();
+    return;
+  }
+  out.assign(reinterpret_cast<const char*>(data), static_cast<std::size_t>(length));
+}
+
+// The bridge's state: the C callback, its user data and the cell naming the
+// transport the bridge was moved into.
+class CallbackBridge {
+ public:
+  CallbackBridge(vkr_preview_http_callback callback, void* userData, std::shared_ptr<CallbackHostCell> cell)
+      : callback_(callback), user_data_(userData), cell_(std::move(cell)) {}
+
+  bool operator()(const CallbackRequest& request, CallbackResponse& out, std::string& message) const {
+    vkr_preview_http_response record{};
+    const std::uint32_t kind = static_cast<std::uint32_t>(request.kind) + 1;
+    const std::uint32_t result =
+        callback_(user_data_, kind, reinterpret_cast<const std::uint8_t*>(request.path.data()), request.path.size(),
+                  request.first, request.last, request.bound, &record);
+
+    if (result == VKR_PREVIEW_CALLBACK_CANCELLED) {
+      if (cell_ != nullptr && cell_->host != nullptr) cell_->host->cancel();
+      message.assign(kHttpReadCancelled);
+      return false;
+    }
+    if (result != VKR_PREVIEW_CALLBACK_OK) {
+      message.assign(kCallerTransportFailed);
+      return false;
+    }
+
+    const bool withinBounds =
+        (record.status == 200 || record.status == 206) && record.body_length <= request.bound &&
+        record.final_url_length <= kMaxCallerUrlLength && record.content_range_length <= kMaxCallerHeaderLength &&
+        record.etag_length <= kMaxCallerHeaderLength && record.content_encoding_length <= kMaxCallerHeaderLength &&
+        isPresentOrEmpty(record.final_url, record.final_url_length) &&
+        isPresentOrEmpty(record.content_range, record.content_range_length) &&
+        isPresentOrEmpty(record.etag, record.etag_length) &&
+        isPresentOrEmpty(record.content_encoding, record.content_encoding_length) &&
+        isPresentOrEmpty(record.body, record.body_length);
+    if (!withinBounds) {
+      message.assign(kCallerResponseOutOfBounds);
+      return false;
+    }
+
+    out.status = record.status;
+    copyText(record.final_url, record.final_url_length, out.url);
+    copyText(record.content_range, record.content_range_length, out.contentRange);
+    copyText(record.etag, record.etag_length, out.etag);
+    copyText(record.content_encoding, record.content_encoding_length, out.contentEncoding);
+    if (record.body_length == 0) {
+      out.body.clear();
+    } else {
+      out.body.assign(record.body, record.body + record.body_length);
+    }
+    return true;
+  }
+
+ private:
+  vkr_preview_http_callback callback_;
+  void* user_data_;
+  std::shared_ptr<CallbackHostCell> cell_;
+};
+
+}  // namespace
+
+CallbackHttpHost::CallbackHttpHost(std::string originText, CallbackCallable callable)
+    : origin_text_(std::move(originText)), callable_(std::move(callable)) {}
+
+CallbackHttpHost::~CallbackHttpHost() = default;
+
+void CallbackHttpHost::cancel() { cancelled_.exchange(true); }
+
+void CallbackHttpHost::resetCancel() { cancelled_.exchange(false); }
+
+bool CallbackHttpHost::isCancelled() const { return cancelled_.load(); }
+
+bool CallbackHttpHost::fetchRange(std::string_view path, std::uint64_t first, std::uint64_t last,
+                                  std::uint64_t bound, HttpResponse& response, std::string& message) {
+  return exchange(CallbackRequest{FetchKind::Range, path, first, last, bound}, response, message);
+}
+
+bool CallbackHttpHost::fetchSuffix(std::string_view path, std::uint64_t length, std::uint64_t bound,
+                                   HttpResponse& response, std::string& message) {
+  return exchange(CallbackRequest{FetchKind::Suffix, path, length, 0, bound}, response, message);
+}
+
+bool CallbackHttpHost::fetchWhole(std::string_view path, std::uint64_t bound, HttpResponse& response,
+                                  std::string& message) {
+  return exchange(CallbackRequest{FetchKind::Whole, path, 0, 0, bound}, response, message);
+}
+
+bool CallbackHttpHost::exchange(const CallbackRequest& request, HttpResponse& response, std::string& message) {
+  response.reset();
+  // The range and suffix argument checks, the cancellation flag, then the
+  // path and bound. A caller transport always holds an accepted origin.
+  const FetchRequest rules{request.kind, request.path, request.first, request.last, request.bound};
+  if (!checkRequestRules(rules, /*originValid=*/true, isCancelled(), message)) return false;
+
+  CallbackResponse answer;
+  message.clear();
+  if (!callable_(request, answer, message)) {
+    if (isCancelled()) return fail(response, message, kHttpReadCancelled);
+    if (message.empty()) return fail(response, message, kCallerTransportFailed);
+    response.reset();
+    return false;
+  }
+  if (isCancelled()) return fail(response, message, kHttpReadCancelled);
+
+  const bool sameUrl = answer.url.size() == origin_text_.size() + request.path.size() &&
+                       std::string_view(answer.url).starts_with(origin_text_) &&
+                       std::string_view(answer.url).ends_with(request.path);
+  if (!sameUrl) return fail(response, message, kCarrierChangedUrl);
+
+  if (!isAcceptedStatus(request.kind, answer.status)) return fail(response, message, kCarrierResponseNotValid);
+
+  if (!isCallerHeaderValue(answer.contentRange) || !isCallerHeaderValue(answer.etag) ||
+      !isCallerHeaderValue(answer.contentEncoding)) {
+    return fail(response, message, kCarrierHeadersInvalid);
+  }
+  if (!answer.contentEncoding.empty() && !isIdentityEncoding(answer.contentEncoding)) {
+    return fail(response, message, kCarrierUsedContentEncoding);
+  }
+  if (answer.body.size() > request.bound) return fail(response, message, kCarrierExceededBound);
+
+  response.status = answer.status;
+  response.valid = true;
+  response.contentRange = std::move(answer.contentRange);
+  response.etag = std::move(answer.etag);
+  response.body = std::move(answer.body);
+  message.clear();
+  return true;
+}
+
+CallbackCallable makeCallbackBridge(vkr_preview_http_callback callback, void* userData,
+                                    std::shared_ptr<CallbackHostCell> cell) {
+  return CallbackBridge(callback, userData, std::move(cell));
+}
+
+std::unique_ptr<CallbackHttpHost> makeCallbackHttpHost(std::string_view origin, vkr_preview_http_callback callback,
+                                                       void* userData, std::string& message) {
+  Origin parsed;
+  if (!parseOrigin(origin, parsed, message)) return nullptr;
+  auto cell = std::make_shared<CallbackHostCell>();
+  auto host = std::make_unique<CallbackHttpHost>(std::string(originWithoutTrailingSlash(origin)),
+                                                 makeCallbackBridge(callback, userData, cell));
+  cell->host = host.get();
+  return host;
+}
+
+}  // namespace vesmara

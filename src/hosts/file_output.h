@@ -1,0 +1,42 @@
+// The file sink of downloads and game item fetches: the resource goes into a
+// temporary file beside the destination and is renamed onto it on commit,
+// never replacing an existing file.
+#ifndef VESMARA_HOSTS_FILE_OUTPUT_H_
+#define VESMARA_HOSTS_FILE_OUTPUT_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "hosts/output_host.h"
+
+namespace vesmara {
+
+// The numbers are fixed: callers choose a status from them (TargetExists is
+// "output target already exists", anything else an output failure).
+enum class FileOutputError : std::uint32_t {
+  None = 0,
+  InvalidDestination = 1,
+  TargetExists = 2,
+  WriteFailed = 3,
+};
+
+class FileOutput : public OutputHost {
+ public:
+  // False when construction failed: the sink then refuses every write and
+  // commit, and error() and the construction message say why.
+  virtual bool isOpen() const = 0;
+
+  // The last failure of construction, write or commit; None while all is well.
+  virtual FileOutputError error() const = 0;
+};
+
+// The platform's file sink for `destination`, the destination's UTF-8 text.
+// Never returns null; a bad destination gives a sink that is not open, with
+// the reason in `message` (emptied on success). Throws only std::bad_alloc.
+std::unique_ptr<FileOutput> makePlatformFileOutput(std::string_view destination, std::string& message);
+
+}  // namespace vesmara
+
+#endif  // VESMARA_HOSTS_FILE_OUTPUT_H_

@@ -1,0 +1,102 @@
+// The abstract transport every byte of a site passes through, and the record
+// one fetch fills.
+//
+// The core never speaks HTTP itself: it asks an HttpHost for a byte range, a
+// suffix or a whole file of a path on the site's origin, with a bound on the
+// body size. The HTTP transports (CurlHttpHost, CallbackHttpHost) apply the
+// request and response rules of http_rules.h; the messages they report are
+// fixed texts that callers compare byte for byte.
+#ifndef VESMARA_HOSTS_HTTP_HOST_H_
+#define VESMARA_HOSTS_HTTP_HOST_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vesmara {
+
+// The largest response bound a fetch may ask for: 128 MiB.
+inline constexpr std::uint64_t kMaxResponseBound = 134217728;  // 0x8000000
+
+// The User-Agent of the library's own HTTP client.
+inline constexpr std::string_view kHttpUserAgent = "VesmaraWeb-Pavane/0.28";
+
+// The three fetch kinds. The caller transport hands its C callback the kind
+// plus one (VKR_PREVIEW_FETCH_RANGE and so on).
+enum class FetchKind : std::uint32_t {
+  Range = 0,   // "Range: bytes=first-last"; 200 or 206 accepted
+  Suffix = 1,  // "Range: bytes=-length"; 200 or 206 accepted
+  Whole = 2,   // no Range header; only 200 accepted
+};
+
+// One fetch's result, owned by the caller and filled by the transport.
+// After a failed fetch of an HTTP transport it is empty (see reset()).
+struct HttpResponse {
+  std::uint32_t status = 0;  // the accepted status; 0 after a failure
+  bool valid = false;        // true only for a response the transport accepted
+  std::string contentRange;  // Content-Range value, empty when absent
+  std::string etag;          // ETag value as sent (quotes and W/ kept), empty when absent
+  std::vector<std::uint8_t> body;
+
+  // Back to the empty state; the body's memory is released.
+  void reset() {
+    status = 0;
+    valid = false;
+    contentRange.clear();
+    etag.clear();
+    std::vector<std::uint8_t>().swap(body);
+  }
+};
+
+// The transport contract. The virtual operations keep this slot order:
+// destructor, cancel, resetCancel, fetchRange, fetchSuffix, fetchWhole,
+// isCancelled.
+//
+// Every fetch returns true on success, leaving `message` empty, or false
+// with a fixed failure message in `message`. Fetches run on the calling
+// thread; cancel() may be called from any other thread at any time and only
+// sets an atomic flag that a running fetch notices at its next check. A
+// consumer tells a cancelled fetch from a failed one by asking isCancelled()
+// after the failure. Fetches may throw std::bad_alloc and nothing else.
+class HttpHost {
+ public:
+  virtual ~HttpHost() = default;
+
+  // Sets the cancellation flag.
+  virtual void cancel() = 0;
+
+  // Clears the cancellation flag.
+  virtual void resetCancel() = 0;
+
+  // Bytes `first` to `last` inclusive of `path`; the body may be at most
+  // `bound` bytes.
+  virtual bool fetchRange(std::string_view path, std::uint64_t first, std::uint64_t last, std::uint64_t bound,
+                          HttpResponse& response, std::string& message) = 0;
+
+  // The last `length` bytes of `path`.
+  virtual bool fetchSuffix(std::string_view path, std::uint64_t length, std::uint64_t bound, HttpResponse& response,
+                           std::string& message) = 0;
+
+  // The whole of `path`.
+  virtual bool fetchWhole(std::string_view path, std::uint64_t bound, HttpResponse& response,
+                          std::string& message) = 0;
+
+  // The current value of the cancellation flag.
+  virtual bool isCancelled() const = 0;
+
+ protected:
+  HttpHost() = default;
+  HttpHost(const HttpHost&) = delete;
+  HttpHost& operator=(const HttpHost&) = delete;
+};
+
+// The platform's own HTTP client for `origin`, after the origin policy. A
+// refused origin gives null with the policy's message in `message` (emptied
+// otherwise). No network activity. Throws only std::bad_alloc.
+std::unique_ptr<HttpHost> makePlatformHttpHost(std::string_view origin, std::string& message);
+
+}  // namespace vesmara
+
+#endif  // VESMARA_HOSTS_HTTP_HOST_H_

@@ -1,0 +1,45 @@
+// The sink a resource read streams its verified bytes into.
+#ifndef VESMARA_HOSTS_OUTPUT_HOST_H_
+#define VESMARA_HOSTS_OUTPUT_HOST_H_
+
+#include <cstdint>
+
+namespace vesmara {
+
+// Nothing written becomes final before `commit`: a read writes part after
+// part while it is still verifying, so a sink must keep the bytes invisible
+// until the read has checked the whole resource and commits.
+//
+// Lifecycle: a sink accepts `write` calls until `commit` or `abort`. The
+// reader commits at most once, only after every check passed, and aborts on
+// every failure (also before any byte was written); it never commits after
+// aborting. After `abort`, `write` and `commit` fail. After a successful
+// `commit`, `write` and a second `commit` fail.
+//
+// The virtual operations keep this slot order: destructor, write, commit,
+// abort.
+class OutputHost {
+ public:
+  // A sink destroyed without a successful commit leaves no visible output.
+  virtual ~OutputHost() = default;
+
+  // Appends `length` bytes. A length of 0 succeeds without effect (when the
+  // sink still accepts writes); a null pointer with a non-zero length fails.
+  virtual bool write(const std::uint8_t* data, std::uint64_t length) = 0;
+
+  // Makes everything written final and visible to the sink's owner.
+  virtual bool commit() = 0;
+
+  // Discards everything written that has not been committed.
+  virtual void abort() = 0;
+
+  OutputHost(const OutputHost&) = delete;
+  OutputHost& operator=(const OutputHost&) = delete;
+
+ protected:
+  OutputHost() = default;
+};
+
+}  // namespace vesmara
+
+#endif  // VESMARA_HOSTS_OUTPUT_HOST_H_

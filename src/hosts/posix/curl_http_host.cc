@@ -1,0 +1,495 @@
+#include "hosts/posix/curl_http_host.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <new>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "base/decimal.h"
+#include "hosts/http_rules.h"
+
+namespace vesmara {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// How long one wait for socket activity may last: the delay with which a
+// cancellation or a stall is noticed while the peer is silent.
+constexpr int kPollIntervalMs = 25;
+
+// How a failed transfer is reported, by libcurl's result and by whether the
+// response head (status line and header fields up to the blank line) was
+// complete when it failed. The library's client makes its connection inside
+// its send step, so every failure before a complete head is a send failure
+// and every failure after it is a body read failure:
+//
+//   result                                   before the head           after the head
+//   CURLE_ABORTED_BY_CALLBACK (cancellation) HTTP send failed or       HTTP read cancelled
+//                                            cancelled
+//   CURLE_COULDNT_RESOLVE_HOST, _PROXY       HTTP send failed or       -
+//   CURLE_COULDNT_CONNECT                    cancelled
+//   CURLE_SSL_CONNECT_ERROR, CURLE_PEER_FAILED_VERIFICATION,
+//   CURLE_SSL_CACERT_BADFILE and the other TLS results
+//   CURLE_SEND_ERROR                         (the request could not be sent)
+//   CURLE_GOT_NOTHING                        (closed without an answer)
+//   CURLE_WEIRD_SERVER_REPLY, CURLE_UNSUPPORTED_PROTOCOL (not an HTTP/1.x answer)
+//   CURLE_URL_MALFORMAT                      (a host libcurl refuses)
+//   CURLE_OPERATION_TIMEDOUT                 HTTP send failed or       HTTP body read failed
+//     (connect time-out, or no byte           cancelled
+//      for the stall time-out)
+//   CURLE_RECV_ERROR                         HTTP send failed or       HTTP body read failed
+//                                            cancelled
+//   CURLE_PARTIAL_FILE (closed mid-body),    -                         HTTP body read failed
+//   chunked framing errors
+//   any other result                         HTTP send failed or       HTTP body read failed
+//                                            cancelled
+//
+// CURLE_WRITE_ERROR is how the transport's own callbacks stop a transfer;
+// the callback has recorded the real message ("HTTP response status is
+// unavailable", "HTTP content encoding is unavailable", "HTTP carrier used
+// content encoding", "HTTP carrier exceeded response bound") before this
+// table is consulted. CURLE_OUT_OF_MEMORY becomes std::bad_alloc. "HTTP
+// content encoding is invalid" (a header value of odd byte length in a
+// UTF-16 buffer) has no counterpart with byte strings and never occurs.
+std::string_view curlFailureMessage(CURLcode result, bool headComplete) {
+  switch (result) {
+    case CURLE_ABORTED_BY_CALLBACK:
+      return headComplete ? kHttpReadCancelled : kHttpSendFailed;
+    case CURLE_COULDNT_RESOLVE_PROXY:
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SEND_ERROR:
+    case CURLE_GOT_NOTHING:
+    case CURLE_WEIRD_SERVER_REPLY:
+    case CURLE_UNSUPPORTED_PROTOCOL:
+    case CURLE_URL_MALFORMAT:
+      return kHttpSendFailed;
+    case CURLE_PARTIAL_FILE:
+      return kHttpBodyReadFailed;
+    default:
+      return headComplete ? kHttpBodyReadFailed : kHttpSendFailed;
+  }
+}
+
+char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool equalsIgnoringCase(std::string_view a, std::string_view lower) {
+  if (a.size() != lower.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (lowerAscii(a[i]) != lower[i]) return false;
+  }
+  return true;
+}
+
+// The status code of a status line "HTTP/x[.y] nnn[ reason]", or 0.
+std::uint32_t parseStatusLine(std::string_view line) {
+  const std::size_t space = line.find(' ');
+  if (space == std::string_view::npos || line.size() < space + 4) return 0;
+  const std::string_view digits = line.substr(space + 1, 3);
+  if (line.size() > space + 4 && line[space + 4] != ' ') return 0;
+  std::uint32_t code = 0;
+  for (char c : digits) {
+    if (c < '0' || c > '9') return 0;
+    code = code * 10 + static_cast<std::uint32_t>(c - '0');
+  }
+  return code >= 100 ? code : 0;
+}
+
+// A kept header value: dropped when longer than the client's buffer, else
+// cut at the first character outside 0x20 to 0x7E.
+std::string keptHeaderValue(const std::optional<std::string>& value) {
+  if (!value.has_value() || value->size() > kMaxKeptHeaderValue) return {};
+  return std::string(printableAsciiPrefix(*value));
+}
+
+// The state of one fetch, shared with libcurl's callbacks (which run on the
+// fetching thread, inside curl_multi_perform).
+struct Transfer {
+  const FetchRequest* request = nullptr;
+  const std::atomic<bool>* cancelled = nullptr;
+  const std::function<bool(CurlStep)>* stepHook = nullptr;
+
+  // The head being read. Reset at every status line, so the fields of an
+  // interim (1xx) head never reach the final one.
+  enum class Field { None, ContentEncoding, ContentRange, ETag, ContentLength, Other };
+  std::uint32_t status = 0;
+  std::vector<std::string> contentEncodings;  // every Content-Encoding field line
+  std::optional<std::string> contentRange;    // the first Content-Range field line
+  std::optional<std::string> etag;            // the first ETag field line
+  std::optional<std::string> contentLength;
+  std::string* lastValue = nullptr;  // the value a continuation line extends
+  bool headComplete = false;
+
+  std::vector<std::uint8_t> body;
+
+  // How the transfer was stopped by the transport itself.
+  std::string_view refusal;   // a response rule's message
+  bool cancelSeen = false;    // the flag was seen set during the transfer
+  bool outOfMemory = false;
+
+  bool connectionReady = false;  // the request is about to be sent
+  Clock::time_point lastActivity = Clock::now();
+
+  void startHead(std::uint32_t code) {
+    status = code;
+    contentEncodings.clear();
+    contentRange.reset();
+    etag.reset();
+    contentLength.reset();
+    lastValue = nullptr;
+  }
+
+  void addField(std::string_view name, std::string_view value) {
+    lastValue = nullptr;
+    if (equalsIgnoringCase(name, "content-encoding")) {
+      lastValue = &contentEncodings.emplace_back(value);
+    } else if (equalsIgnoringCase(name, "content-range")) {
+      if (!contentRange) lastValue = &contentRange.emplace(value);
+    } else if (equalsIgnoringCase(name, "etag")) {
+      if (!etag) lastValue = &etag.emplace(value);
+    } else if (equalsIgnoringCase(name, "content-length")) {
+      if (!contentLength) lastValue = &contentLength.emplace(value);
+    }
+  }
+
+  // The checks of a complete final head, before any body byte is kept.
+  bool finishHead() {
+    headComplete = true;
+    if (status == 0 || (*stepHook && !(*stepHook)(CurlStep::Status))) {
+      refusal = kHttpStatusUnavailable;
+      return false;
+    }
+    // Every Content-Encoding field must pass: several fields combine into
+    // one list, which is "identity" only when each of them is.
+    for (const std::string& value : contentEncodings) {
+      if (value.size() > kMaxContentEncodingValue) {
+        refusal = kHttpContentEncodingUnavailable;
+        return false;
+      }
+      if (!isIdentityEncoding(value)) {
+        refusal = kCarrierUsedContentEncoding;
+        return false;
+      }
+    }
+    return true;
+  }
+
+  // Room for `more` bytes without the capacity ever passing the bound. The
+  // first reservation follows an announced length (itself capped by the
+  // bound); later ones double.
+  void reserveFor(std::size_t more) {
+    const std::uint64_t bound = request->bound;
+    const std::uint64_t needed = body.size() + more;
+    if (needed <= body.capacity()) return;
+    std::uint64_t target = std::max<std::uint64_t>(needed, 2 * static_cast<std::uint64_t>(body.capacity()));
+    if (body.capacity() == 0 && contentLength) {
+      if (auto announced = parseUnsignedDecimal(*contentLength)) target = std::max(target, *announced);
+    }
+    body.reserve(static_cast<std::size_t>(std::min(target, bound)));
+  }
+};
+
+size_t onHeader(char* data, size_t size, size_t count, void* user) {
+  auto& t = *static_cast<Transfer*>(user);
+  const size_t n = size * count;
+  t.lastActivity = Clock::now();
+  if (t.headComplete) return n;  // trailer fields of a chunked body are ignored
+
+  std::string_view line(data, n);
+  if (line.ends_with('\n')) line.remove_suffix(1);
+  if (line.ends_with('\r')) line.remove_suffix(1);
+
+  if (line.starts_with("HTTP/")) {
+    t.startHead(parseStatusLine(line));
+  } else if (line.empty()) {
+    if (t.status >= 100 && t.status <= 199) {
+      t.startHead(0);  // an interim head; the final one follows
+    } else if (!t.finishHead()) {
+      return 0;
+    }
+  } else if (line.front() == ' ' || line.front() == '\t') {
+    // A folded continuation line extends the previous field's value.
+    if (t.lastValue != nullptr) {
+      const std::string_view more = trimBlanks(line);
+      if (!more.empty()) {
+        t.lastValue->push_back(' ');
+        t.lastValue->append(more);
+      }
+    }
+  } else {
+    const std::size_t colon = line.find(':');
+    if (colon == std::string_view::npos) {
+      t.lastValue = nullptr;
+    } else {
+      t.addField(line.substr(0, colon), trimBlanks(line.substr(colon + 1)));
+    }
+  }
+  return n;
+}
+
+size_t onBody(char* data, size_t size, size_t count, void* user) {
+  auto& t = *static_cast<Transfer*>(user);
+  const size_t n = size * count;
+  t.lastActivity = Clock::now();
+  if (!t.headComplete && !t.finishHead()) return 0;
+  if (t.cancelled->load()) {
+    t.cancelSeen = true;
+    return 0;
+  }
+  if (n > t.request->bound - t.body.size()) {
+    t.refusal = kCarrierExceededBound;
+    std::vector<std::uint8_t>().swap(t.body);
+    return 0;
+  }
+  try {
+    t.reserveFor(n);
+    t.body.insert(t.body.end(), data, data + n);
+  } catch (const std::bad_alloc&) {
+    t.outOfMemory = true;
+    return 0;
+  }
+  return n;
+}
+
+int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  auto& t = *static_cast<Transfer*>(user);
+  if (t.cancelled->load()) {
+    t.cancelSeen = true;
+    return 1;
+  }
+  return 0;
+}
+
+int onConnectionReady(void* user, char*, char*, int, int) {
+  auto& t = *static_cast<Transfer*>(user);
+  t.connectionReady = true;
+  t.lastActivity = Clock::now();
+  return CURL_PREREQFUNC_OK;
+}
+
+// A header list freed at the end of the fetch.
+struct HeaderList {
+  curl_slist* head = nullptr;
+  ~HeaderList() { curl_slist_free_all(head); }
+  bool append(const std::string& line) {
+    curl_slist* next = curl_slist_append(head, line.c_str());
+    if (next == nullptr) return false;
+    head = next;
+    return true;
+  }
+};
+
+template <typename T>
+bool set(CURL* easy, CURLoption option, T value) {
+  return curl_easy_setopt(easy, option, value) == CURLE_OK;
+}
+
+}  // namespace
+
+// The transport's libcurl handles: one easy handle, driven through a multi
+// handle whose connection cache keeps the connection between fetches.
+struct CurlHttpHost::Handles {
+  CURL* easy = nullptr;
+  CURLM* multi = nullptr;
+
+  ~Handles() {
+    if (multi != nullptr) curl_multi_cleanup(multi);
+    if (easy != nullptr) curl_easy_cleanup(easy);
+  }
+
+  // Creates the handles and sets the options that hold for every fetch.
+  bool open(const Origin& origin, const CurlHttpOptions& options) {
+    easy = curl_easy_init();
+    multi = curl_multi_init();
+    if (easy == nullptr || multi == nullptr) return false;
+    const char* scheme = origin.secure ? "https" : "http";
+    bool ok = set(easy, CURLOPT_NOSIGNAL, 1L) && set(easy, CURLOPT_USERAGENT, kHttpUserAgent.data()) &&
+              set(easy, CURLOPT_PROTOCOLS_STR, scheme) && set(easy, CURLOPT_HTTP_VERSION, long{CURL_HTTP_VERSION_1_1}) &&
+              set(easy, CURLOPT_BUFFERSIZE, kHttpReadBufferSize) &&
+              set(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options.connectTimeout.count())) &&
+              set(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L) &&
+              set(easy, CURLOPT_HEADERFUNCTION, static_cast<curl_write_callback>(onHeader)) &&
+              set(easy, CURLOPT_WRITEFUNCTION, static_cast<curl_write_callback>(onBody)) &&
+              set(easy, CURLOPT_NOPROGRESS, 0L) &&
+              set(easy, CURLOPT_XFERINFOFUNCTION, static_cast<curl_xferinfo_callback>(onProgress)) &&
+              set(easy, CURLOPT_PREREQFUNCTION, static_cast<curl_prereq_callback>(onConnectionReady));
+    if (origin.secure) {
+      // The environment's proxy settings apply (libcurl reads them itself).
+      ok = ok && set(easy, CURLOPT_SSLVERSION, long{CURL_SSLVERSION_TLSv1_2}) &&
+           set(easy, CURLOPT_SSL_VERIFYPEER, 1L) && set(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+    } else {
+      // A loopback origin never goes through a proxy, whatever the
+      // environment says.
+      ok = ok && set(easy, CURLOPT_PROXY, "") && set(easy, CURLOPT_NOPROXY, "*");
+    }
+    if (!options.reuseConnections) {
+      ok = ok && set(easy, CURLOPT_FRESH_CONNECT, 1L) && set(easy, CURLOPT_FORBID_REUSE, 1L);
+    }
+    return ok;
+  }
+};
+
+CurlHttpHost::CurlHttpHost(std::string_view origin, std::string& message, CurlHttpOptions options)
+    : options_(std::move(options)) {
+  origin_valid_ = parseOrigin(origin, origin_, message);
+}
+
+CurlHttpHost::~CurlHttpHost() = default;
+
+void CurlHttpHost::cancel() { cancelled_.exchange(true); }
+
+void CurlHttpHost::resetCancel() { cancelled_.exchange(false); }
+
+bool CurlHttpHost::isCancelled() const { return cancelled_.load(); }
+
+bool CurlHttpHost::fetchRange(std::string_view path, std::uint64_t first, std::uint64_t last, std::uint64_t bound,
+                              HttpResponse& response, std::string& message) {
+  return requestStep(FetchRequest{FetchKind::Range, path, first, last, bound}, response, message);
+}
+
+bool CurlHttpHost::fetchSuffix(std::string_view path, std::uint64_t length, std::uint64_t bound,
+                               HttpResponse& response, std::string& message) {
+  return requestStep(FetchRequest{FetchKind::Suffix, path, length, 0, bound}, response, message);
+}
+
+bool CurlHttpHost::fetchWhole(std::string_view path, std::uint64_t bound, HttpResponse& response,
+                              std::string& message) {
+  if (!requestStep(FetchRequest{FetchKind::Whole, path, 0, 0, bound}, response, message)) return false;
+  if (response.status != 200) {
+    response.reset();
+    message.assign(kWholeCarrierNot200);
+    return false;
+  }
+  return true;
+}
+
+bool CurlHttpHost::step(CurlStep which) const { return !options_.stepHook || options_.stepHook(which); }
+
+bool CurlHttpHost::requestStep(const FetchRequest& request, HttpResponse& response, std::string& message) {
+  response.reset();
+  auto fail = [&](std::string_view text) {
+    response.reset();
+    message.assign(text);
+    return false;
+  };
+
+  if (!checkRequestRules(request, origin_valid_, isCancelled(), message)) return false;
+
+  // Session: the handles (kept from earlier fetches) and client-wide options.
+  if (handles_ == nullptr) {
+    auto handles = std::make_unique<Handles>();
+    if (!handles->open(origin_, options_)) return fail(kHttpSessionFailed);
+    handles_ = std::move(handles);
+  }
+  if (!step(CurlStep::Session)) return fail(kHttpSessionFailed);
+  CURL* easy = handles_->easy;
+
+  // Connection: the target is the origin's host and port; libcurl connects
+  // (or reuses its open connection) when the transfer starts.
+  if (!step(CurlStep::Connection) || isCancelled()) return fail(kHttpConnectionFailed);
+
+  // Request: GET of the origin's URL prefix plus the path, with the header
+  // block. "Accept:" removes the line libcurl would add by itself.
+  Transfer transfer;
+  transfer.request = &request;
+  transfer.cancelled = &cancelled_;
+  transfer.stepHook = &options_.stepHook;
+  HeaderList headers;
+  bool created = step(CurlStep::Request);
+  for (const std::string& line : requestHeaderLines(request)) created = created && headers.append(line);
+  created = created && headers.append("Accept:");
+  const std::string url = origin_.urlPrefix() + std::string(request.path);
+  created = created && set(easy, CURLOPT_URL, url.c_str()) && set(easy, CURLOPT_HTTPGET, 1L) &&
+            set(easy, CURLOPT_HTTPHEADER, headers.head) && set(easy, CURLOPT_HEADERDATA, &transfer) &&
+            set(easy, CURLOPT_WRITEDATA, &transfer) && set(easy, CURLOPT_XFERINFODATA, &transfer) &&
+            set(easy, CURLOPT_PREREQDATA, &transfer);
+  // Whatever happens next, the handle must not keep pointers into this
+  // fetch's stack once it returns.
+  struct Detach {
+    CURL* easy;
+    ~Detach() {
+      curl_easy_setopt(easy, CURLOPT_HTTPHEADER, static_cast<curl_slist*>(nullptr));
+      curl_easy_setopt(easy, CURLOPT_HEADERDATA, static_cast<void*>(nullptr));
+      curl_easy_setopt(easy, CURLOPT_WRITEDATA, static_cast<void*>(nullptr));
+      curl_easy_setopt(easy, CURLOPT_XFERINFODATA, static_cast<void*>(nullptr));
+      curl_easy_setopt(easy, CURLOPT_PREREQDATA, static_cast<void*>(nullptr));
+    }
+  } detach{easy};
+  if (!created) return fail(kHttpRequestCreationFailed);
+
+  // Policy: no redirects, no .netrc, no authentication (to the origin or to
+  // a proxy). No cookie file is ever named, so the cookie engine stays off.
+  const char* scheme = origin_.secure ? "https" : "http";
+  const bool policy = step(CurlStep::Policy) && set(easy, CURLOPT_FOLLOWLOCATION, 0L) &&
+                      set(easy, CURLOPT_MAXREDIRS, 0L) && set(easy, CURLOPT_REDIR_PROTOCOLS_STR, scheme) &&
+                      set(easy, CURLOPT_NETRC, long{CURL_NETRC_IGNORED}) &&
+                      set(easy, CURLOPT_HTTPAUTH, CURLAUTH_NONE) && set(easy, CURLOPT_PROXYAUTH, CURLAUTH_NONE) &&
+                      set(easy, CURLOPT_UNRESTRICTED_AUTH, 0L);
+  if (!policy) return fail(kHttpRequestPolicyFailed);
+
+  // Send: start the transfer and drive it until it ends, checking the
+  // cancellation flag and the stall time-out between waits.
+  if (!step(CurlStep::Send) || isCancelled()) return fail(kHttpSendFailed);
+  CURLM* multi = handles_->multi;
+  if (curl_multi_add_handle(multi, easy) != CURLM_OK) return fail(kHttpSendFailed);
+  CURLcode result = CURLE_OK;
+  bool stalled = false;
+  for (;;) {
+    int running = 0;
+    if (curl_multi_perform(multi, &running) != CURLM_OK) {
+      result = CURLE_SEND_ERROR;
+      break;
+    }
+    bool done = false;
+    int queued = 0;
+    while (CURLMsg* info = curl_multi_info_read(multi, &queued)) {
+      if (info->msg == CURLMSG_DONE && info->easy_handle == easy) {
+        result = info->data.result;
+        done = true;
+      }
+    }
+    if (done) break;
+    if (isCancelled()) {
+      transfer.cancelSeen = true;
+      break;
+    }
+    if (transfer.connectionReady && Clock::now() - transfer.lastActivity >= options_.stallTimeout) {
+      stalled = true;
+      break;
+    }
+    if (curl_multi_poll(multi, nullptr, 0, kPollIntervalMs, nullptr) != CURLM_OK) {
+      result = CURLE_RECV_ERROR;
+      break;
+    }
+  }
+  // Removing an unfinished transfer closes its connection.
+  curl_multi_remove_handle(multi, easy);
+
+  if (transfer.outOfMemory || result == CURLE_OUT_OF_MEMORY) {
+    response.reset();
+    throw std::bad_alloc();
+  }
+  if (!transfer.refusal.empty()) return fail(transfer.refusal);
+  if (transfer.cancelSeen) return fail(curlFailureMessage(CURLE_ABORTED_BY_CALLBACK, transfer.headComplete));
+  if (stalled) return fail(curlFailureMessage(CURLE_OPERATION_TIMEDOUT, transfer.headComplete));
+  if (result != CURLE_OK) return fail(curlFailureMessage(result, transfer.headComplete));
+  if (!transfer.headComplete) return fail(kHttpStatusUnavailable);
+  if (isCancelled()) return fail(kHttpReadCancelled);
+
+  // The status is judged only now that the body was read.
+  if (transfer.status != 200 && transfer.status != 206) return fail(kCarrierStatusNot200Or206);
+  response.status = transfer.status;
+  response.valid = true;
+  response.contentRange = keptHeaderValue(transfer.contentRange);
+  response.etag = keptHeaderValue(transfer.etag);
+  response.body = std::move(transfer.body);
+  message.clear();
+  return true;
+}
+
+}  // namespace vesmara

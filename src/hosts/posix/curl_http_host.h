@@ -1,0 +1,133 @@
+// The library's own HTTP client on Linux, built on libcurl.
+//
+// Construction applies the origin policy and makes no network activity; a
+// refused origin leaves an object whose every fetch fails with "HTTP origin
+// is invalid". A fetch is one GET with a fixed header block
+//
+//   Range: bytes=...          (range and suffix fetches only)
+//   Cache-Control: no-store
+//   Pragma: no-cache
+//   Accept-Encoding: identity
+//
+// and the User-Agent "VesmaraWeb-Pavane/0.28"; libcurl adds only Host (its
+// own Accept line is removed). Redirects are never followed, there is no
+// cookie engine, no .netrc and no authentication of any kind, and the body
+// is never decoded. Only https is spoken, or http for the loopback origins.
+// HTTPS verifies the certificate and host name against the system trust
+// store and requires TLS 1.2 or newer.
+//
+// Proxies: a loopback origin never uses a proxy. An HTTPS origin uses the
+// proxy settings of the environment exactly as libcurl reads them
+// (https_proxy / HTTPS_PROXY, all_proxy / ALL_PROXY, no_proxy / NO_PROXY);
+// this is the one piece of configuration the client takes from outside its
+// arguments, the counterpart of the platform proxy settings other clients
+// follow. No credentials are ever sent to a proxy.
+//
+// Time limits: resolving, connecting and the TLS handshake together within
+// the connect time-out (10 s); once the request is on its way, a transfer
+// that receives nothing for the stall time-out (10 s) fails. There is no
+// overall limit, since bodies reach 128 MiB.
+//
+// One libcurl easy handle (driven through a multi handle, so that a
+// cancellation is seen within a few tens of milliseconds even while the
+// peer is silent) lives as long as the transport and keeps its connection
+// open between fetches. Nothing else survives a fetch: no cookie, cache
+// entry or credential. The handles are created by the first fetch.
+#ifndef VESMARA_HOSTS_POSIX_CURL_HTTP_HOST_H_
+#define VESMARA_HOSTS_POSIX_CURL_HTTP_HOST_H_
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "hosts/http_host.h"
+#include "hosts/origin_policy.h"
+
+namespace vesmara {
+
+struct FetchRequest;
+
+// Messages of this transport besides the shared ones of http_rules.h, in
+// the order they can occur.
+inline constexpr std::string_view kHttpSessionFailed = "WinHTTP session failed";
+inline constexpr std::string_view kHttpConnectionFailed = "HTTP connection failed or cancelled";
+inline constexpr std::string_view kHttpRequestCreationFailed = "HTTP request creation failed";
+inline constexpr std::string_view kHttpRequestPolicyFailed = "HTTP request policy failed";
+inline constexpr std::string_view kHttpSendFailed = "HTTP send failed or cancelled";
+inline constexpr std::string_view kHttpStatusUnavailable = "HTTP response status is unavailable";
+inline constexpr std::string_view kHttpContentEncodingUnavailable = "HTTP content encoding is unavailable";
+inline constexpr std::string_view kHttpBodyReadFailed = "HTTP body read failed";
+inline constexpr std::string_view kCarrierStatusNot200Or206 = "HTTP carrier response was not 200 or 206";
+inline constexpr std::string_view kWholeCarrierNot200 = "Whole-carrier response was not 200";
+
+// Header limits of this client: a Content-Encoding value longer than 255
+// characters is unavailable; a Content-Range or ETag value longer than
+// 4,095 characters is dropped (left empty).
+inline constexpr std::size_t kMaxContentEncodingValue = 255;
+inline constexpr std::size_t kMaxKeptHeaderValue = 4095;
+
+// The size of one body read.
+inline constexpr long kHttpReadBufferSize = 65536;
+
+// The platform steps of one fetch, in order, for fault injection in tests.
+enum class CurlStep {
+  Session,     // handles and client-wide options        -> "WinHTTP session failed"
+  Connection,  // the connection target                  -> "HTTP connection failed or cancelled"
+  Request,     // URL, method, header block              -> "HTTP request creation failed"
+  Policy,      // redirects, cookies, authentication     -> "HTTP request policy failed"
+  Send,        // starting the transfer                  -> "HTTP send failed or cancelled"
+  Status,      // reading the status of a complete head  -> "HTTP response status is unavailable"
+};
+
+struct CurlHttpOptions {
+  // Resolve, connect and TLS handshake together.
+  std::chrono::milliseconds connectTimeout{10000};
+  // Longest time without receiving a byte once the connection is ready.
+  std::chrono::milliseconds stallTimeout{10000};
+  // False closes the connection after every fetch and opens a fresh one for
+  // the next (the behaviour of a client that keeps no connection).
+  bool reuseConnections = true;
+  // Tests only: called at each step; returning false makes the step fail as
+  // a platform failure would. It may call cancel().
+  std::function<bool(CurlStep)> stepHook;
+};
+
+class CurlHttpHost final : public HttpHost {
+ public:
+  // Applies the origin policy to `origin`; `message` receives the policy's
+  // message on refusal and is emptied on acceptance. No network activity.
+  CurlHttpHost(std::string_view origin, std::string& message, CurlHttpOptions options = {});
+  ~CurlHttpHost() override;
+
+  void cancel() override;
+  void resetCancel() override;
+  bool fetchRange(std::string_view path, std::uint64_t first, std::uint64_t last, std::uint64_t bound,
+                  HttpResponse& response, std::string& message) override;
+  bool fetchSuffix(std::string_view path, std::uint64_t length, std::uint64_t bound, HttpResponse& response,
+                   std::string& message) override;
+  bool fetchWhole(std::string_view path, std::uint64_t bound, HttpResponse& response, std::string& message) override;
+  bool isCancelled() const override;
+
+  bool originValid() const { return origin_valid_; }
+  const Origin& origin() const { return origin_; }
+
+ private:
+  struct Handles;
+
+  bool requestStep(const FetchRequest& request, HttpResponse& response, std::string& message);
+  bool step(CurlStep which) const;
+
+  Origin origin_;
+  bool origin_valid_ = false;
+  std::atomic<bool> cancelled_{false};
+  CurlHttpOptions options_;
+  std::unique_ptr<Handles> handles_;  // created by the first fetch
+};
+
+}  // namespace vesmara
+
+#endif  // VESMARA_HOSTS_POSIX_CURL_HTTP_HOST_H_

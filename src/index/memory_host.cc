@@ -1,0 +1,39 @@
+#include "index/memory_host.h"
+
+#include "base/decimal.h"
+#include "index/paths.h"
+
+namespace vesmara {
+
+bool MemoryHost::serve(std::uint64_t first, std::uint64_t last, HttpResponse& response, std::string& message) const {
+  response.status = 206;
+  response.valid = true;
+  response.contentRange = "bytes " + formatUnsignedDecimal(first) + "-" + formatUnsignedDecimal(last) + "/" +
+                          formatUnsignedDecimal(bytes_.size());
+  response.etag.clear();
+  response.body.assign(bytes_.begin() + static_cast<std::ptrdiff_t>(first),
+                       bytes_.begin() + static_cast<std::ptrdiff_t>(last) + 1);
+  message.clear();
+  return true;
+}
+
+bool MemoryHost::fetchRange(std::string_view path, std::uint64_t first, std::uint64_t last, std::uint64_t,
+                            HttpResponse& response, std::string& message) {
+  if (path != kFaviconPath || first > last || last >= bytes_.size()) return false;
+  return serve(first, last, response, message);
+}
+
+bool MemoryHost::fetchSuffix(std::string_view path, std::uint64_t length, std::uint64_t, HttpResponse& response,
+                             std::string& message) {
+  // An empty suffix would have no last byte to name; it serves nothing.
+  if (path != kFaviconPath || length == 0 || length > bytes_.size()) return false;
+  return serve(bytes_.size() - length, bytes_.size() - 1, response, message);
+}
+
+bool MemoryHost::fetchWhole(std::string_view, std::uint64_t, HttpResponse& response, std::string& message) {
+  response.reset();
+  message = "Whole-carrier fetch is not supported by this host";
+  return false;
+}
+
+}  // namespace vesmara

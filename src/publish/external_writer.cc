@@ -1,0 +1,82 @@
+#include "publish/external_writer.h"
+
+#include "base/base64url.h"
+#include "base/byte_writer.h"
+#include "base/hex.h"
+#include "base/wipe.h"
+#include "index/carrier_format.h"
+#include "index/paths.h"
+#include "publish/carrier_writer.h"
+#include "publish/json_writer.h"
+
+namespace vesmara::publish {
+namespace {
+
+using namespace carrier;
+
+bool checkLocator(const PrivateIndexLocator& locator, std::string& error) {
+  if (!isExternalCarrierPath(locator.url) || locator.url.size() > 255) {
+    error = "Invalid external index carrier path";
+    return false;
+  }
+  if (locator.length < kMinSealedIndexLength || locator.length > kMaxSealedIndexLength ||
+      locator.offset > UINT64_MAX - locator.length) {
+    error = "Invalid encrypted index length";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool sealPrivateIndex(CryptoHost& crypto, std::span<const std::uint8_t> container, PrivateIndexLocator& locator,
+                      std::vector<std::uint8_t>& sealed, std::string& error) {
+  if (container.size() < kMinPayloadLength || container.size() > kMaxPayloadLength) {
+    error = "Private index container size out of range";
+    return false;
+  }
+  if (!crypto.aesGcmEncrypt(locator.key.bytes(), locator.nonce,
+                            privateIndexAdditionalData(locator.url, locator.offset), container, sealed) ||
+      !computeSha256(crypto, sealed, locator.sha256)) {
+    error = "Crypto provider failed";
+    return false;
+  }
+  locator.length = sealed.size();
+  return checkLocator(locator, error);
+}
+
+bool writeKeyFile(const PrivateIndexLocator& locator, std::string& text, std::string& error) {
+  if (!checkLocator(locator, error)) return false;
+  std::vector<std::uint8_t> token;
+  const WipedOnExit<std::vector<std::uint8_t>> wipe_token(token);
+  ByteWriter writer(token);
+  writer.writeText(kKeyTokenMagic);
+  writer.writeU8(static_cast<std::uint8_t>(locator.url.size()));
+  writer.writeU64BigEndian(locator.offset);
+  writer.writeU32BigEndian(static_cast<std::uint32_t>(locator.length));
+  writer.writeBytes(locator.sha256);
+  writer.writeBytes(locator.nonce);
+  writer.writeBytes(locator.key.bytes());
+  writer.writeText(locator.url);
+  text = std::string(kKeyFilePrefix) + encodeBase64Url(token) + "\n";
+  return true;
+}
+
+bool writeIcoCredential(CryptoHost& crypto, const PrivateIndexLocator& locator, std::span<const std::uint8_t> icon,
+                        std::uint16_t footer_version, std::vector<std::uint8_t>& credential, std::string& error) {
+  if (!checkLocator(locator, error)) return false;
+  JsonWriter json;
+  json.beginObject().key("privateIndex").beginObject();
+  json.member("url", locator.url).member("offset", locator.offset).member("length", locator.length);
+  json.member("algorithm", "AES-256-GCM").member("sha256", encodeLowerHex(locator.sha256));
+  json.member("nonce", encodeLowerHex(locator.nonce)).member("key", encodeLowerHex(locator.key.bytes()));
+  json.endObject().endObject();
+  std::string document = json.take();
+  const WipedOnExit<std::string> wipe_document(document);
+  std::vector<std::uint8_t> container;
+  const WipedOnExit<std::vector<std::uint8_t>> wipe_container(container);
+  return buildContainer(crypto, defaultBootstrap(), document, container, error) &&
+         buildFavicon(crypto, icon, container, footer_version, credential, error);
+}
+
+}  // namespace vesmara::publish

@@ -1,0 +1,31 @@
+// Writes what an external index needs: the sealed private index, and the key
+// material that locates and opens it (a key file, or an ICO credential).
+#ifndef VESMARA_PUBLISH_EXTERNAL_WRITER_H_
+#define VESMARA_PUBLISH_EXTERNAL_WRITER_H_
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "hosts/crypto_host.h"
+#include "index/external_index.h"
+
+namespace vesmara::publish {
+
+// Seals `container` for its place (`locator.url` at `locator.offset`) with
+// the locator's key and nonce, and completes the locator's length and digest.
+bool sealPrivateIndex(CryptoHost& crypto, std::span<const std::uint8_t> container, PrivateIndexLocator& locator,
+                      std::vector<std::uint8_t>& sealed, std::string& error);
+
+// "VKRKEY1:" followed by the locator's token and a line feed. Refuses a
+// locator the reader would refuse.
+bool writeKeyFile(const PrivateIndexLocator& locator, std::string& text, std::string& error);
+
+// An icon carrying a container whose document names the private index.
+bool writeIcoCredential(CryptoHost& crypto, const PrivateIndexLocator& locator, std::span<const std::uint8_t> icon,
+                        std::uint16_t footer_version, std::vector<std::uint8_t>& credential, std::string& error);
+
+}  // namespace vesmara::publish
+
+#endif  // VESMARA_PUBLISH_EXTERNAL_WRITER_H_

@@ -1,0 +1,332 @@
+#include "support/test_origin.h"
+
+#include <httplib.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <stdexcept>
+
+namespace vesmara::test {
+namespace {
+
+std::string etagFor(std::string_view bytes) {
+  std::uint64_t hash = 14695981039346656037ULL;  // FNV-1a, 64 bits
+  for (char c : bytes) {
+    hash ^= static_cast<unsigned char>(c);
+    hash *= 1099511628211ULL;
+  }
+  char text[40];
+  std::snprintf(text, sizeof text, "\"%016llx-%zx\"", static_cast<unsigned long long>(hash), bytes.size());
+  return text;
+}
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+// Fields httplib adds to a request's header map itself.
+bool isPseudoHeader(const std::string& name) {
+  return name == "REMOTE_ADDR" || name == "REMOTE_PORT" || name == "LOCAL_ADDR" || name == "LOCAL_PORT";
+}
+
+bool parseNumber(std::string_view text, std::uint64_t& value) {
+  if (text.empty() || text.size() > 19) return false;
+  value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + static_cast<std::uint64_t>(c - '0');
+  }
+  return true;
+}
+
+struct Slice {
+  int status = 200;
+  std::uint64_t offset = 0;
+  std::uint64_t length = 0;
+  std::optional<std::string> contentRange;
+};
+
+// The answer to a Range field for a file of `size` bytes. A field this
+// origin does not understand is ignored (200 and the whole file).
+Slice sliceFor(std::string_view range, std::uint64_t size) {
+  Slice whole{200, 0, size, std::nullopt};
+  if (range.empty() || !range.starts_with("bytes=")) return whole;
+  range.remove_prefix(6);
+  const std::size_t dash = range.find('-');
+  if (dash == std::string_view::npos || range.find(',') != std::string_view::npos) return whole;
+  const std::string unsatisfiable = "bytes */" + std::to_string(size);
+  std::uint64_t first = 0;
+  std::uint64_t last = 0;
+  if (dash == 0) {  // bytes=-n
+    std::uint64_t n = 0;
+    if (!parseNumber(range.substr(1), n)) return whole;
+    if (n == 0 || size == 0) return {416, 0, 0, unsatisfiable};
+    first = n >= size ? 0 : size - n;
+    last = size - 1;
+  } else {
+    if (!parseNumber(range.substr(0, dash), first)) return whole;
+    const std::string_view tail = range.substr(dash + 1);
+    if (tail.empty()) {
+      last = size == 0 ? 0 : size - 1;
+    } else if (!parseNumber(tail, last)) {
+      return whole;
+    }
+    if (first > last) return whole;
+    if (first >= size) return {416, 0, 0, unsatisfiable};
+    last = std::min(last, size - 1);
+  }
+  return {206, first, last - first + 1,
+          "bytes " + std::to_string(first) + "-" + std::to_string(last) + "/" + std::to_string(size)};
+}
+
+}  // namespace
+
+bool TestOrigin::LoggedRequest::hasHeader(std::string_view name) const {
+  return std::any_of(headers.begin(), headers.end(), [&](const auto& h) { return equalsIgnoringCase(h.first, name); });
+}
+
+std::string TestOrigin::LoggedRequest::header(std::string_view name) const {
+  for (const auto& h : headers) {
+    if (equalsIgnoringCase(h.first, name)) return h.second;
+  }
+  return {};
+}
+
+TestOrigin::TestOrigin() : server_(std::make_unique<httplib::Server>()) {
+  server_->set_keep_alive_max_count(1000000);
+  server_->set_keep_alive_timeout(1);
+  server_->set_tcp_nodelay(true);
+  // httplib would answer ranges by itself; this origin answers them (and
+  // misanswers them) in its handler.
+  server_->set_pre_routing_handler([](const httplib::Request& request, httplib::Response&) {
+    const_cast<httplib::Request&>(request).ranges.clear();
+    return httplib::Server::HandlerResponse::Unhandled;
+  });
+  server_->Get(".*", [this](const httplib::Request& request, httplib::Response& response) {
+    handle(request, response);
+  });
+  port_ = server_->bind_to_any_port("127.0.0.1");
+  if (port_ <= 0) throw std::runtime_error("test origin: cannot bind 127.0.0.1");
+  thread_ = std::thread([this] { server_->listen_after_bind(); });
+  while (!server_->is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+TestOrigin::~TestOrigin() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+  }
+  wake_.notify_all();
+  server_->stop();
+  thread_.join();
+}
+
+std::string TestOrigin::origin() const { return "http://127.0.0.1:" + std::to_string(port_); }
+
+void TestOrigin::addFile(const std::string& path, std::string_view bytes) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  files_[path] = std::make_shared<const File>(File{std::string(bytes), etagFor(bytes)});
+}
+
+void TestOrigin::addFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+  addFile(path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+}
+
+void TestOrigin::removeFile(const std::string& path) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  files_.erase(path);
+}
+
+void TestOrigin::serveDirectory(const std::filesystem::path& root, const std::string& prefix) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  directories_.emplace_back(prefix, root);
+}
+
+std::optional<std::string> TestOrigin::etagOf(const std::string& path) const {
+  auto file = findFile(path);
+  if (!file) return std::nullopt;
+  return file->etag;
+}
+
+void TestOrigin::setBehaviour(const std::string& path, Behaviour behaviour) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  behaviours_[path] = std::move(behaviour);
+}
+
+void TestOrigin::setGlobalBehaviour(Behaviour behaviour) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  global_ = std::move(behaviour);
+}
+
+void TestOrigin::clearBehaviours() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  behaviours_.clear();
+  global_.reset();
+}
+
+std::vector<TestOrigin::LoggedRequest> TestOrigin::requests() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return log_;
+}
+
+std::size_t TestOrigin::requestCount() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return log_.size();
+}
+
+void TestOrigin::clearLog() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  log_.clear();
+}
+
+std::string TestOrigin::makeBytes(std::size_t size, std::uint32_t seed) {
+  std::string bytes(size, '\0');
+  std::uint32_t state = seed * 2654435761u + 1;
+  for (char& c : bytes) {
+    state ^= state << 13;
+    state ^= state >> 17;
+    state ^= state << 5;
+    c = static_cast<char>(state & 0xFF);
+  }
+  return bytes;
+}
+
+std::shared_ptr<const TestOrigin::File> TestOrigin::findFile(const std::string& path) const {
+  std::vector<std::pair<std::string, std::filesystem::path>> directories;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = files_.find(path);
+    if (it != files_.end()) return it->second;
+    directories = directories_;
+  }
+  for (const auto& [prefix, root] : directories) {
+    if (!path.starts_with(prefix) || path.size() == prefix.size()) continue;
+    const std::string relative = path.substr(prefix.size());
+    std::stringstream segments(relative);
+    std::string segment;
+    bool safe = relative.front() != '/';
+    while (safe && std::getline(segments, segment, '/')) safe = !segment.empty() && segment != "." && segment != "..";
+    if (!safe) continue;
+    const std::filesystem::path file = root / relative;
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(file, error)) continue;
+    std::ifstream in(file, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) continue;
+    std::string etag = etagFor(bytes);
+    return std::make_shared<const File>(File{std::move(bytes), std::move(etag)});
+  }
+  return nullptr;
+}
+
+TestOrigin::Behaviour TestOrigin::behaviourFor(const std::string& path) const {
+  auto it = behaviours_.find(path);
+  if (it != behaviours_.end()) return it->second;
+  return global_.value_or(Behaviour{});
+}
+
+bool TestOrigin::pause(std::chrono::milliseconds duration) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return !wake_.wait_for(lock, duration, [this] { return stopping_; });
+}
+
+void TestOrigin::handle(const httplib::Request& request, httplib::Response& response) {
+  const std::string range = request.get_header_value("Range");
+  LoggedRequest entry;
+  entry.method = request.method;
+  entry.path = request.path;
+  entry.range = range;
+  entry.remotePort = request.remote_port;
+  for (const auto& [name, value] : request.headers) {
+    if (!isPseudoHeader(name)) entry.headers.emplace_back(name, value);
+  }
+  Behaviour behaviour;
+  std::uint64_t answer = 0;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    log_.push_back(std::move(entry));
+    behaviour = behaviourFor(request.path);
+    answer = ++answers_;
+  }
+  const auto file = findFile(request.path);
+
+  if (behaviour.stallBeforeHead.count() > 0 && !pause(behaviour.stallBeforeHead)) {
+    response.status = 503;
+    return;
+  }
+  for (const auto& [name, value] : behaviour.extraHeaders) response.set_header(name, value);
+  if (behaviour.contentEncoding) response.set_header("Content-Encoding", *behaviour.contentEncoding);
+  if (behaviour.redirectTo) {
+    response.status = 302;
+    response.set_header("Location", *behaviour.redirectTo);
+    return;
+  }
+  if (!file) {
+    response.status = behaviour.status.value_or(404);
+    response.set_content("not found", "text/plain");
+    return;
+  }
+
+  const std::string& bytes = file->bytes;
+  Slice slice = behaviour.ignoreRanges ? Slice{200, 0, bytes.size(), std::nullopt} : sliceFor(range, bytes.size());
+  if (slice.status == 206) {
+    const std::string total = "/" + std::to_string(bytes.size());
+    if (behaviour.wrongContentRange) {
+      slice.contentRange = "bytes " + std::to_string(slice.offset + 1) + "-" +
+                           std::to_string(slice.offset + slice.length) + total;
+    }
+    if (behaviour.starContentRange) slice.contentRange = "bytes *" + total;
+  }
+  if (behaviour.contentRange) slice.contentRange = behaviour.contentRange;
+
+  std::string etag = file->etag;
+  if (behaviour.changeEtag) etag.insert(etag.size() - 1, "-" + std::to_string(answer));
+  if (behaviour.etag) etag = *behaviour.etag;
+  response.set_header("ETag", etag);
+  if (slice.contentRange) response.set_header("Content-Range", *slice.contentRange);
+  response.status = behaviour.status.value_or(slice.status);
+
+  auto body = std::make_shared<std::string>(bytes.substr(slice.offset, slice.length));
+  body->append(behaviour.extraBodyBytes, '#');
+
+  const bool interrupted = behaviour.stallMidBody.count() > 0 || behaviour.closeMidBody;
+  if (!interrupted && !behaviour.chunked) {
+    response.set_content(*body, "application/octet-stream");
+    return;
+  }
+  // Writes the body in pieces; at its middle, closes or waits once.
+  auto paused = std::make_shared<bool>(false);
+  auto provide = [this, body, paused, behaviour, interrupted](std::size_t offset, httplib::DataSink& sink) {
+    const std::size_t half = interrupted ? body->size() / 2 : 0;
+    if (interrupted && offset >= half && !*paused) {
+      *paused = true;
+      if (behaviour.closeMidBody) return false;
+      if (!pause(behaviour.stallMidBody)) return false;
+    }
+    const std::size_t end = offset < half ? half : body->size();
+    if (end > offset) sink.write(body->data() + offset, end - offset);
+    return true;
+  };
+  if (behaviour.chunked) {
+    response.set_chunked_content_provider("application/octet-stream",
+                                          [provide, body](std::size_t offset, httplib::DataSink& sink) {
+                                            if (offset >= body->size()) {
+                                              sink.done();
+                                              return true;
+                                            }
+                                            return provide(offset, sink);
+                                          });
+  } else {
+    response.set_content_provider(body->size(), "application/octet-stream",
+                                  [provide](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                                    return provide(offset, sink);
+                                  });
+  }
+}
+
+}  // namespace vesmara::test
