@@ -9,6 +9,7 @@
 
 #include "base/failure.h"
 #include "base/text.h"
+#include "hosts/file_output.h"
 #include "vkr_preview.h"
 
 namespace vesmara::abi {
@@ -64,6 +65,12 @@ Status statusForKind(FailureKind kind);
 // cancelled whenever the transport says so, whatever the kind.
 inline Status statusForFailure(FailureKind kind, bool transport_cancelled) {
   return transport_cancelled ? VKR_PREVIEW_CANCELLED : statusForKind(kind);
+}
+
+// The status of a file output that failed: 8 when the destination exists,
+// 6 for every other output failure.
+inline Status statusForOutputError(FileOutputError error) {
+  return error == FileOutputError::TargetExists ? VKR_PREVIEW_TARGET_EXISTS : VKR_PREVIEW_OUTPUT_FAILURE;
 }
 
 // Runs `work` (returning a Status) with every exception contained: an

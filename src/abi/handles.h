@@ -8,6 +8,7 @@
 #include "hosts/crypto_host.h"
 #include "hosts/http_host.h"
 #include "index/hosted_index.h"
+#include "media/media_decoder.h"
 
 struct vkr_preview_catalogue {
   vesmara::Catalogue catalogue;
@@ -21,6 +22,7 @@ struct vkr_preview_catalogue {
 struct vkr_preview_site {
   std::unique_ptr<vesmara::HttpHost> transport;
   std::unique_ptr<vesmara::CryptoHost> crypto;
+  std::unique_ptr<vesmara::MediaDecoder> media;
   vesmara::LoadedIndex index;  // empty until a load succeeds
   bool load_started = false;
   bool loaded = false;

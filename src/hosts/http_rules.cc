@@ -63,17 +63,17 @@ std::string_view trimBlanks(std::string_view value) {
   return value;
 }
 
-bool isIdentityEncoding(std::string_view value) {
-  constexpr std::string_view kIdentity = "identity";
-  value = trimBlanks(value);
-  if (value.size() != kIdentity.size()) return false;
-  for (std::size_t i = 0; i < value.size(); ++i) {
-    char c = value[i];
+bool equalsIgnoringAsciiCase(std::string_view text, std::string_view lower) {
+  if (text.size() != lower.size()) return false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != kIdentity[i]) return false;
+    if (c != lower[i]) return false;
   }
   return true;
 }
+
+bool isIdentityEncoding(std::string_view value) { return equalsIgnoringAsciiCase(trimBlanks(value), "identity"); }
 
 bool isCallerHeaderValue(std::string_view value) {
   if (value.size() >= 256) return false;

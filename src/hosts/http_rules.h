@@ -63,6 +63,10 @@ bool isAcceptedStatus(FetchKind kind, std::uint32_t status);
 // Spaces and tabs removed at both ends.
 std::string_view trimBlanks(std::string_view value);
 
+// True when `text`, with A-Z lowered, equals `lower` byte for byte. Only
+// ASCII letters fold; every other byte must match exactly.
+bool equalsIgnoringAsciiCase(std::string_view text, std::string_view lower);
+
 // Response rule 2 for a header that is present: after trimming blanks,
 // exactly "identity" with ASCII letters in any case. An empty or all-blank
 // value fails.

@@ -1,22 +1,13 @@
 #include "hosts/origin_policy.h"
 
 #include "base/decimal.h"
+#include "hosts/http_rules.h"
 
 namespace vesmara {
 namespace {
 
 bool isHostByte(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.';
-}
-
-char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool equalsLowered(std::string_view text, std::string_view lower) {
-  if (text.size() != lower.size()) return false;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (lowerAscii(text[i]) != lower[i]) return false;
-  }
-  return true;
 }
 
 // One or more digits whose value is 1 to 65535. Leading zeros are allowed;
@@ -82,7 +73,7 @@ bool parseOrigin(std::string_view text, Origin& origin, std::string& message) {
     return refuse(message, kInvalidOriginPort);
   }
 
-  if (!secure && !equalsLowered(host, "localhost") && host != "127.0.0.1") {
+  if (!secure && !equalsIgnoringAsciiCase(host, "localhost") && host != "127.0.0.1") {
     return refuse(message, kPlainHttpLoopbackOnly);
   }
 

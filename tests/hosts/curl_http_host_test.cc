@@ -451,6 +451,20 @@ TEST_F(CurlHostTest, ServerThatNeverAnswers) {
   EXPECT_LT(Clock::now() - start, milliseconds(1500));
 }
 
+TEST_F(CurlHostTest, SilenceOnAReusedConnectionIsAStallToo) {
+  auto host = makeHost();
+  ASSERT_EQ(range(*host, "/data/file.bin", 0, 9), "");
+  TestOrigin::Behaviour silent;
+  silent.stallBeforeHead = milliseconds(5000);
+  origin_.setGlobalBehaviour(silent);
+  const auto start = Clock::now();
+  EXPECT_EQ(range(*host, "/data/file.bin", 0, 9), "HTTP send failed or cancelled");
+  EXPECT_LT(Clock::now() - start, milliseconds(1500));
+  const auto log = origin_.requests();
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(log[0].remotePort, log[1].remotePort);
+}
+
 TEST_F(CurlHostTest, NothingListening) {
   std::string closed;
   {
@@ -608,20 +622,13 @@ TEST_F(CurlHostTest, NoStateLeaksBetweenFetches) {
   EXPECT_FALSE(log[1].hasHeader("If-None-Match"));
 }
 
-// Sets proxy variables for the life of the object, then restores them.
-class ProxyEnvironment {
+// Changes environment variables for the life of the object, then restores them.
+class ScopedEnvironment {
  public:
-  explicit ProxyEnvironment(const std::string& proxy) {
-    for (const char* name : {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "ALL_PROXY", "all_proxy"}) {
-      save(name);
-      setenv(name, proxy.c_str(), 1);
-    }
-    for (const char* name : {"no_proxy", "NO_PROXY"}) {
-      save(name);
-      unsetenv(name);
-    }
-  }
-  ~ProxyEnvironment() {
+  ScopedEnvironment() = default;
+  ScopedEnvironment(const ScopedEnvironment&) = delete;
+  ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+  ~ScopedEnvironment() {
     for (const auto& [name, value] : saved_) {
       if (value) {
         setenv(name.c_str(), value->c_str(), 1);
@@ -631,13 +638,41 @@ class ProxyEnvironment {
     }
   }
 
+  void set(const char* name, const std::string& value) {
+    save(name);
+    setenv(name, value.c_str(), 1);
+  }
+  void unset(const char* name) {
+    save(name);
+    unsetenv(name);
+  }
+
+  // Every proxy variable libcurl reads set to `proxy`, or all of them unset.
+  void proxies(const std::optional<std::string>& proxy) {
+    for (const char* name : {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "ALL_PROXY", "all_proxy"}) {
+      if (proxy) {
+        set(name, *proxy);
+      } else {
+        unset(name);
+      }
+    }
+    unset("no_proxy");
+    unset("NO_PROXY");
+  }
+
  private:
   void save(const char* name) {
+    if (saved_.count(name) != 0) return;
     const char* value = std::getenv(name);
     saved_[name] = value ? std::optional<std::string>(value) : std::nullopt;
   }
   std::map<std::string, std::optional<std::string>> saved_;
 };
+
+size_t appendTo(char* data, size_t size, size_t count, void* user) {
+  static_cast<std::string*>(user)->append(data, size * count);
+  return size * count;
+}
 
 TEST_F(CurlHostTest, DeadProxyInTheEnvironmentDoesNotAffectALoopbackOrigin) {
   std::string deadProxy;
@@ -645,7 +680,8 @@ TEST_F(CurlHostTest, DeadProxyInTheEnvironmentDoesNotAffectALoopbackOrigin) {
     TestOrigin gone;
     deadProxy = gone.origin();
   }
-  ProxyEnvironment environment(deadProxy);
+  ScopedEnvironment environment;
+  environment.proxies(deadProxy);
 
   // A plain libcurl handle follows the environment and fails...
   CURL* plain = curl_easy_init();
@@ -669,12 +705,35 @@ TEST_F(CurlHostTest, DeadProxyInTheEnvironmentDoesNotAffectALoopbackOrigin) {
   EXPECT_EQ(origin_.requestCount(), 2u);
 }
 
-TEST(CurlHostDefaults, TenSecondLimits) {
-  const CurlHttpOptions options;
-  EXPECT_EQ(options.connectTimeout, milliseconds(10000));
-  EXPECT_EQ(options.stallTimeout, milliseconds(10000));
-  EXPECT_TRUE(options.reuseConnections);
-  EXPECT_FALSE(options.stepHook);
+TEST(CurlHostTls, CertificateIsVerifiedAgainstTheSystemTrustStore) {
+  ScopedEnvironment environment;
+  environment.proxies(std::nullopt);
+  TestOrigin tls(TestOrigin::Scheme::Https);  // self-signed: trusted by nobody
+  tls.addFile("/data/file.bin", "0123456789");
+
+  // The server works: a client that skips verification gets the file.
+  std::string body;
+  CURL* unverified = curl_easy_init();
+  ASSERT_NE(unverified, nullptr);
+  const std::string url = tls.origin() + "/data/file.bin";
+  curl_easy_setopt(unverified, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(unverified, CURLOPT_SSL_VERIFYPEER, 0L);
+  curl_easy_setopt(unverified, CURLOPT_SSL_VERIFYHOST, 0L);
+  curl_easy_setopt(unverified, CURLOPT_WRITEFUNCTION, static_cast<curl_write_callback>(appendTo));
+  curl_easy_setopt(unverified, CURLOPT_WRITEDATA, &body);
+  EXPECT_EQ(curl_easy_perform(unverified), CURLE_OK);
+  curl_easy_cleanup(unverified);
+  EXPECT_EQ(body, "0123456789");
+
+  // The transport verifies, and refuses the certificate during the handshake.
+  std::string message;
+  CurlHttpHost host(tls.origin(), message, quickOptions());
+  ASSERT_TRUE(host.origin().secure);
+  HttpResponse response;
+  EXPECT_FALSE(host.fetchWhole("/data/file.bin", 100, response, message));
+  EXPECT_EQ(message, "HTTP send failed or cancelled");
+  EXPECT_TRUE(response.body.empty());
+  EXPECT_EQ(tls.requestCount(), 1u);  // only the unverified client's request was answered
 }
 
 }  // namespace

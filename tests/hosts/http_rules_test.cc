@@ -50,7 +50,8 @@ TEST(RequestRules, Bound) {
 }
 
 TEST(RequestRules, Paths) {
-  for (const char* bad : {"/", "", "a", "//a", "/a/", "/a//b", "/./a", "/../a", "/a%20b", "/a?b", "/a b", "/\xC3\xA9"}) {
+  for (const char* bad :
+       {"/", "", "a", "//a", "/a/", "/a//b", "/./a", "/../a", "/a%20b", "/a?b", "/a b", "/\xC3\xA9"}) {
     EXPECT_EQ(check({FetchKind::Whole, bad, 0, 0, 1}), "Invalid HTTP path or response bound") << bad;
   }
   EXPECT_EQ(check({FetchKind::Whole, "/Site.Name/app/x-y_Z.09", 0, 0, 1}), "");
@@ -96,6 +97,12 @@ TEST(ResponseRules, IdentityEncoding) {
                           "\"identity\"", "identity\r", "\xC4\xB1" "dentity"}) {
     EXPECT_FALSE(isIdentityEncoding(bad)) << bad;
   }
+}
+
+TEST(ResponseRules, AsciiCaseFolding) {
+  EXPECT_TRUE(equalsIgnoringAsciiCase("LocalHost", "localhost"));
+  EXPECT_FALSE(equalsIgnoringAsciiCase("localhost.", "localhost"));
+  EXPECT_FALSE(equalsIgnoringAsciiCase("localhost", "LOCALHOST"));  // only the text side folds
 }
 
 TEST(ResponseRules, CallerHeaderBytes) {

@@ -87,15 +87,21 @@ class TestOrigin {
     std::string header(std::string_view name) const;  // empty when absent
   };
 
+  enum class Scheme {
+    Http,   // plain HTTP
+    Https,  // TLS with a freshly made self-signed certificate for "localhost"
+            // and 127.0.0.1, which no client trusts
+  };
+
   // Binds 127.0.0.1 on an ephemeral port and starts serving.
-  TestOrigin();
+  explicit TestOrigin(Scheme scheme = Scheme::Http);
   // Wakes every stall and stops serving.
   ~TestOrigin();
   TestOrigin(const TestOrigin&) = delete;
   TestOrigin& operator=(const TestOrigin&) = delete;
 
   int port() const { return port_; }
-  // "http://127.0.0.1:<port>"
+  // "http://127.0.0.1:<port>", or "https://localhost:<port>" with TLS.
   std::string origin() const;
 
   void addFile(const std::string& path, std::string_view bytes);
@@ -133,6 +139,7 @@ class TestOrigin {
   std::unique_ptr<httplib::Server> server_;
   std::thread thread_;
   int port_ = 0;
+  Scheme scheme_;
 
   mutable std::mutex mutex_;
   std::condition_variable wake_;

@@ -20,40 +20,36 @@ using Clock = std::chrono::steady_clock;
 // cancellation or a stall is noticed while the peer is silent.
 constexpr int kPollIntervalMs = 25;
 
-// How a failed transfer is reported, by libcurl's result and by whether the
-// response head (status line and header fields up to the blank line) was
-// complete when it failed. The library's client makes its connection inside
-// its send step, so every failure before a complete head is a send failure
-// and every failure after it is a body read failure:
+// How a failed transfer is reported. The message depends on libcurl's
+// result and on whether the response head (status line and fields up to the
+// blank line) was complete when the transfer ended. The connection is made
+// inside the send step, so a failure before a complete head is a send
+// failure and a failure after it is a body read failure:
 //
-//   result                                   before the head           after the head
-//   CURLE_ABORTED_BY_CALLBACK (cancellation) HTTP send failed or       HTTP read cancelled
-//                                            cancelled
-//   CURLE_COULDNT_RESOLVE_HOST, _PROXY       HTTP send failed or       -
-//   CURLE_COULDNT_CONNECT                    cancelled
-//   CURLE_SSL_CONNECT_ERROR, CURLE_PEER_FAILED_VERIFICATION,
-//   CURLE_SSL_CACERT_BADFILE and the other TLS results
-//   CURLE_SEND_ERROR                         (the request could not be sent)
-//   CURLE_GOT_NOTHING                        (closed without an answer)
-//   CURLE_WEIRD_SERVER_REPLY, CURLE_UNSUPPORTED_PROTOCOL (not an HTTP/1.x answer)
-//   CURLE_URL_MALFORMAT                      (a host libcurl refuses)
-//   CURLE_OPERATION_TIMEDOUT                 HTTP send failed or       HTTP body read failed
-//     (connect time-out, or no byte           cancelled
-//      for the stall time-out)
-//   CURLE_RECV_ERROR                         HTTP send failed or       HTTP body read failed
-//                                            cancelled
-//   CURLE_PARTIAL_FILE (closed mid-body),    -                         HTTP body read failed
-//   chunked framing errors
-//   any other result                         HTTP send failed or       HTTP body read failed
-//                                            cancelled
+//   libcurl result                         head incomplete                 head complete
+//   -------------------------------------  ------------------------------  -------------------------
+//   CURLE_ABORTED_BY_CALLBACK (cancelled)  HTTP send failed or cancelled   HTTP read cancelled
+//   CURLE_COULDNT_RESOLVE_HOST / _PROXY    HTTP send failed or cancelled   -
+//   CURLE_COULDNT_CONNECT                  HTTP send failed or cancelled   -
+//   CURLE_SSL_CONNECT_ERROR,               HTTP send failed or cancelled   -
+//     CURLE_PEER_FAILED_VERIFICATION (TLS handshake, certificate, host name)
+//   CURLE_SEND_ERROR                       HTTP send failed or cancelled   -
+//   CURLE_GOT_NOTHING (closed, no answer)  HTTP send failed or cancelled   -
+//   CURLE_WEIRD_SERVER_REPLY,              HTTP send failed or cancelled   -
+//     CURLE_UNSUPPORTED_PROTOCOL (not an HTTP/1.x answer)
+//   CURLE_URL_MALFORMAT (host refused)     HTTP send failed or cancelled   -
+//   CURLE_PARTIAL_FILE (closed mid-body)   -                               HTTP body read failed
+//   CURLE_OPERATION_TIMEDOUT (connect      HTTP send failed or cancelled   HTTP body read failed
+//     time-out, or the stall time-out)
+//   CURLE_RECV_ERROR and any other result  HTTP send failed or cancelled   HTTP body read failed
 //
-// CURLE_WRITE_ERROR is how the transport's own callbacks stop a transfer;
-// the callback has recorded the real message ("HTTP response status is
-// unavailable", "HTTP content encoding is unavailable", "HTTP carrier used
-// content encoding", "HTTP carrier exceeded response bound") before this
-// table is consulted. CURLE_OUT_OF_MEMORY becomes std::bad_alloc. "HTTP
-// content encoding is invalid" (a header value of odd byte length in a
-// UTF-16 buffer) has no counterpart with byte strings and never occurs.
+// Two results never reach this table: CURLE_WRITE_ERROR is how the
+// transport's own callbacks stop a transfer, after recording the message of
+// the rule that failed ("HTTP response status is unavailable", "HTTP
+// content encoding is unavailable", "HTTP carrier used content encoding",
+// "HTTP carrier exceeded response bound"); CURLE_OUT_OF_MEMORY becomes
+// std::bad_alloc. "HTTP content encoding is invalid" (a value of odd byte
+// length in a UTF-16 buffer) cannot arise with byte strings.
 std::string_view curlFailureMessage(CURLcode result, bool headComplete) {
   switch (result) {
     case CURLE_ABORTED_BY_CALLBACK:
@@ -74,16 +70,6 @@ std::string_view curlFailureMessage(CURLcode result, bool headComplete) {
     default:
       return headComplete ? kHttpBodyReadFailed : kHttpSendFailed;
   }
-}
-
-char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool equalsIgnoringCase(std::string_view a, std::string_view lower) {
-  if (a.size() != lower.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (lowerAscii(a[i]) != lower[i]) return false;
-  }
-  return true;
 }
 
 // The status code of a status line "HTTP/x[.y] nnn[ reason]", or 0.
@@ -116,7 +102,6 @@ struct Transfer {
 
   // The head being read. Reset at every status line, so the fields of an
   // interim (1xx) head never reach the final one.
-  enum class Field { None, ContentEncoding, ContentRange, ETag, ContentLength, Other };
   std::uint32_t status = 0;
   std::vector<std::string> contentEncodings;  // every Content-Encoding field line
   std::optional<std::string> contentRange;    // the first Content-Range field line
@@ -146,13 +131,13 @@ struct Transfer {
 
   void addField(std::string_view name, std::string_view value) {
     lastValue = nullptr;
-    if (equalsIgnoringCase(name, "content-encoding")) {
+    if (equalsIgnoringAsciiCase(name, "content-encoding")) {
       lastValue = &contentEncodings.emplace_back(value);
-    } else if (equalsIgnoringCase(name, "content-range")) {
+    } else if (equalsIgnoringAsciiCase(name, "content-range")) {
       if (!contentRange) lastValue = &contentRange.emplace(value);
-    } else if (equalsIgnoringCase(name, "etag")) {
+    } else if (equalsIgnoringAsciiCase(name, "etag")) {
       if (!etag) lastValue = &etag.emplace(value);
-    } else if (equalsIgnoringCase(name, "content-length")) {
+    } else if (equalsIgnoringAsciiCase(name, "content-length")) {
       if (!contentLength) lastValue = &contentLength.emplace(value);
     }
   }
@@ -309,7 +294,8 @@ struct CurlHttpHost::Handles {
     if (easy == nullptr || multi == nullptr) return false;
     const char* scheme = origin.secure ? "https" : "http";
     bool ok = set(easy, CURLOPT_NOSIGNAL, 1L) && set(easy, CURLOPT_USERAGENT, kHttpUserAgent.data()) &&
-              set(easy, CURLOPT_PROTOCOLS_STR, scheme) && set(easy, CURLOPT_HTTP_VERSION, long{CURL_HTTP_VERSION_1_1}) &&
+              set(easy, CURLOPT_PROTOCOLS_STR, scheme) &&
+              set(easy, CURLOPT_HTTP_VERSION, long{CURL_HTTP_VERSION_1_1}) &&
               set(easy, CURLOPT_BUFFERSIZE, kHttpReadBufferSize) &&
               set(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options.connectTimeout.count())) &&
               set(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L) &&
@@ -442,7 +428,7 @@ bool CurlHttpHost::requestStep(const FetchRequest& request, HttpResponse& respon
   for (;;) {
     int running = 0;
     if (curl_multi_perform(multi, &running) != CURLM_OK) {
-      result = CURLE_SEND_ERROR;
+      result = CURLE_RECV_ERROR;  // reported as a failure of the phase it happened in
       break;
     }
     bool done = false;

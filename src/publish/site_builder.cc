@@ -1,0 +1,303 @@
+#include "publish/site_builder.h"
+
+#include <algorithm>
+#include <fstream>
+#include <set>
+#include <system_error>
+
+#include "base/byte_writer.h"
+#include "base/hex.h"
+#include "base/wipe.h"
+#include "index/external_index.h"
+#include "index/index_document.h"
+#include "index/paths.h"
+#include "publish/carrier_writer.h"
+#include "publish/external_writer.h"
+#include "publish/index_writer.h"
+#include "retrieval/part_decode.h"
+
+namespace vesmara::publish {
+namespace {
+
+// Random bytes for keys and nonces: from the system generator, or, with a
+// seed, from SHA-256 over the seed and a counter so that output repeats.
+class RandomSource {
+ public:
+  RandomSource(CryptoHost& crypto, std::optional<std::uint64_t> seed) : crypto_(crypto), seed_(seed) {}
+
+  bool fill(std::span<std::uint8_t> out) {
+    if (!seed_) return crypto_.randomBytes(out);
+    std::size_t done = 0;
+    while (done < out.size()) {
+      std::vector<std::uint8_t> input;
+      ByteWriter writer(input);
+      writer.writeText("vkr-publish-seed");
+      writer.writeU64(*seed_);
+      writer.writeU64(counter_++);
+      Sha256Digest block{};
+      if (!computeSha256(crypto_, input, block)) return false;
+      const std::size_t take = std::min(block.size(), out.size() - done);
+      std::copy_n(block.begin(), take, out.begin() + static_cast<std::ptrdiff_t>(done));
+      done += take;
+    }
+    return true;
+  }
+
+ private:
+  CryptoHost& crypto_;
+  std::optional<std::uint64_t> seed_;
+  std::uint64_t counter_ = 0;
+};
+
+class SiteBuilder {
+ public:
+  SiteBuilder(CryptoHost& crypto, const SiteOptions& options, BuiltSite& site, std::string& error)
+      : crypto_(crypto), options_(options), site_(site), error_(error), random_(crypto, options.seed) {}
+
+  bool build(const std::vector<SourceFile>& sources) {
+    if (!checkOptions(sources) || !chooseKeys()) return false;
+    std::vector<const SourceFile*> ordered;
+    for (const SourceFile& source : sources) ordered.push_back(&source);
+    std::sort(ordered.begin(), ordered.end(), [](const SourceFile* a, const SourceFile* b) { return a->name < b->name; });
+    for (const SourceFile* source : ordered) {
+      if (!addResource(*source)) return false;
+    }
+    for (std::size_t i = 0; i < carriers_.size(); ++i) {
+      if (!carriers_[i].empty()) site_.files[carrierPath(i)] = std::move(carriers_[i]);
+    }
+    return writeIndex();
+  }
+
+ private:
+  bool fail(std::string message) {
+    error_ = std::move(message);
+    return false;
+  }
+
+  std::string carrierPath(std::size_t i) const {
+    std::string number = std::to_string(i);
+    return options_.carrier_prefix + std::string(number.size() < 2 ? 2 - number.size() : 0, '0') + number + ".bin";
+  }
+
+  bool checkOptions(const std::vector<SourceFile>& sources) {
+    if (options_.part_size < 1 || options_.part_size > kMaxPlainPartLength) {
+      return fail("Part size must be 1 to 4194304 bytes");
+    }
+    if (options_.carrier_count < 1 || options_.carrier_count > 4096) return fail("Carrier count must be 1 to 4096");
+    if (!isCarrierPath(carrierPath(options_.carrier_count - 1))) return fail("Invalid carrier path prefix");
+    if (sources.empty() || sources.size() > kMaxResources) return fail("A site holds 1 to 4096 files");
+    std::set<std::string_view> names;
+    bool members = false;
+    bool has_entry = false;
+    for (const SourceFile& source : sources) {
+      if (!isAppPath(siteRootPath("app/" + source.name))) return fail("Invalid file name: " + source.name);
+      if (!names.insert(source.name).second) return fail("Duplicate file name: " + source.name);
+      if (source.bytes.empty()) return fail("Empty files cannot be published: " + source.name);
+      if (source.bytes.size() > kMaxResourceLength) return fail("File over 1 GiB: " + source.name);
+      if ((source.bytes.size() + options_.part_size - 1) / options_.part_size > kMaxPartsPerResource) {
+        return fail("Too many parts for " + source.name + "; use a larger part size");
+      }
+      if (!source.codec.empty() && !options_.media_encoder) return fail("No media encoder for " + source.codec);
+      members = members || source.members;
+      has_entry = has_entry || source.name == options_.entry;
+    }
+    if (!has_entry) return fail("Missing entry " + options_.entry);
+    if (members && !options_.member_key) return fail("Members files need a member content key");
+    members_ = members;
+    return true;
+  }
+
+  bool chooseKeys() {
+    if (options_.encode) {
+      if (options_.encoding_key) {
+        site_.encoding_key = *options_.encoding_key;
+      } else if (!random_.fill(site_.encoding_key.mutableBytes())) {
+        return fail("Random generator failed");
+      }
+      site_.index.encoding_key = encodeLowerHex(site_.encoding_key.bytes());
+    }
+    if (members_) site_.index.member_key_id = options_.member_key_id;
+    carriers_.resize(options_.carrier_count);
+    return true;
+  }
+
+  // The stored form of one part: sealed for members, then the keystream.
+  bool storePart(const Resource& resource, std::size_t index, std::span<const std::uint8_t> plain, bool members,
+                 std::vector<std::uint8_t>& stored, std::string& nonce_hex) {
+    if (members) {
+      std::array<std::uint8_t, kGcmNonceLength> nonce{};
+      do {
+        if (!random_.fill(nonce)) return fail("Random generator failed");
+        nonce_hex = encodeLowerHex(nonce);
+      } while (!nonces_.insert(nonce_hex).second);
+      if (!crypto_.aesGcmEncrypt(options_.member_key->bytes(), nonce,
+                                 memberSealingData(resource, index, plain.size()), plain, stored)) {
+        return fail("Sealing failed");
+      }
+    } else {
+      stored.assign(plain.begin(), plain.end());
+    }
+    if (!options_.encode) return true;
+    Sha256Digest seed{};
+    SecureBytes transformed;
+    if (!computeSha256(crypto_, keystreamCounterSeed(resource.path, index), seed) ||
+        !crypto_.aesCtrTransform(site_.encoding_key.bytes(), std::span<const std::uint8_t>(seed).first<16>(), stored,
+                                 transformed)) {
+      return fail("Encoding failed");
+    }
+    stored.assign(transformed.begin(), transformed.end());
+    return true;
+  }
+
+  bool addResource(const SourceFile& source) {
+    Resource resource;
+    resource.path = siteRootPath("app/" + source.name);
+    resource.mime = source.mime;
+    resource.length = source.bytes.size();
+    if (members_ && !source.members) resource.access = "public";
+    if (source.download) resource.delivery = "download";
+    Sha256Digest digest{};
+    if (!computeSha256(crypto_, source.bytes, digest)) return fail("SHA-256 provider failed");
+    resource.sha256 = encodeLowerHex(digest);
+
+    // A media file keeps its stored parts in one payload, hidden in one carrier.
+    std::vector<std::uint8_t> media_payload;
+    const std::string media_path = options_.carrier_prefix + "media-" + std::to_string(media_count_) +
+                                   mediaExtension(source.codec);
+    for (std::uint64_t at = 0, index = 0; at < source.bytes.size(); at += options_.part_size, ++index) {
+      const std::uint64_t length = std::min<std::uint64_t>(options_.part_size, source.bytes.size() - at);
+      const auto plain = std::span<const std::uint8_t>(source.bytes).subspan(at, length);
+      std::vector<std::uint8_t> stored;
+      ResourcePart part;
+      if (!storePart(resource, index, plain, source.members, stored, part.nonce)) return false;
+      if (!computeSha256(crypto_, stored, digest)) return fail("SHA-256 provider failed");
+      part.sha256 = encodeLowerHex(digest);
+      part.length = stored.size();
+      part.plain_length = length;
+      if (source.codec.empty()) {
+        std::vector<std::uint8_t>& carrier = carriers_[next_carrier_];
+        part.url = carrierPath(next_carrier_);
+        next_carrier_ = (next_carrier_ + 1) % carriers_.size();
+        part.offset = carrier.size();
+        carrier.insert(carrier.end(), stored.begin(), stored.end());
+      } else {
+        part.url = media_path;
+        part.codec = source.codec;
+        part.offset = media_payload.size();
+        media_payload.insert(media_payload.end(), stored.begin(), stored.end());
+      }
+      resource.parts.push_back(std::move(part));
+    }
+    if (!source.codec.empty()) {
+      std::vector<std::uint8_t> carrier;
+      AudioCarrier audio;
+      std::string message;
+      if (!options_.media_encoder(source.codec, media_payload, carrier, audio, message)) {
+        return fail(source.name + ": " + message);
+      }
+      if (source.codec == kCodecWav4Fsk1) site_.index.audio_carriers[media_path] = std::move(audio);
+      site_.files[media_path] = std::move(carrier);
+      ++media_count_;
+    }
+    site_.index.resources.push_back(std::move(resource));
+    return true;
+  }
+
+  static std::string mediaExtension(std::string_view codec) {
+    if (codec == kCodecWav4Fsk1) return ".wav";
+    return ".png";
+  }
+
+  bool writeIndex() {
+    site_.index.entry = siteRootPath("app/" + options_.entry);
+    std::string document;
+    if (!writeIndexDocument(site_.index, document, error_)) return false;
+    std::vector<std::uint8_t> container;
+    if (!buildContainer(crypto_, defaultBootstrap(), document, container, error_)) return false;
+    site_.index_digest = encodeLowerHex(digestOf(container));
+    const std::vector<std::uint8_t> icon = options_.icon.empty() ? defaultIcon() : options_.icon;
+    if (!options_.external_index_path) {
+      return buildFavicon(crypto_, icon, container, options_.footer_version, site_.files["/favicon.ico"], error_);
+    }
+    return writeExternalIndex(container, icon);
+  }
+
+  Sha256Digest digestOf(std::span<const std::uint8_t> bytes) {
+    Sha256Digest digest{};
+    computeSha256(crypto_, bytes, digest);
+    return digest;
+  }
+
+  bool writeExternalIndex(std::span<const std::uint8_t> container, const std::vector<std::uint8_t>& icon) {
+    const std::string& path = *options_.external_index_path;
+    if (!isExternalCarrierPath(path) || site_.files.contains(path)) return fail("Invalid external index path");
+    PrivateIndexLocator locator;
+    locator.url = path;
+    std::vector<std::uint8_t> filler(64);
+    if (!random_.fill(locator.key.mutableBytes()) || !random_.fill(locator.nonce) || !random_.fill(filler)) {
+      return fail("Random generator failed");
+    }
+    locator.offset = filler.size();  // the sealed index does not start the file
+    std::vector<std::uint8_t> sealed;
+    if (!sealPrivateIndex(crypto_, container, locator, sealed, error_)) return false;
+    std::vector<std::uint8_t>& file = site_.files[path];
+    file = filler;
+    file.insert(file.end(), sealed.begin(), sealed.end());
+    site_.files["/favicon.ico"] = icon;
+    return writeKeyFile(locator, site_.key_file, error_) &&
+           writeIcoCredential(crypto_, locator, icon, options_.footer_version, site_.credential, error_);
+  }
+
+  CryptoHost& crypto_;
+  const SiteOptions& options_;
+  BuiltSite& site_;
+  std::string& error_;
+  RandomSource random_;
+  bool members_ = false;
+  std::vector<std::vector<std::uint8_t>> carriers_;
+  std::size_t next_carrier_ = 0;
+  std::size_t media_count_ = 0;
+  std::set<std::string> nonces_;
+};
+
+}  // namespace
+
+bool buildSite(CryptoHost& crypto, const std::vector<SourceFile>& sources, const SiteOptions& options,
+               BuiltSite& site, std::string& error) {
+  BuiltSite built;
+  if (!SiteBuilder(crypto, options, built, error).build(sources)) return false;
+  site = std::move(built);
+  return true;
+}
+
+bool writeOriginTree(const std::map<std::string, std::vector<std::uint8_t>>& files,
+                     const std::filesystem::path& directory, std::string& error) {
+  namespace fs = std::filesystem;
+  std::error_code code;
+  if (fs::exists(directory, code) && !fs::is_empty(directory, code)) {
+    error = "Output directory is not empty: " + directory.string();
+    return false;
+  }
+  const fs::path staging = directory.string() + ".vkr-staging";
+  fs::remove_all(staging, code);
+  const auto cleanup = [&](const std::string& message) {
+    fs::remove_all(staging, code);
+    error = message;
+    return false;
+  };
+  for (const auto& [path, bytes] : files) {
+    const fs::path target = staging / path.substr(1);
+    fs::create_directories(target.parent_path(), code);
+    if (code) return cleanup("Cannot create " + target.parent_path().string() + ": " + code.message());
+    std::ofstream out(target, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    if (!out) return cleanup("Cannot write " + target.string());
+  }
+  fs::remove(directory, code);  // an empty directory gives way to the finished tree
+  fs::rename(staging, directory, code);
+  if (code) return cleanup("Cannot move the origin into " + directory.string() + ": " + code.message());
+  return true;
+}
+
+}  // namespace vesmara::publish

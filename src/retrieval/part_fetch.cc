@@ -1,0 +1,180 @@
+#include "retrieval/part_fetch.h"
+
+#include <optional>
+
+#include "index/index_document.h"
+#include "index/paths.h"
+
+namespace vesmara {
+namespace {
+
+bool failFetch(HttpHost& transport, const std::string& message, Failure& failure) {
+  return failure.fail(transport.isCancelled() ? FailureKind::Cancelled : FailureKind::Transport, message);
+}
+
+bool failPart(const ResourcePart& part, std::string_view suffix, FailureKind kind, Failure& failure) {
+  std::string message = part.url;
+  message += suffix;
+  return failure.fail(kind, message);
+}
+
+void copyOut(std::span<const std::uint8_t> bytes, std::uint64_t at, std::uint64_t length, SecureBytes& output) {
+  const auto begin = bytes.begin() + static_cast<std::ptrdiff_t>(at);
+  output.assign(begin, begin + static_cast<std::ptrdiff_t>(length));
+}
+
+// The last byte a request for `part_index` asks for: its own end, or further
+// over the adjacent parts of the same object that follow it.
+std::uint64_t coalescedLast(const Resource& resource, std::size_t part_index) {
+  const ResourcePart& part = resource.parts[part_index];
+  std::uint64_t last = part.offset + part.length - 1;
+  if (resource.parts.size() < kCoalescingMinParts || part.length >= kCoalescingPartBelow) return last;
+  for (std::size_t j = part_index + 1; j < resource.parts.size(); ++j) {
+    const ResourcePart& next = resource.parts[j];
+    if (next.url != part.url || !next.codec.empty()) continue;
+    if (next.offset != last + 1 || next.offset > UINT64_MAX - next.length ||
+        next.offset + next.length - part.offset > kMaxCoalescedRange) {
+      break;
+    }
+    last += next.length;
+  }
+  return last;
+}
+
+bool fetchRangePart(const ResourcePart& part, HttpHost& transport, PartFetchState& state, const Resource& resource,
+                    std::size_t part_index, SecureBytes& output, Failure& failure) {
+  const std::uint64_t own_last = part.offset + part.length - 1;
+  if (const auto window = state.windows.find(part.url); window != state.windows.end()) {
+    const PartFetchState::Window& w = window->second;
+    if (w.first <= part.offset && own_last - w.first < w.bytes.size()) {
+      copyOut(w.bytes, part.offset - w.first, part.length, output);
+      return true;
+    }
+  }
+  const std::uint64_t last = coalescedLast(resource, part_index);
+  HttpResponse response;
+  std::string message;
+  if (!transport.fetchRange(part.url, part.offset, last, kPartResponseBound, response, message)) {
+    return failFetch(transport, message, failure);
+  }
+  if (!response.valid || (response.status != 206 && response.status != 200) ||
+      response.body.size() > kPartResponseBound) {
+    return failPart(part, ": unsafe or oversized response", FailureKind::Integrity, failure);
+  }
+  std::string& pin = state.etag_pins[part.url];
+  if (!response.etag.empty()) {
+    if (!pin.empty() && response.etag != pin) {
+      return failPart(part, ": ETag changed during download", FailureKind::Integrity, failure);
+    }
+    if (pin.empty() && !response.etag.starts_with("W/")) pin = response.etag;
+  }
+  PartFetchState::Window window;
+  if (response.status == 206) {
+    if (!isExactContentRange(response.contentRange, part.offset, last) ||
+        response.body.size() != last - part.offset + 1) {
+      return failPart(part, ": invalid Content-Range or short part", FailureKind::Integrity, failure);
+    }
+    window.first = part.offset;
+  } else if (response.body.size() <= last) {
+    return failPart(part, ": full fallback is too short", FailureKind::Integrity, failure);
+  }
+  window.bytes = std::move(response.body);
+  const PartFetchState::Window& stored = state.windows[part.url] = std::move(window);
+  copyOut(stored.bytes, part.offset - stored.first, part.length, output);
+  return true;
+}
+
+bool fetchMediaPart(const SiteIndex& index, const ResourcePart& part, HttpHost& transport, CryptoHost& crypto,
+                    MediaDecoder* decoder, PartFetchState& state, SecureBytes& output, Failure& failure) {
+  if (decoder == nullptr) {
+    return failPart(part, ": media decoder is not available", FailureKind::Unsupported, failure);
+  }
+  const std::string key = mediaKeyOf(part);
+  auto payload = state.decoded_media.find(key);
+  if (payload == state.decoded_media.end()) {
+    const std::uint64_t bound = part.codec == kCodecWav4Fsk1 ? kAudioMediaResponseBound : kMediaResponseBound;
+    HttpResponse response;
+    std::string message;
+    if (!transport.fetchWhole(part.url, bound, response, message)) return failFetch(transport, message, failure);
+    if (!response.valid || response.status != 200 || response.body.empty() || response.body.size() > bound) {
+      return failPart(part, ": unsafe or oversized media response", FailureKind::Integrity, failure);
+    }
+    const auto carrier = index.audio_carriers.find(part.url);
+    const AudioCarrier* audio = carrier == index.audio_carriers.end() ? nullptr : &carrier->second;
+    std::vector<std::uint8_t> decoded;
+    if (!decoder->decode(part.codec, response.body, audio, crypto, decoded, message)) {
+      return failure.fail(FailureKind::Integrity, message);
+    }
+    payload = state.decoded_media.emplace(key, std::move(decoded)).first;
+  }
+  const std::vector<std::uint8_t>& bytes = payload->second;
+  if (part.offset > bytes.size() || part.length > bytes.size() - part.offset) {
+    return failPart(part, ": decoded media part is out of range", FailureKind::Integrity, failure);
+  }
+  copyOut(bytes, part.offset, part.length, output);
+  return true;
+}
+
+}  // namespace
+
+std::string mediaKeyOf(const ResourcePart& part) {
+  std::string key = part.codec;
+  key.push_back('\0');
+  key += part.url;
+  return key;
+}
+
+PartFetchState::PartFetchState(const Resource& resource) : resource_(resource) {
+  const std::size_t count = resource.parts.size();
+  next_same_url_.assign(count, count);
+  std::map<std::string_view, std::size_t> next_of_url;
+  for (std::size_t i = count; i-- > 0;) {
+    const ResourcePart& part = resource.parts[i];
+    if (part.codec.empty()) {
+      const auto next = next_of_url.find(part.url);
+      if (next != next_of_url.end()) next_same_url_[i] = next->second;
+      next_of_url[part.url] = i;
+    } else {
+      last_media_use_.try_emplace(mediaKeyOf(part), i);
+    }
+  }
+}
+
+void PartFetchState::releaseAfter(std::size_t part_index) {
+  const ResourcePart& part = resource_.parts[part_index];
+  if (!part.codec.empty()) {
+    const auto last = last_media_use_.find(mediaKeyOf(part));
+    if (last != last_media_use_.end() && last->second == part_index) decoded_media.erase(mediaKeyOf(part));
+    return;
+  }
+  const auto window = windows.find(part.url);
+  if (window == windows.end()) return;
+  // Keep the window while a later range part of this object lies inside it.
+  const std::uint64_t first = window->second.first;
+  const std::uint64_t size = window->second.bytes.size();
+  for (std::size_t j = next_same_url_[part_index]; j < resource_.parts.size(); j = next_same_url_[j]) {
+    const ResourcePart& later = resource_.parts[j];
+    if (later.offset >= first && later.offset <= UINT64_MAX - later.length && later.length >= 1 &&
+        later.offset + later.length - 1 - first < size) {
+      return;
+    }
+  }
+  windows.erase(window);
+}
+
+std::size_t PartFetchState::heldBytes() const {
+  std::size_t total = 0;
+  for (const auto& [url, window] : windows) total += window.bytes.capacity();
+  for (const auto& [key, payload] : decoded_media) total += payload.capacity();
+  return total;
+}
+
+bool fetchPart(const SiteIndex& index, const ResourcePart& part, HttpHost& transport, CryptoHost& crypto,
+               MediaDecoder* decoder, PartFetchState& state, const Resource& resource, std::size_t part_index,
+               SecureBytes& output, Failure& failure) {
+  if (part.offset > UINT64_MAX - part.length) return failure.fail(FailureKind::InvalidData, "Part offset overflow");
+  if (part.codec.empty()) return fetchRangePart(part, transport, state, resource, part_index, output, failure);
+  return fetchMediaPart(index, part, transport, crypto, decoder, state, output, failure);
+}
+
+}  // namespace vesmara
