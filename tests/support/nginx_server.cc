@@ -1,0 +1,103 @@
+#include "support/nginx_server.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace vesmara::test {
+namespace {
+
+constexpr const char* kNginx = "/usr/sbin/nginx";
+
+// A port the kernel just gave out and took back: free for the server to bind.
+int pickFreePort() {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  int port = 0;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+    port = ntohs(address.sin_port);
+  }
+  close(fd);
+  return port;
+}
+
+bool accepts(int port) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  close(fd);
+  return ok;
+}
+
+}  // namespace
+
+NginxServer::NginxServer(const std::filesystem::path& root) {
+  if (access(kNginx, X_OK) != 0) {
+    error_ = std::string(kNginx) + " is missing (scripts/setup-deps installs it)";
+    return;
+  }
+  char pattern[] = "/tmp/vkr-nginx-XXXXXX";
+  work_ = mkdtemp(pattern);
+  port_ = pickFreePort();
+  const std::string work = work_.string();
+  {
+    std::ofstream config(work_ / "nginx.conf");
+    config << "daemon off;\nmaster_process off;\nworker_processes 1;\npid " << work << "/nginx.pid;\n"
+           << "error_log " << work << "/error.log;\nevents { worker_connections 256; }\nhttp {\n"
+           << "  access_log off;\n  client_body_temp_path " << work << "/body;\n  proxy_temp_path " << work
+           << "/proxy;\n  fastcgi_temp_path " << work << "/fastcgi;\n  uwsgi_temp_path " << work << "/uwsgi;\n"
+           << "  scgi_temp_path " << work << "/scgi;\n  types { }\n  default_type application/octet-stream;\n"
+           << "  server {\n    listen 127.0.0.1:" << port_ << ";\n    root " << std::filesystem::absolute(root).string()
+           << ";\n  }\n}\n";
+  }
+  const std::string config = (work_ / "nginx.conf").string();
+  const std::string error_log = (work_ / "error.log").string();
+  std::vector<char*> argv = {const_cast<char*>(kNginx),          const_cast<char*>("-c"),
+                             const_cast<char*>(config.c_str()),  const_cast<char*>("-p"),
+                             const_cast<char*>(work.c_str()),    const_cast<char*>("-e"),
+                             const_cast<char*>(error_log.c_str()), nullptr};
+  if (posix_spawn(&pid_, kNginx, nullptr, nullptr, argv.data(), environ) != 0) {
+    pid_ = -1;
+    error_ = "cannot start nginx";
+    return;
+  }
+  for (int i = 0; i < 200 && !accepts(port_); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  if (!accepts(port_)) {
+    error_ = "nginx did not start; see " + error_log;
+    kill();
+  }
+}
+
+void NginxServer::kill() {
+  if (pid_ <= 0) return;
+  ::kill(pid_, SIGKILL);
+  int status = 0;
+  waitpid(pid_, &status, 0);
+  pid_ = -1;
+}
+
+NginxServer::~NginxServer() {
+  kill();
+  std::error_code code;
+  if (!work_.empty()) std::filesystem::remove_all(work_, code);
+}
+
+}  // namespace vesmara::test
