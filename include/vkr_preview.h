@@ -192,7 +192,7 @@ VKR_PREVIEW_API void vkr_preview_game_cancel(vkr_preview_game* game);
  * host (and optional port), optionally with one trailing "/"; plain
  * "http://" is allowed only for loopback development origins. HTTPS
  * verifies certificates against the system trust store and uses the proxy
- * settings of the environment (http_proxy, https_proxy, no_proxy); a
+ * settings of the environment (https_proxy, all_proxy, no_proxy); a
  * loopback origin never uses a proxy.
  *
  * Returns 0; 1 for bad arguments or a refused origin (with the reason in

@@ -1,0 +1,40 @@
+// The hosted carrier reader (footer, container, manifest, sections) on an
+// arbitrary favicon served from memory.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "hosts/crypto_host.h"
+#include "index/hosted_index.h"
+#include "index/memory_host.h"
+
+namespace {
+
+class NeverCancelled final : public vesmara::HttpHost {
+ public:
+  void cancel() override {}
+  void resetCancel() override {}
+  bool fetchRange(std::string_view, std::uint64_t, std::uint64_t, std::uint64_t, vesmara::HttpResponse&,
+                  std::string&) override {
+    return false;
+  }
+  bool fetchSuffix(std::string_view, std::uint64_t, std::uint64_t, vesmara::HttpResponse&, std::string&) override {
+    return false;
+  }
+  bool fetchWhole(std::string_view, std::uint64_t, vesmara::HttpResponse&, std::string&) override { return false; }
+  bool isCancelled() const override { return false; }
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static const auto crypto = vesmara::makePlatformCryptoHost();
+  static NeverCancelled parent;
+  vesmara::MemoryHost host(vesmara::SecureBytes(data, data + size), parent);
+  vesmara::LoadedIndex holder;
+  vesmara::Failure failure;
+  if (vesmara::loadHostedIndex(host, *crypto, holder, failure)) {
+    if (holder.digest.size() != 64 || failure.kind != vesmara::FailureKind::None) __builtin_trap();
+  }
+  return 0;
+}
