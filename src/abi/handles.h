@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "game/catalogue.h"
+#include "game/game_session.h"
 #include "hosts/crypto_host.h"
 #include "hosts/http_host.h"
 #include "index/hosted_index.h"
@@ -26,6 +27,18 @@ struct vkr_preview_site {
   vesmara::LoadedIndex index;  // empty until a load succeeds
   bool load_started = false;
   bool loaded = false;
+};
+
+// One game kept up to date from its site: the library's own transport for
+// the game's origin, the providers, the game's identity, and the snapshot
+// adopted by the last successful refresh.
+struct vkr_preview_game {
+  std::unique_ptr<vesmara::HttpHost> transport;
+  std::unique_ptr<vesmara::CryptoHost> crypto;
+  std::unique_ptr<vesmara::MediaDecoder> media;
+  std::string game_id;
+  std::string game_version;
+  vesmara::GameSnapshot snapshot;
 };
 
 #endif  // VESMARA_ABI_HANDLES_H_
