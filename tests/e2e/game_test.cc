@@ -311,5 +311,46 @@ TEST(GameCancel, RefreshAndFetchCancelledFromAnotherThread) {
   fs::remove_all(directory);
 }
 
+TEST(GameCatalogueSize, ExactlyTheLimitIsReadOneMoreIsRefusedBeforeAnyRequest) {
+  auto crypto = makePlatformCryptoHost();
+  std::string document;
+  std::string error;
+  ASSERT_TRUE(publish::writeCatalogueDocument(gameDescription(1), document, error)) << error;
+  for (const std::size_t size : {std::size_t{65536}, std::size_t{65537}}) {
+    std::string padded = document;
+    padded.insert(padded.size() - 1, std::string(size - document.size(), ' '));
+    std::vector<publish::SourceFile> sources = {{.name = "index.html", .mime = "text/html", .bytes = {'o', 'k'}},
+                                                {.name = std::string(publish::kCatalogueFileName),
+                                                 .mime = "application/json",
+                                                 .bytes = Bytes(padded.begin(), padded.end())}};
+    for (const publish::GameItem& item : gameDescription(1).items) {
+      sources.push_back({.name = item.path, .mime = item.mime, .bytes = item.bytes});
+    }
+    publish::SiteOptions options;
+    options.carrier_count = 1;
+    publish::BuiltSite site;
+    ASSERT_TRUE(publish::buildSite(*crypto, sources, options, site, error)) << error;
+    test::TestOrigin origin;
+    for (const auto& [path, bytes] : site.files) origin.addFile(path, bytes);
+    const std::string origin_text = origin.origin();
+    const std::string id = "lantern-keep";
+    const std::string version = "1.4.0";
+    char message[256];
+    vkr_preview_game* game = nullptr;
+    ASSERT_EQ(vkr_preview_game_create(origin_text.data(), origin_text.size(), id.data(), id.size(), version.data(),
+                                      version.size(), &game, message, sizeof message),
+              VKR_PREVIEW_OK);
+    const vkr_preview_status status = vkr_preview_game_refresh_hosted(game, 0, message, sizeof message);
+    if (size == 65536) {
+      EXPECT_EQ(status, VKR_PREVIEW_OK) << message;
+    } else {
+      EXPECT_EQ(status, VKR_PREVIEW_INVALID_DATA);
+      EXPECT_STREQ(message, "Public game catalogue is absent or oversized");
+      EXPECT_EQ(origin.requestCount(), 2u);  // the two favicon requests, nothing for the catalogue
+    }
+    vkr_preview_game_release(game);
+  }
+}
+
 }  // namespace
 }  // namespace vesmara
