@@ -54,6 +54,10 @@ struct HttpResponse {
 // destructor, cancel, resetCancel, fetchRange, fetchSuffix, fetchWhole,
 // isCancelled.
 //
+// A fetch may reuse the memory of the `response.body` it is given (its
+// bytes are discarded first), so a caller can recycle one buffer across
+// fetches.
+//
 // Every fetch returns true on success, leaving `message` empty, or false
 // with a fixed failure message in `message`. Fetches run on the calling
 // thread; cancel() may be called from any other thread at any time and only

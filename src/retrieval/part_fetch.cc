@@ -53,6 +53,7 @@ bool fetchRangePart(const ResourcePart& part, HttpHost& transport, PartFetchStat
   }
   const std::uint64_t last = coalescedLast(resource, part_index);
   HttpResponse response;
+  response.body = state.takeSpare();
   std::string message;
   if (!transport.fetchRange(part.url, part.offset, last, kPartResponseBound, response, message)) {
     return failFetch(transport, message, failure);
@@ -79,7 +80,9 @@ bool fetchRangePart(const ResourcePart& part, HttpHost& transport, PartFetchStat
     return failPart(part, ": full fallback is too short", FailureKind::Integrity, failure);
   }
   window.bytes = std::move(response.body);
-  const PartFetchState::Window& stored = state.windows[part.url] = std::move(window);
+  PartFetchState::Window& slot = state.windows[part.url];
+  state.recycle(std::move(slot.bytes));
+  const PartFetchState::Window& stored = slot = std::move(window);
   copyOut(stored.bytes, part.offset - stored.first, part.length, output);
   return true;
 }
@@ -159,11 +162,12 @@ void PartFetchState::releaseAfter(std::size_t part_index) {
       return;
     }
   }
+  recycle(std::move(window->second.bytes));
   windows.erase(window);
 }
 
 std::size_t PartFetchState::heldBytes() const {
-  std::size_t total = 0;
+  std::size_t total = spare_.capacity();
   for (const auto& [url, window] : windows) total += window.bytes.capacity();
   for (const auto& [key, payload] : decoded_media) total += payload.capacity();
   return total;

@@ -46,11 +46,21 @@ class PartFetchState {
   // Drops what no part after `part_index` can use.
   void releaseAfter(std::size_t part_index);
 
+  // A released window's memory, handed to the next range fetch to fill.
+  std::vector<std::uint8_t> takeSpare() { return std::move(spare_); }
+  void recycle(std::vector<std::uint8_t> bytes) {
+    if (bytes.capacity() > spare_.capacity()) {
+      bytes.clear();
+      spare_ = std::move(bytes);
+    }
+  }
+
   // Memory held right now (windows and payloads), for tests and benchmarks.
   std::size_t heldBytes() const;
 
  private:
   const Resource& resource_;
+  std::vector<std::uint8_t> spare_;
   std::vector<std::size_t> next_same_url_;        // next part with the same url, or parts.size()
   std::map<std::string, std::size_t, std::less<>> last_media_use_;  // media key -> last part index
 };

@@ -1,0 +1,297 @@
+// Verified downloads against what a user would otherwise do, and against the
+// machine's compute limit for the work.
+//
+//   download_bench [GiB-fraction]   (default 1: a 1 GiB resource)
+//
+// Scenario 1: one resource of 256 parts of 4 MiB (with the site keystream),
+// spread over 64 carrier files, served by nginx on loopback:
+//   - vkr_preview_site_download to a file (throughput, peak resident memory)
+//   - curl -s of the carriers piped into sha256sum (no verification of parts)
+//   - curl -s -o /dev/null (no verification at all)
+//   - L = 1 / (2 / S + 1 / C): S and C the single-core SHA-256 and AES-256-CTR
+//     throughputs on 4 MiB buffers, measured here. A verified encoded read
+//     hashes every byte twice (stored and plain) and runs the keystream once.
+// Scenario 2: 4,096 parts of 1 KiB in one carrier: requests and time.
+// Scenario 3: opening a site whose index lists 4,096 resources.
+// Each measurement is repeated; medians are printed.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "index/paths.h"
+#include "publish/site_builder.h"
+#include "support/nginx_server.h"
+#include "support/test_origin.h"
+#include "vkr_preview.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using Bytes = std::vector<std::uint8_t>;
+constexpr int kRepetitions = 3;
+
+double seconds(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+long statusKiB(const char* field) {
+  FILE* file = std::fopen("/proc/self/status", "r");
+  char line[256];
+  long value = -1;
+  while (file != nullptr && std::fgets(line, sizeof line, file) != nullptr) {
+    if (std::strncmp(line, field, std::strlen(field)) == 0) value = std::atol(line + std::strlen(field) + 1);
+  }
+  if (file != nullptr) std::fclose(file);
+  return value;
+}
+
+Bytes pseudoRandom(std::size_t size, std::uint64_t seed) {
+  Bytes bytes(size);
+  std::uint64_t state = seed * 0x9E3779B97F4A7C15ULL + 1;
+  for (std::size_t i = 0; i < size; i += 8) {
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    std::memcpy(bytes.data() + i, &state, std::min<std::size_t>(8, size - i));
+  }
+  return bytes;
+}
+
+// Throughput in MiB/s of `work` over 4 MiB buffers on one core.
+template <typename Work>
+double throughput(Work&& work) {
+  const std::size_t size = 4 << 20;
+  const auto start = Clock::now();
+  int rounds = 0;
+  while (seconds(start) < 1.0) {
+    work(size);
+    ++rounds;
+  }
+  return rounds * 4.0 / seconds(start);
+}
+
+// Runs one download in a child process so its peak memory is its own.
+struct DownloadRun {
+  double seconds = 0;
+  double peak_mib = 0;
+  bool ok = false;
+};
+
+DownloadRun downloadInChild(const std::string& origin, const std::string& path, const fs::path& target) {
+  int pipe_fds[2];
+  if (pipe(pipe_fds) != 0) return {};
+  const pid_t child = fork();
+  if (child == 0) {
+    close(pipe_fds[0]);
+    if (std::getenv("VKR_BENCH_PROFILE") != nullptr) {
+      // Time to attach a profiler to this process alone: perf record -p PID.
+      std::fprintf(stderr, "download process %d\n", static_cast<int>(getpid()));
+      sleep(2);
+    }
+    DownloadRun run;
+    char message[256];
+    vkr_preview_site* site = nullptr;
+    const auto start = Clock::now();
+    if (vkr_preview_site_open_hosted(origin.data(), origin.size(), &site, message, sizeof message) == VKR_PREVIEW_OK) {
+      const std::string destination = target.string();
+      std::uint64_t written = 0;
+      run.ok = vkr_preview_site_download(site, path.data(), path.size(), nullptr, 0, destination.data(),
+                                         destination.size(), &written, message, sizeof message) == VKR_PREVIEW_OK;
+      if (!run.ok) std::fprintf(stderr, "download failed: %s\n", message);
+      vkr_preview_site_release(site);
+    }
+    run.seconds = seconds(start);
+    run.peak_mib = statusKiB("VmHWM:") / 1024.0;
+    if (write(pipe_fds[1], &run, sizeof run) != sizeof run) std::_Exit(1);
+    std::_Exit(0);
+  }
+  close(pipe_fds[1]);
+  DownloadRun run;
+  if (read(pipe_fds[0], &run, sizeof run) != sizeof run) run.ok = false;
+  close(pipe_fds[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  return run;
+}
+
+double timeCommand(const std::string& command) {
+  const auto start = Clock::now();
+  if (std::system(command.c_str()) != 0) std::fprintf(stderr, "command failed: %s\n", command.c_str());
+  return seconds(start);
+}
+
+void largeResource(vesmara::CryptoHost& crypto, const fs::path& work, const fs::path& target_directory,
+                   double fraction) {
+  const std::size_t parts = std::max<std::size_t>(1, static_cast<std::size_t>(256 * fraction));
+  const std::size_t size = parts * (4 << 20);
+  std::printf("== scenario 1: %zu MiB in %zu parts of 4 MiB over 64 carriers, site keystream on, nginx\n",
+              size >> 20, parts);
+  vesmara::publish::SiteOptions options;
+  options.part_size = 4 << 20;
+  options.carrier_count = 64;
+  options.seed = 1;
+  std::vector<vesmara::publish::SourceFile> sources = {
+      {.name = "index.html", .mime = "text/html", .bytes = {'o', 'k'}},
+      {.name = "large.bin", .mime = "application/octet-stream", .bytes = pseudoRandom(size, 7)}};
+  vesmara::publish::BuiltSite site;
+  std::string error;
+  if (!vesmara::publish::buildSite(crypto, sources, options, site, error) ||
+      !vesmara::publish::writeOriginTree(site.files, work / "origin", error)) {
+    std::fprintf(stderr, "publish failed: %s\n", error.c_str());
+    std::exit(1);
+  }
+  sources.clear();
+  site.files.clear();
+  vesmara::test::NginxServer server(work / "origin");
+  if (!server.started()) {
+    std::fprintf(stderr, "%s\n", server.error().c_str());
+    std::exit(1);
+  }
+  const std::string origin = server.origin();
+  const std::string path = vesmara::siteRootPath("app/large.bin");
+  std::string carriers;
+  for (const auto& entry : fs::directory_iterator(work / "origin" / "assets")) {
+    carriers += " " + origin + "/assets/" + entry.path().filename().string();
+  }
+
+  std::vector<double> download_times;
+  std::vector<double> peaks;
+  for (int i = 0; i < kRepetitions; ++i) {
+    const fs::path target = target_directory / "download.bin";
+    const DownloadRun run = downloadInChild(origin, path, target);
+    if (!run.ok) std::exit(1);
+    download_times.push_back(run.seconds);
+    peaks.push_back(run.peak_mib);
+    fs::remove(target);
+  }
+  std::vector<double> pipeline_times;
+  std::vector<double> plain_times;
+  for (int i = 0; i < kRepetitions; ++i) {
+    pipeline_times.push_back(timeCommand("curl -s" + carriers + " | sha256sum > /dev/null"));
+    plain_times.push_back(timeCommand("curl -s" + carriers + " > /dev/null"));
+  }
+
+  auto key = vesmara::SecretKey();
+  const std::array<std::uint8_t, 16> counter{};
+  const Bytes buffer = pseudoRandom(4 << 20, 3);
+  vesmara::SecureBytes out;
+  const double sha = throughput([&](std::size_t) {
+    vesmara::Sha256Digest digest{};
+    vesmara::computeSha256(crypto, buffer, digest);
+  });
+  const double ctr = throughput([&](std::size_t) { crypto.aesCtrTransform(key.bytes(), counter, buffer, out); });
+  const double limit = 1.0 / (2.0 / sha + 1.0 / ctr);
+
+  const double mib = static_cast<double>(size) / 1048576.0;
+  const double download = mib / median(download_times);
+  std::printf("  S (SHA-256, one core)         %8.0f MiB/s\n", sha);
+  std::printf("  C (AES-256-CTR, one core)     %8.0f MiB/s\n", ctr);
+  std::printf("  L = 1/(2/S + 1/C)             %8.0f MiB/s\n", limit);
+  std::printf("  verified download             %8.0f MiB/s   = %.2f x L, peak RSS %.1f MiB (median of %d)\n",
+              download, download / limit, median(peaks), kRepetitions);
+  std::printf("  curl | sha256sum              %8.0f MiB/s   (download is %.2f x this)\n",
+              mib / median(pipeline_times), download / (mib / median(pipeline_times)));
+  std::printf("  curl > /dev/null (no checks)  %8.0f MiB/s   (download is %.2f x this)\n", mib / median(plain_times),
+              download / (mib / median(plain_times)));
+  fs::remove_all(work / "origin");
+}
+
+void manySmallParts(vesmara::CryptoHost& crypto) {
+  std::printf("== scenario 2: 4,096 parts of 1 KiB in one carrier, loopback test origin\n");
+  vesmara::publish::SiteOptions options;
+  options.part_size = 1024;
+  options.carrier_count = 1;
+  options.seed = 2;
+  const std::vector<vesmara::publish::SourceFile> sources = {
+      {.name = "index.html", .mime = "text/html", .bytes = {'o', 'k'}},
+      {.name = "small.bin", .mime = "application/octet-stream", .bytes = pseudoRandom(4096 * 1024, 5)}};
+  vesmara::publish::BuiltSite site;
+  std::string error;
+  if (!vesmara::publish::buildSite(crypto, sources, options, site, error)) std::exit(1);
+  vesmara::test::TestOrigin origin;
+  for (const auto& [path, bytes] : site.files) origin.addFile(path, bytes);
+  const std::string origin_text = origin.origin();
+  char message[256];
+  vkr_preview_site* handle = nullptr;
+  vkr_preview_site_open_hosted(origin_text.data(), origin_text.size(), &handle, message, sizeof message);
+  const std::string path = vesmara::siteRootPath("app/small.bin");
+  Bytes out(4096 * 1024);
+  std::vector<double> times;
+  std::size_t requests = 0;
+  for (int i = 0; i < kRepetitions; ++i) {
+    origin.clearLog();
+    std::uint64_t length = 0;
+    const auto start = Clock::now();
+    if (vkr_preview_site_read_memory(handle, path.data(), path.size(), nullptr, 0, out.data(), out.size(), &length,
+                                     message, sizeof message) != VKR_PREVIEW_OK) {
+      std::fprintf(stderr, "read failed: %s\n", message);
+      std::exit(1);
+    }
+    times.push_back(seconds(start));
+    requests = origin.requestCount();
+  }
+  vkr_preview_site_release(handle);
+  std::printf("  requests %zu (baseline without coalescing: 4096), time %.1f ms (median of %d)\n", requests,
+              median(times) * 1e3, kRepetitions);
+}
+
+void largeIndex(vesmara::CryptoHost& crypto) {
+  std::printf("== scenario 3: opening a site whose index lists 4,096 resources, loopback test origin\n");
+  std::vector<vesmara::publish::SourceFile> sources;
+  sources.push_back({.name = "index.html", .mime = "text/html", .bytes = {'o', 'k'}});
+  for (int i = 0; i < 4095; ++i) {
+    sources.push_back({.name = "r/" + std::to_string(100000 + i) + ".bin", .mime = "application/octet-stream",
+                       .bytes = pseudoRandom(64, static_cast<std::uint64_t>(i))});
+  }
+  vesmara::publish::SiteOptions options;
+  options.seed = 3;
+  vesmara::publish::BuiltSite site;
+  std::string error;
+  if (!vesmara::publish::buildSite(crypto, sources, options, site, error)) std::exit(1);
+  vesmara::test::TestOrigin origin;
+  for (const auto& [path, bytes] : site.files) origin.addFile(path, bytes);
+  const std::string origin_text = origin.origin();
+  std::vector<double> times;
+  for (int i = 0; i < 5; ++i) {
+    char message[256];
+    vkr_preview_site* handle = nullptr;
+    const auto start = Clock::now();
+    if (vkr_preview_site_open_hosted(origin_text.data(), origin_text.size(), &handle, message, sizeof message) !=
+        VKR_PREVIEW_OK) {
+      std::fprintf(stderr, "open failed: %s\n", message);
+      std::exit(1);
+    }
+    times.push_back(seconds(start));
+    vkr_preview_site_release(handle);
+  }
+  std::printf("  favicon %zu KiB, open (2 requests, verify, parse) %.1f ms (median of 5)\n",
+              site.files.at("/favicon.ico").size() / 1024, median(times) * 1e3);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const double fraction = argc > 1 ? std::atof(argv[1]) : 1.0;
+  auto crypto = vesmara::makePlatformCryptoHost();
+  char pattern[] = "/tmp/vkr-bench-XXXXXX";
+  const fs::path work = mkdtemp(pattern);
+  largeIndex(*crypto);
+  manySmallParts(*crypto);
+  // The download goes to DOWNLOAD_DIR when set (e.g. /dev/shm to leave the disk out).
+  const char* download_dir = std::getenv("DOWNLOAD_DIR");
+  largeResource(*crypto, work, download_dir != nullptr ? fs::path(download_dir) : work, fraction);
+  fs::remove_all(work);
+  return 0;
+}
