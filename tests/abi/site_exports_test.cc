@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "index/paths.h"
+#include "publish/site_builder.h"
 #include "support/site_fixture.h"
 #include "support/test_origin.h"
 #include "vkr_preview.h"
@@ -308,6 +309,50 @@ TEST_F(SiteExportsTest, CallerTransport) {
             VKR_PREVIEW_OK);
   EXPECT_EQ(vkr_preview_site_load_hosted(site, message_, sizeof message_), VKR_PREVIEW_OK) << message_;
   EXPECT_EQ(server.calls, 2);
+
+  vkr_preview_site_release(site);
+
+  // A published site with real parts, read through the callback.
+  publish::SiteOptions options;
+  options.seed = 5;
+  publish::BuiltSite published;
+  std::string error;
+  ASSERT_TRUE(publish::buildSite(*crypto_,
+                                 {{.name = "index.html", .mime = "text/html", .bytes = {'o', 'k'}},
+                                  {.name = "r1001.bin", .mime = "text/plain", .bytes = Bytes(11, 'x')}},
+                                 options, published, error))
+      << error;
+  server.files.clear();
+  for (const auto& [path, bytes] : published.files) server.files[path] = bytes;
+  ASSERT_EQ(vkr_preview_site_prepare_callback(origin.data(), origin.size(), serveFromMemory, &server, &site, message_,
+                                              sizeof message_),
+            VKR_PREVIEW_OK);
+  ASSERT_EQ(vkr_preview_site_load_hosted(site, message_, sizeof message_), VKR_PREVIEW_OK) << message_;
+
+  // A callback answering "cancelled" during a read leaves the site cancelled:
+  // the next plain read fails at once without calling it; an operation-bound
+  // read clears the flag and succeeds.
+  const std::string path = siteRootPath("app/r1001.bin");
+  Bytes out(100);
+  std::uint64_t length = 0;
+  server.cancel_next = true;
+  EXPECT_EQ(vkr_preview_site_read_memory(site, path.data(), path.size(), nullptr, 0, out.data(), out.size(), &length,
+                                         message_, sizeof message_),
+            VKR_PREVIEW_CANCELLED);
+  server.cancel_next = false;
+  const int calls = server.calls;
+  EXPECT_EQ(vkr_preview_site_read_memory(site, path.data(), path.size(), nullptr, 0, out.data(), out.size(), &length,
+                                         message_, sizeof message_),
+            VKR_PREVIEW_CANCELLED);
+  EXPECT_EQ(server.calls, calls);
+  vkr_preview_operation* operation = nullptr;
+  ASSERT_EQ(vkr_preview_operation_prepare(&operation), VKR_PREVIEW_OK);
+  EXPECT_EQ(vkr_preview_site_read_memory_operation(site, operation, path.data(), path.size(), nullptr, 0, out.data(),
+                                                   out.size(), &length, message_, sizeof message_),
+            VKR_PREVIEW_OK)
+      << message_;
+  EXPECT_EQ(length, 11u);
+  vkr_preview_operation_release(operation);
   vkr_preview_site_release(site);
 
   // A callback that answers "cancelled" leaves the site cancelled.
