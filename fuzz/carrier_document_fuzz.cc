@@ -4,32 +4,14 @@
 #include <cstdint>
 #include <string>
 
+#include "fuzz_support.h"
 #include "hosts/crypto_host.h"
 #include "index/hosted_index.h"
 #include "index/memory_host.h"
 
-namespace {
-
-class NeverCancelled final : public vesmara::HttpHost {
- public:
-  void cancel() override {}
-  void resetCancel() override {}
-  bool fetchRange(std::string_view, std::uint64_t, std::uint64_t, std::uint64_t, vesmara::HttpResponse&,
-                  std::string&) override {
-    return false;
-  }
-  bool fetchSuffix(std::string_view, std::uint64_t, std::uint64_t, vesmara::HttpResponse&, std::string&) override {
-    return false;
-  }
-  bool fetchWhole(std::string_view, std::uint64_t, vesmara::HttpResponse&, std::string&) override { return false; }
-  bool isCancelled() const override { return false; }
-};
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const auto crypto = vesmara::makePlatformCryptoHost();
-  static NeverCancelled parent;
+  static vesmara::fuzz::NeverCancelled parent;
   vesmara::MemoryHost host(vesmara::SecureBytes(data, data + size), parent);
   vesmara::LoadedIndex holder;
   vesmara::Failure failure;

@@ -4,25 +4,11 @@
 #include <cstdint>
 #include <string>
 
+#include "fuzz_support.h"
 #include "index/external_index.h"
 #include "index/paths.h"
 
 namespace {
-
-class NeverCancelled final : public vesmara::HttpHost {
- public:
-  void cancel() override {}
-  void resetCancel() override {}
-  bool fetchRange(std::string_view, std::uint64_t, std::uint64_t, std::uint64_t, vesmara::HttpResponse&,
-                  std::string&) override {
-    return false;
-  }
-  bool fetchSuffix(std::string_view, std::uint64_t, std::uint64_t, vesmara::HttpResponse&, std::string&) override {
-    return false;
-  }
-  bool fetchWhole(std::string_view, std::uint64_t, vesmara::HttpResponse&, std::string&) override { return false; }
-  bool isCancelled() const override { return false; }
-};
 
 void checkLocator(const vesmara::PrivateIndexLocator& locator) {
   if (!vesmara::isExternalCarrierPath(locator.url) || locator.length < 17 || locator.length > 16777232 ||
@@ -35,7 +21,7 @@ void checkLocator(const vesmara::PrivateIndexLocator& locator) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const auto crypto = vesmara::makePlatformCryptoHost();
-  static NeverCancelled parent;
+  static vesmara::fuzz::NeverCancelled parent;
   const std::span<const std::uint8_t> material(data, size);
   vesmara::PrivateIndexLocator locator;
   vesmara::Failure failure;

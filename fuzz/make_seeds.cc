@@ -27,7 +27,9 @@ int main(int argc, char** argv) {
   const std::vector<vesmara::publish::SourceFile> sources = {
       {.name = "index.html", .mime = "text/html", .bytes = {'<', 'p', '>'}},
       {.name = "a/b.css", .mime = "text/css", .bytes = std::vector<std::uint8_t>(300, 'c')},
-      {.name = "m.bin", .mime = "application/octet-stream", .bytes = std::vector<std::uint8_t>(100, 'm'),
+      {.name = "m.bin",
+       .mime = "application/octet-stream",
+       .bytes = std::vector<std::uint8_t>(100, 'm'),
        .members = true},
   };
   for (const bool external : {false, true}) {

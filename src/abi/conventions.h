@@ -5,9 +5,12 @@
 
 #include <cstdint>
 #include <new>
+#include <optional>
+#include <span>
 #include <string_view>
 
 #include "base/failure.h"
+#include "base/secure_bytes.h"
 #include "base/text.h"
 #include "hosts/file_output.h"
 #include "vkr_preview.h"
@@ -71,6 +74,21 @@ inline Status statusForFailure(FailureKind kind, bool transport_cancelled) {
 // 6 for every other output failure.
 inline Status statusForOutputError(FileOutputError error) {
   return error == FileOutputError::TargetExists ? VKR_PREVIEW_TARGET_EXISTS : VKR_PREVIEW_OUTPUT_FAILURE;
+}
+
+// The status of a failed read into a file: cancelled when the transport
+// says so, then the file output's own failure, then the step's kind.
+inline Status statusForDownloadFailure(FailureKind kind, bool transport_cancelled, FileOutputError output_error) {
+  if (transport_cancelled) return VKR_PREVIEW_CANCELLED;
+  if (output_error != FileOutputError::None) return statusForOutputError(output_error);
+  return statusForKind(kind);
+}
+
+// The caller's member key (32 bytes, or null), copied into a buffer that
+// wipes itself on every path.
+inline std::optional<SecretKey> copyMemberKey(const std::uint8_t* key) {
+  if (key == nullptr) return std::nullopt;
+  return SecretKey(std::span<const std::uint8_t, SecretKey::kSize>(key, SecretKey::kSize));
 }
 
 // Runs `work` (returning a Status) with every exception contained: an

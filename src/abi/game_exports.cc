@@ -58,10 +58,7 @@ Status fetchItem(vkr_preview_game* game, const char* item_id, std::uint64_t item
   }
   if (!game->snapshot.verified) return VKR_PREVIEW_WRONG_STATE;
   return vesmara::abi::runContained(message, "Native game item fetch failed", [&]() -> Status {
-    std::optional<vesmara::SecretKey> key;
-    if (member_key != nullptr) {
-      key.emplace(std::span<const std::uint8_t, vesmara::SecretKey::kSize>(member_key, vesmara::SecretKey::kSize));
-    }
+    const std::optional<vesmara::SecretKey> key = vesmara::abi::copyMemberKey(member_key);
     // The destination is prepared before the item is looked up.
     std::string refusal;
     const auto sink = vesmara::makePlatformFileOutput(std::string_view(destination, destination_length), refusal);
@@ -74,9 +71,7 @@ Status fetchItem(vkr_preview_game* game, const char* item_id, std::uint64_t item
     if (!vesmara::fetchGameItem(game->snapshot, std::string_view(item_id, item_id_length), key ? &*key : nullptr,
                                 hostsOf(*game), *sink, result, failure)) {
       message.write(failure.message);
-      if (game->transport->isCancelled()) return VKR_PREVIEW_CANCELLED;
-      if (sink->error() != vesmara::FileOutputError::None) return vesmara::abi::statusForOutputError(sink->error());
-      return vesmara::abi::statusForKind(failure.kind);
+      return vesmara::abi::statusForDownloadFailure(failure.kind, game->transport->isCancelled(), sink->error());
     }
     *out_written = result.length;
     return VKR_PREVIEW_OK;

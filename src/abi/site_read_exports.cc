@@ -18,12 +18,6 @@ namespace {
 constexpr std::uint64_t kMaxInMemoryRead = 67108864;  // 64 MiB
 constexpr std::string_view kAbsent = "Resource absent from index";
 
-// The caller's member key, copied into a buffer that wipes itself.
-std::optional<vesmara::SecretKey> copyMemberKey(const std::uint8_t* key) {
-  if (key == nullptr) return std::nullopt;
-  return vesmara::SecretKey(std::span<const std::uint8_t, vesmara::SecretKey::kSize>(key, vesmara::SecretKey::kSize));
-}
-
 const vesmara::SecretKey* keyPointer(const std::optional<vesmara::SecretKey>& key) { return key ? &*key : nullptr; }
 
 vesmara::ReadHosts hostsOf(vkr_preview_site& site) { return {*site.transport, *site.crypto, site.media.get()}; }
@@ -54,7 +48,7 @@ Status readMemory(vkr_preview_site* site, const char* path, std::uint64_t path_l
   if (capacity < resource->length) return VKR_PREVIEW_BUFFER_TOO_SMALL;
   *out_length = 0;
   return vesmara::abi::runContained(message, "Native in-memory read failed", [&]() -> Status {
-    const std::optional<vesmara::SecretKey> key = copyMemberKey(member_key);
+    const std::optional<vesmara::SecretKey> key = vesmara::abi::copyMemberKey(member_key);
     vesmara::PrivateMemoryOutput sink(resource->length);
     vesmara::ResourceReadResult result;
     vesmara::Failure failure;
@@ -85,7 +79,7 @@ Status download(vkr_preview_site* site, const char* path, std::uint64_t path_len
   }
   if (!site->loaded) return VKR_PREVIEW_WRONG_STATE;
   return vesmara::abi::runContained(message, "Native resource download failed", [&]() -> Status {
-    const std::optional<vesmara::SecretKey> key = copyMemberKey(member_key);
+    const std::optional<vesmara::SecretKey> key = vesmara::abi::copyMemberKey(member_key);
     const std::string_view resource_path(path, path_length);
     if (vesmara::findResource(site->index.index, resource_path) == nullptr) {
       message.write(kAbsent);
@@ -102,9 +96,7 @@ Status download(vkr_preview_site* site, const char* path, std::uint64_t path_len
     if (!vesmara::readResource(site->index.index, resource_path, keyPointer(key), hostsOf(*site), *sink, result,
                                failure)) {
       message.write(failure.message);
-      if (site->transport->isCancelled()) return VKR_PREVIEW_CANCELLED;
-      if (sink->error() != vesmara::FileOutputError::None) return vesmara::abi::statusForOutputError(sink->error());
-      return vesmara::abi::statusForKind(failure.kind);
+      return vesmara::abi::statusForDownloadFailure(failure.kind, site->transport->isCancelled(), sink->error());
     }
     *out_written = result.length;
     return VKR_PREVIEW_OK;

@@ -1,6 +1,5 @@
-#include <gtest/gtest.h>
-
 #include <dirent.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -24,11 +23,6 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 
-Bytes makeBytes(std::size_t size, std::uint32_t seed) {
-  const std::string text = test::TestOrigin::makeBytes(size, seed);
-  return Bytes(text.begin(), text.end());
-}
-
 std::vector<std::string> entriesOf(const fs::path& directory) {
   std::vector<std::string> names;
   for (const auto& entry : fs::directory_iterator(directory)) names.push_back(entry.path().filename().string());
@@ -45,8 +39,8 @@ class SiteReadTest : public testing::Test {
     options.member_key = member_key;
     options.part_size = 100000;
     options.seed = 3;
-    big_ = makeBytes(1000000, 9);
-    secret_ = makeBytes(5000, 10);
+    big_ = test::TestOrigin::makeByteVector(1000000, 9);
+    secret_ = test::TestOrigin::makeByteVector(5000, 10);
     const std::vector<publish::SourceFile> sources = {
         {.name = "index.html", .mime = "text/html", .bytes = {'h', 'i'}},
         {.name = "big.bin", .mime = "application/octet-stream", .bytes = big_},
@@ -88,8 +82,7 @@ class SiteReadTest : public testing::Test {
                ? vkr_preview_site_download(site_, path.data(), path.size(), nullptr, 0, target.data(), target.size(),
                                            &written, message_, sizeof message_)
                : vkr_preview_site_download_operation(site_, operation, path.data(), path.size(), nullptr, 0,
-                                                     target.data(), target.size(), &written, message_,
-                                                     sizeof message_);
+                                                     target.data(), target.size(), &written, message_, sizeof message_);
   }
 
   std::unique_ptr<CryptoHost> crypto_ = makePlatformCryptoHost();
@@ -144,9 +137,9 @@ TEST_F(SiteReadTest, LengthQueriesAndCapacity) {
                                            message_, sizeof message_),
               VKR_PREVIEW_INVALID_ARGUMENT);
   }
-  EXPECT_EQ(vkr_preview_site_read_memory(site_, path.data(), 0, nullptr, 0, nullptr, 0, &length, message_,
-                                         sizeof message_),
-            VKR_PREVIEW_INVALID_ARGUMENT);
+  EXPECT_EQ(
+      vkr_preview_site_read_memory(site_, path.data(), 0, nullptr, 0, nullptr, 0, &length, message_, sizeof message_),
+      VKR_PREVIEW_INVALID_ARGUMENT);
   EXPECT_EQ(vkr_preview_site_read_memory(site_, path.data(), path.size(), nullptr, 0, nullptr, 5, &length, message_,
                                          sizeof message_),
             VKR_PREVIEW_INVALID_ARGUMENT);

@@ -21,20 +21,22 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 
-Bytes makeBytes(std::size_t size, std::uint32_t seed) {
-  const std::string text = test::TestOrigin::makeBytes(size, seed);
-  return Bytes(text.begin(), text.end());
-}
-
 publish::GameDescription gameDescription(std::uint64_t revision, std::size_t items = 2) {
-  publish::GameDescription game{.id = "lantern-keep", .min_version = "1.4.0", .max_version = "1.9.99",
-                                .revision = revision};
-  game.items.push_back({.id = "base", .kind = "release", .path = "game/base.pak", .bytes = makeBytes(300000, 1)});
-  game.items.push_back({.id = "riddles", .kind = "puzzle", .path = "game/p/riddles.bin", .depends_on = {"base"},
-                        .bytes = makeBytes(5000, 2), .members = true});
+  publish::GameDescription game{
+      .id = "lantern-keep", .min_version = "1.4.0", .max_version = "1.9.99", .revision = revision};
+  game.items.push_back(
+      {.id = "base", .kind = "release", .path = "game/base.pak", .bytes = test::TestOrigin::makeByteVector(300000, 1)});
+  game.items.push_back({.id = "riddles",
+                        .kind = "puzzle",
+                        .path = "game/p/riddles.bin",
+                        .depends_on = {"base"},
+                        .bytes = test::TestOrigin::makeByteVector(5000, 2),
+                        .members = true});
   for (std::size_t i = 2; i < items; ++i) {
-    game.items.push_back({.id = "extra-" + std::to_string(i), .kind = "event",
-                          .path = "game/extra-" + std::to_string(i) + ".bin", .bytes = makeBytes(100 + i, 3)});
+    game.items.push_back({.id = "extra-" + std::to_string(i),
+                          .kind = "event",
+                          .path = "game/extra-" + std::to_string(i) + ".bin",
+                          .bytes = test::TestOrigin::makeByteVector(100 + i, 3)});
   }
   return game;
 }
@@ -80,8 +82,7 @@ class GameTest : public testing::Test {
     for (const auto& earlier : fs::directory_iterator(work_)) {
       if (earlier.is_symlink() || earlier.path().filename() == name || !fs::exists(earlier.path() / "assets")) continue;
       for (const auto& entry : fs::directory_iterator(earlier.path() / "assets")) {
-        fs::copy_file(entry.path(), work_ / name / "assets" / entry.path().filename(),
-                      fs::copy_options::skip_existing);
+        fs::copy_file(entry.path(), work_ / name / "assets" / entry.path().filename(), fs::copy_options::skip_existing);
       }
     }
     return site;
@@ -118,9 +119,8 @@ class GameTest : public testing::Test {
   vkr_preview_status fetch(const std::string& id, const fs::path& target, bool with_key = false) {
     std::uint64_t written = 0;
     const std::string destination = target.string();
-    return vkr_preview_game_fetch_item(game_, id.data(), id.size(), with_key ? key_.data() : nullptr,
-                                       with_key ? 32 : 0, destination.data(), destination.size(), &written, message_,
-                                       sizeof message_);
+    return vkr_preview_game_fetch_item(game_, id.data(), id.size(), with_key ? key_.data() : nullptr, with_key ? 32 : 0,
+                                       destination.data(), destination.size(), &written, message_, sizeof message_);
   }
 
   Bytes fileBytes(const fs::path& path) {
@@ -173,7 +173,7 @@ TEST_F(GameTest, RevisionsGoForwardUnlessRollbackIsAllowed) {
   EXPECT_EQ(revision(), 6u);
   std::uint64_t count = 0;
   vkr_preview_game_item_count(game_, &count);
-  EXPECT_EQ(count, 3u);  // the new item appeared
+  EXPECT_EQ(count, 3u);                  // the new item appeared
   EXPECT_EQ(refresh(), VKR_PREVIEW_OK);  // the same revision again is fine
 
   serve("r4");

@@ -19,11 +19,6 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 
-Bytes makeBytes(std::size_t size, std::uint32_t seed) {
-  const std::string text = test::TestOrigin::makeBytes(size, seed);
-  return Bytes(text.begin(), text.end());
-}
-
 class NginxSiteTest : public testing::Test {
  protected:
   void SetUp() override {
@@ -67,12 +62,22 @@ class NginxSiteTest : public testing::Test {
 
 TEST_F(NginxSiteTest, EveryResourceReadsBackByteForByte) {
   const std::vector<publish::SourceFile> sources = {
-      {.name = "index.html", .mime = "text/html; charset=utf-8", .bytes = makeBytes(3000, 1)},
-      {.name = "css/site.css", .mime = "text/css", .bytes = makeBytes(700, 2)},
-      {.name = "media/big.bin", .mime = "application/octet-stream", .bytes = makeBytes(5000000, 3)},
-      {.name = "members/guide.pdf", .mime = "application/pdf", .bytes = makeBytes(1500000, 4), .members = true},
-      {.name = "members/note.txt", .mime = "text/plain", .bytes = makeBytes(10, 5), .members = true},
-      {.name = "tiny-parts.bin", .mime = "application/octet-stream", .bytes = makeBytes(300000, 6)},
+      {.name = "index.html", .mime = "text/html; charset=utf-8", .bytes = test::TestOrigin::makeByteVector(3000, 1)},
+      {.name = "css/site.css", .mime = "text/css", .bytes = test::TestOrigin::makeByteVector(700, 2)},
+      {.name = "media/big.bin",
+       .mime = "application/octet-stream",
+       .bytes = test::TestOrigin::makeByteVector(5000000, 3)},
+      {.name = "members/guide.pdf",
+       .mime = "application/pdf",
+       .bytes = test::TestOrigin::makeByteVector(1500000, 4),
+       .members = true},
+      {.name = "members/note.txt",
+       .mime = "text/plain",
+       .bytes = test::TestOrigin::makeByteVector(10, 5),
+       .members = true},
+      {.name = "tiny-parts.bin",
+       .mime = "application/octet-stream",
+       .bytes = test::TestOrigin::makeByteVector(300000, 6)},
   };
   publish::SiteOptions options;
   options.part_size = 1048576;
@@ -126,8 +131,8 @@ TEST_F(NginxSiteTest, EveryResourceReadsBackByteForByte) {
 
 TEST_F(NginxSiteTest, ExternalIndexWithKeyFileAndCredential) {
   const std::vector<publish::SourceFile> sources = {
-      {.name = "index.html", .mime = "text/html", .bytes = makeBytes(100, 1)},
-      {.name = "data.bin", .mime = "application/octet-stream", .bytes = makeBytes(200000, 2)},
+      {.name = "index.html", .mime = "text/html", .bytes = test::TestOrigin::makeByteVector(100, 1)},
+      {.name = "data.bin", .mime = "application/octet-stream", .bytes = test::TestOrigin::makeByteVector(200000, 2)},
   };
   publish::SiteOptions options;
   options.external_index_path = "/assets/catalogue.dat";

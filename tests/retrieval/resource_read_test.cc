@@ -1,3 +1,5 @@
+#include "retrieval/resource_read.h"
+
 #include <gtest/gtest.h>
 
 #include <map>
@@ -11,18 +13,12 @@
 #include "retrieval/memory_output.h"
 #include "retrieval/part_decode.h"
 #include "retrieval/part_fetch.h"
-#include "retrieval/resource_read.h"
 #include "support/test_origin.h"
 
 namespace vesmara {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-Bytes makeBytes(std::size_t size, std::uint32_t seed) {
-  const std::string text = test::TestOrigin::makeBytes(size, seed);
-  return Bytes(text.begin(), text.end());
-}
 
 SecretKey keyOf(std::uint8_t fill) {
   SecretKey key;
@@ -90,8 +86,8 @@ publish::SourceFile file(std::string name, Bytes bytes, bool members = false) {
 publish::SourceFile entry() { return {.name = "index.html", .mime = "text/html", .bytes = Bytes{'<', 'p', '>'}}; }
 
 TEST_F(ResourceReadTest, PublicEncodedAndMembersResourcesReadBack) {
-  const Bytes big = makeBytes(300000, 1);
-  const Bytes secret = makeBytes(70000, 2);
+  const Bytes big = test::TestOrigin::makeByteVector(300000, 1);
+  const Bytes secret = test::TestOrigin::makeByteVector(70000, 2);
   publish::SiteOptions options;
   options.part_size = 65536;
   options.carrier_count = 3;
@@ -120,7 +116,7 @@ TEST_F(ResourceReadTest, SmallAdjacentPartsCoalesce) {
   for (const auto& c : cases) {
     origin_.clearBehaviours();
     site_ = {};
-    const Bytes bytes = makeBytes(c.parts * 1000, 3);
+    const Bytes bytes = test::TestOrigin::makeByteVector(c.parts * 1000, 3);
     publish::SiteOptions options;
     options.part_size = 1000;
     options.carrier_count = 1;
@@ -136,7 +132,7 @@ TEST_F(ResourceReadTest, SmallAdjacentPartsCoalesce) {
 }
 
 TEST_F(ResourceReadTest, MisbehavingServers) {
-  const Bytes bytes = makeBytes(50000, 4);
+  const Bytes bytes = test::TestOrigin::makeByteVector(50000, 4);
   publish::SiteOptions options;
   options.part_size = 20000;
   options.carrier_count = 1;
@@ -170,7 +166,7 @@ TEST_F(ResourceReadTest, MisbehavingServers) {
 }
 
 TEST_F(ResourceReadTest, TamperedCarriersAndIndexes) {
-  const Bytes bytes = makeBytes(40000, 5);
+  const Bytes bytes = test::TestOrigin::makeByteVector(40000, 5);
   publish::SiteOptions options;
   options.part_size = 10000;
   options.carrier_count = 2;
@@ -201,7 +197,7 @@ TEST_F(ResourceReadTest, TamperedCarriersAndIndexes) {
 }
 
 TEST_F(ResourceReadTest, MediaParts) {
-  const Bytes carrier = makeBytes(5000, 6);
+  const Bytes carrier = test::TestOrigin::makeByteVector(5000, 6);
   origin_.addFile("/m/a.png", carrier);
   SiteIndex& index = site_.index;
   Resource resource;
@@ -220,7 +216,8 @@ TEST_F(ResourceReadTest, MediaParts) {
   }
   resource.length = 3000;
   Bytes expected;
-  for (std::uint64_t at : {0, 2000, 4000}) expected.insert(expected.end(), carrier.begin() + at, carrier.begin() + at + 1000);
+  for (std::uint64_t at : {0, 2000, 4000})
+    expected.insert(expected.end(), carrier.begin() + at, carrier.begin() + at + 1000);
   Sha256Digest digest{};
   computeSha256(*crypto_, expected, digest);
   resource.sha256 = encodeLowerHex(digest);
@@ -247,12 +244,17 @@ TEST_F(ResourceReadTest, MediaParts) {
 
 TEST(PartDecode, SeedsAndSealingDataUseDecimalIndexes) {
   const std::vector<std::uint8_t> seed = keystreamCounterSeed("/p", 10);
-  EXPECT_EQ(std::string(seed.begin(), seed.end()), std::string("VKR1-SITE-CTR\0/p\0" "10", 19));
+  EXPECT_EQ(std::string(seed.begin(), seed.end()), std::string("VKR1-SITE-CTR\0/p\0"
+                                                               "10",
+                                                               19));
   Resource resource;
   resource.path = "/p";
   resource.mime = "text/plain";
   const std::vector<std::uint8_t> data = memberSealingData(resource, 0, 42);
-  EXPECT_EQ(std::string(data.begin(), data.end()), std::string("VKR1-SEALED\0/p\0text/plain\0" "0\0" "42", 30));
+  EXPECT_EQ(std::string(data.begin(), data.end()), std::string("VKR1-SEALED\0/p\0text/plain\0"
+                                                               "0\0"
+                                                               "42",
+                                                               30));
 }
 
 TEST(PartDecode, MembersFailures) {

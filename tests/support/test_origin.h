@@ -123,6 +123,11 @@ class TestOrigin {
 
   // A deterministic pseudo-random byte string for test files.
   static std::string makeBytes(std::size_t size, std::uint32_t seed = 1);
+  // The same bytes as a byte vector.
+  static std::vector<std::uint8_t> makeByteVector(std::size_t size, std::uint32_t seed = 1) {
+    const std::string bytes = makeBytes(size, seed);
+    return std::vector<std::uint8_t>(bytes.begin(), bytes.end());
+  }
 
  private:
   void handle(const httplib::Request& request, httplib::Response& response);

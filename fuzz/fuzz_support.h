@@ -1,0 +1,31 @@
+// Pieces the fuzz targets share.
+#ifndef VESMARA_FUZZ_FUZZ_SUPPORT_H_
+#define VESMARA_FUZZ_FUZZ_SUPPORT_H_
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "hosts/http_host.h"
+
+namespace vesmara::fuzz {
+
+// The parent of a MemoryHost: a site transport that is never cancelled and
+// is never asked for bytes.
+class NeverCancelled final : public HttpHost {
+ public:
+  void cancel() override {}
+  void resetCancel() override {}
+  bool fetchRange(std::string_view, std::uint64_t, std::uint64_t, std::uint64_t, HttpResponse&, std::string&) override {
+    return false;
+  }
+  bool fetchSuffix(std::string_view, std::uint64_t, std::uint64_t, HttpResponse&, std::string&) override {
+    return false;
+  }
+  bool fetchWhole(std::string_view, std::uint64_t, HttpResponse&, std::string&) override { return false; }
+  bool isCancelled() const override { return false; }
+};
+
+}  // namespace vesmara::fuzz
+
+#endif  // VESMARA_FUZZ_FUZZ_SUPPORT_H_
