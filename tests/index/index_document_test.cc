@@ -36,11 +36,11 @@ struct IndexSpec {
   std::vector<ResourceSpec> resources = {ResourceSpec{}};
 };
 
-std::string render(const IndexSpec& spec) {
-  std::string text = "{\"webApp\":{\"launch\":\"" + spec.launch + "\",\"entry\":\"" + spec.entry + "\"" +
-                     spec.web_app_extra + ",\"resources\":[";
-  for (std::size_t r = 0; r < spec.resources.size(); ++r) {
-    const ResourceSpec& resource = spec.resources[r];
+std::string render(const IndexSpec& draft) {
+  std::string text = "{\"webApp\":{\"launch\":\"" + draft.launch + "\",\"entry\":\"" + draft.entry + "\"" +
+                     draft.web_app_extra + ",\"resources\":[";
+  for (std::size_t r = 0; r < draft.resources.size(); ++r) {
+    const ResourceSpec& resource = draft.resources[r];
     text += (r ? "," : "") + std::string("{\"path\":\"") + resource.path + "\",\"mime\":\"" + resource.mime +
             "\",\"length\":" + resource.length + ",\"sha256\":\"" + kDigest + "\"" + resource.extra + ",\"parts\":[";
     for (std::size_t p = 0; p < resource.parts.size(); ++p) {
@@ -53,10 +53,10 @@ std::string render(const IndexSpec& spec) {
   return text + "]}}";
 }
 
-std::string parseMessage(const IndexSpec& spec) {
+std::string parseMessage(const IndexSpec& draft) {
   SiteIndex index;
   std::string message;
-  const bool ok = parseIndexDocument(render(spec), index, message);
+  const bool ok = parseIndexDocument(render(draft), index, message);
   EXPECT_EQ(ok, message.empty());
   return message;
 }
@@ -87,10 +87,10 @@ const std::string kCarrierBody =
     "{\"packet\":0,\"copy\":2,\"startSeconds\":3e0,\"durationSeconds\":0.5}]}";
 
 TEST(IndexDocument, ValidSiteParsesIntoTheIndex) {
-  IndexSpec spec;
-  spec.web_app_extra = ",\"encoding\":{\"algorithm\":\"AES-256-CTR\",\"key\":\"" + kDigest + "\"}" + kEncryption +
+  IndexSpec draft;
+  draft.web_app_extra = ",\"encoding\":{\"algorithm\":\"AES-256-CTR\",\"key\":\"" + kDigest + "\"}" + kEncryption +
                        audioCarrier("/audio/a.wav", kCarrierBody);
-  spec.resources[0].extra = ",\"access\":\"public\"";
+  draft.resources[0].extra = ",\"access\":\"public\"";
   ResourceSpec members;
   members.path = kRoot + "app/secret.bin";
   members.mime = "application/octet-stream";
@@ -99,11 +99,11 @@ TEST(IndexDocument, ValidSiteParsesIntoTheIndex) {
   members.parts[2].url = "/audio/a.wav";
   members.parts[2].extra += ",\"codec\":\"wav-4fsk1\"";
   members.extra = ",\"delivery\":\"download\"";
-  spec.resources.push_back(members);
+  draft.resources.push_back(members);
 
   SiteIndex index;
   std::string message;
-  ASSERT_TRUE(parseIndexDocument(render(spec), index, message)) << message;
+  ASSERT_TRUE(parseIndexDocument(render(draft), index, message)) << message;
   EXPECT_EQ(index.entry, kRoot + "app/index.html");
   EXPECT_EQ(index.encoding_key, kDigest);
   EXPECT_EQ(index.member_key_id, "k1");
@@ -218,43 +218,43 @@ TEST(IndexDocument, EachRuleFailsWithItsMessage) {
       {"entry with parameters", [](IndexSpec& s) { s.resources[0].mime = "text/html; charset=utf-8"; }, ""},
   };
   for (const auto& c : cases) {
-    IndexSpec spec;
-    c.change(spec);
-    EXPECT_EQ(parseMessage(spec), c.message) << c.name;
+    IndexSpec draft;
+    c.change(draft);
+    EXPECT_EQ(parseMessage(draft), c.message) << c.name;
   }
 }
 
 TEST(IndexDocument, MembersResources) {
   const auto members_site = [] {
-    IndexSpec spec;
-    spec.web_app_extra = kEncryption;
-    spec.resources[0].parts = {membersPart(1)};
-    return spec;
+    IndexSpec draft;
+    draft.web_app_extra = kEncryption;
+    draft.resources[0].parts = {membersPart(1)};
+    return draft;
   };
   {
     // Without "access" a resource of a keyed site is a members resource.
     EXPECT_EQ(parseMessage(members_site()), "");
   }
   {
-    IndexSpec spec = members_site();
-    spec.resources[0].extra = ",\"access\":\"public\"";
-    EXPECT_EQ(parseMessage(spec), "Resource length overflow");  // a public part keeps its tag bytes
-    spec.resources[0].parts = {PartSpec{}};
-    EXPECT_EQ(parseMessage(spec), "Index has member key but no protected resource");
+    IndexSpec draft = members_site();
+    draft.resources[0].extra = ",\"access\":\"public\"";
+    EXPECT_EQ(parseMessage(draft), "Resource length overflow");  // a public part keeps its tag bytes
+    draft.resources[0].parts = {PartSpec{}};
+    EXPECT_EQ(parseMessage(draft), "Index has member key but no protected resource");
   }
   {
-    IndexSpec spec = members_site();
-    spec.resources[0].extra = ",\"access\":\"Members\"";
-    EXPECT_EQ(parseMessage(spec), "Invalid resource access");
+    IndexSpec draft = members_site();
+    draft.resources[0].extra = ",\"access\":\"Members\"";
+    EXPECT_EQ(parseMessage(draft), "Invalid resource access");
   }
   {
-    IndexSpec spec = members_site();
-    spec.resources[0].length = "4194304";
-    spec.resources[0].parts = {membersPart(1, 4194304)};
-    EXPECT_EQ(parseMessage(spec), "");
-    spec.resources[0].length = "4194305";
-    spec.resources[0].parts = {membersPart(1, 4194305)};
-    EXPECT_EQ(parseMessage(spec), "Invalid resource part");
+    IndexSpec draft = members_site();
+    draft.resources[0].length = "4194304";
+    draft.resources[0].parts = {membersPart(1, 4194304)};
+    EXPECT_EQ(parseMessage(draft), "");
+    draft.resources[0].length = "4194305";
+    draft.resources[0].parts = {membersPart(1, 4194305)};
+    EXPECT_EQ(parseMessage(draft), "Invalid resource part");
   }
   const struct {
     const char* name;
@@ -269,22 +269,22 @@ TEST(IndexDocument, MembersResources) {
       {"plain length 0", nonce(1) + ",\"plainLength\":0", 16},
   };
   for (const auto& c : protected_cases) {
-    IndexSpec spec = members_site();
-    spec.resources[0].parts[0].extra = c.extra;
-    spec.resources[0].parts[0].length = c.length;
-    EXPECT_EQ(parseMessage(spec), "Invalid protected part") << c.name;
+    IndexSpec draft = members_site();
+    draft.resources[0].parts[0].extra = c.extra;
+    draft.resources[0].parts[0].length = c.length;
+    EXPECT_EQ(parseMessage(draft), "Invalid protected part") << c.name;
   }
   {
     // One set of nonces spans the whole index.
-    IndexSpec spec = members_site();
+    IndexSpec draft = members_site();
     ResourceSpec other;
     other.path = kRoot + "app/z.bin";
     other.mime = "application/octet-stream";
     other.parts = {membersPart(1)};
-    spec.resources.push_back(other);
-    EXPECT_EQ(parseMessage(spec), "Invalid protected part");
-    spec.resources[1].parts = {membersPart(2)};
-    EXPECT_EQ(parseMessage(spec), "");
+    draft.resources.push_back(other);
+    EXPECT_EQ(parseMessage(draft), "Invalid protected part");
+    draft.resources[1].parts = {membersPart(2)};
+    EXPECT_EQ(parseMessage(draft), "");
   }
 }
 
@@ -298,9 +298,9 @@ TEST(IndexDocument, ReaderFailuresPassThroughAndOutputIsUntouched) {
   EXPECT_EQ(message, "Missing webApp index");
   EXPECT_FALSE(parseIndexDocument("{\"webApp\":[]}", index, message));
   EXPECT_EQ(message, "Missing webApp index");
-  IndexSpec spec;
-  spec.resources[0].parts = {PartSpec{}, PartSpec{}};
-  EXPECT_FALSE(parseIndexDocument(render(spec), index, message));
+  IndexSpec draft;
+  draft.resources[0].parts = {PartSpec{}, PartSpec{}};
+  EXPECT_FALSE(parseIndexDocument(render(draft), index, message));
   EXPECT_EQ(index.entry, "kept");
   EXPECT_TRUE(index.resources.empty());
 }
