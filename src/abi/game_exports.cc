@@ -104,6 +104,7 @@ VKR_PREVIEW_API Status vkr_preview_game_create(const char* origin, uint64_t orig
     auto game = std::make_unique<vkr_preview_game>();
     game->transport = std::move(transport);
     game->crypto = vesmara::makePlatformCryptoHost();
+    game->media = vesmara::makePlatformMediaDecoder();
     game->game_id.assign(game_id, game_id_length);
     game->game_version.assign(game_version, game_version_length);
     *out_game = game.release();

@@ -26,6 +26,7 @@ std::unique_ptr<vkr_preview_site> makeSite(std::unique_ptr<vesmara::HttpHost> tr
   auto site = std::make_unique<vkr_preview_site>();
   site->transport = std::move(transport);
   site->crypto = vesmara::makePlatformCryptoHost();
+  site->media = vesmara::makePlatformMediaDecoder();
   return site;
 }
 

@@ -1,0 +1,102 @@
+#include "media/wav_reader.h"
+
+#include <algorithm>
+#include <optional>
+
+#include "base/byte_reader.h"
+#include "media/audio_format.h"
+
+namespace vesmara {
+namespace {
+
+constexpr std::size_t kChunkHeadLength = 8;
+constexpr std::size_t kFirstChunkAt = 12;
+
+struct Chunk {
+  std::size_t offset = 0;
+  std::size_t size = 0;
+};
+
+bool isAcceptedRate(std::uint32_t rate) {
+  return std::find(std::begin(audio::kRates), std::end(audio::kRates), rate) != std::end(audio::kRates);
+}
+
+// 8-bit samples are unsigned around 128; 16-bit samples signed.
+constexpr double kEightBitScale = 0.0078125;
+constexpr double kSixteenBitScale = 3.0517578125e-5;
+
+double eightBit(std::uint8_t sample) { return (sample - 128) * kEightBitScale; }
+
+double sixteenBit(const std::uint8_t* bytes) {
+  return static_cast<std::int16_t>(static_cast<std::uint16_t>(bytes[0] | bytes[1] << 8)) * kSixteenBitScale;
+}
+
+}  // namespace
+
+bool readWav(std::span<const std::uint8_t> carrier, WavDescription& wav, std::string& message) {
+  wav = {};
+  ByteReader head(carrier);
+  if (carrier.size() < audio::kMinWavLength || carrier.size() > audio::kMaxWavLength || !head.readExpected("RIFF") ||
+      !head.skip(4) || !head.readExpected("WAVE")) {
+    message = "Expected bounded PCM WAV carrier";
+    return false;
+  }
+  std::optional<Chunk> format;
+  std::optional<Chunk> data;
+  // The walk ends when fewer than 8 bytes remain, and also when the pad byte
+  // of an odd-sized last chunk would be past the end of the file.
+  std::size_t cursor = kFirstChunkAt;
+  while (cursor < carrier.size() && carrier.size() - cursor >= kChunkHeadLength) {
+    ByteReader reader(carrier.subspan(cursor));
+    std::span<const std::uint8_t> id;
+    std::uint32_t size = 0;
+    reader.readBytes(4, id);
+    reader.readU32(size);
+    if (size > reader.remaining()) {
+      message = "Invalid WAV chunk";
+      return false;
+    }
+    const Chunk chunk{cursor + kChunkHeadLength, size};
+    const std::string_view name(reinterpret_cast<const char*>(id.data()), id.size());
+    if (name == "fmt ") format = chunk;
+    if (name == "data") data = chunk;
+    cursor = chunk.offset + size + size % 2;
+  }
+  std::uint16_t tag = 0;
+  ByteReader fields(format ? carrier.subspan(format->offset, format->size) : std::span<const std::uint8_t>());
+  if (!format || format->size < audio::kMinFormatChunk || !data || !fields.readU16(tag) || tag != audio::kPcmFormat) {
+    message = "Expected PCM WAV";
+    return false;
+  }
+  fields.readU16(wav.channels);
+  fields.readU32(wav.rate);
+  fields.skip(6);  // byte rate and block align are not used
+  fields.readU16(wav.bits);
+  const std::size_t frame_bytes = static_cast<std::size_t>(wav.channels) * (wav.bits / 8);
+  if ((wav.channels != 1 && wav.channels != 2) || !isAcceptedRate(wav.rate) || (wav.bits != 8 && wav.bits != 16) ||
+      data->size % frame_bytes != 0) {
+    message = "Unsupported PCM WAV format";
+    return false;
+  }
+  wav.samples = carrier.subspan(data->offset, data->size);
+  wav.frames = data->size / frame_bytes;
+  return true;
+}
+
+void loadFrameValues(const WavDescription& wav, std::uint64_t first, std::size_t count, double* values) {
+  const std::size_t frame_bytes = static_cast<std::size_t>(wav.channels) * (wav.bits / 8);
+  const std::uint8_t* at = wav.samples.data() + first * frame_bytes;
+  // Each frame value is the channels' sum divided by the channel count; the
+  // values are exact in double, so the branches below give the same results.
+  if (wav.bits == 8 && wav.channels == 1) {
+    for (std::size_t i = 0; i < count; ++i) values[i] = eightBit(at[i]);
+  } else if (wav.bits == 8) {
+    for (std::size_t i = 0; i < count; ++i) values[i] = (eightBit(at[2 * i]) + eightBit(at[2 * i + 1])) / 2;
+  } else if (wav.channels == 1) {
+    for (std::size_t i = 0; i < count; ++i) values[i] = sixteenBit(at + 2 * i);
+  } else {
+    for (std::size_t i = 0; i < count; ++i) values[i] = (sixteenBit(at + 4 * i) + sixteenBit(at + 4 * i + 2)) / 2;
+  }
+}
+
+}  // namespace vesmara

@@ -1,0 +1,90 @@
+#include "publish/media/pixel_carrier_writer.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "base/byte_writer.h"
+#include "hosts/png_codec.h"
+#include "media/pixel_payload_format.h"
+
+namespace vesmara::publish {
+
+using pixel_payload::PixelSlots;
+using pixel_payload::SlotWalk;
+
+RgbaImage makePixelCover(std::uint64_t payload_length) {
+  const std::uint64_t bits = 8 * (payload_length + pixel_payload::kHeaderLength);
+  const std::uint64_t slots = std::max(bits, pixel_payload::kMinSlots);
+  const std::uint64_t pixels = (slots + 2) / 3;
+  RgbaImage image;
+  image.width = static_cast<std::uint32_t>(std::ceil(std::sqrt(static_cast<double>(pixels))));
+  image.height = static_cast<std::uint32_t>((pixels + image.width - 1) / image.width);
+  image.pixels.resize(static_cast<std::size_t>(image.pixelCount()) * 4);
+  // Soft diagonal bands: a picture, not noise, so the file compresses.
+  for (std::uint32_t y = 0; y < image.height; ++y) {
+    for (std::uint32_t x = 0; x < image.width; ++x) {
+      const std::size_t at = 4 * (static_cast<std::size_t>(y) * image.width + x);
+      image.pixels[at] = static_cast<std::uint8_t>(64 + (x * 128) / image.width);
+      image.pixels[at + 1] = static_cast<std::uint8_t>(96 + (y * 96) / image.height);
+      image.pixels[at + 2] = static_cast<std::uint8_t>(128 + ((x + y) % 64));
+      image.pixels[at + 3] = 255;
+    }
+  }
+  return image;
+}
+
+bool embedPixelPayload(CryptoHost& crypto, std::span<const std::uint8_t> payload, RgbaImage& image,
+                       std::string& error) {
+  if (payload.empty() || payload.size() > pixel_payload::kMaxPayloadLength) {
+    error = "pixel payload must be 1 byte to 16 MiB long";
+    return false;
+  }
+  const PixelSlots slots(image.pixels);
+  if (slots.count() < pixel_payload::kMinSlots || payload.size() + pixel_payload::kHeaderLength > slots.count() / 8) {
+    error = "cover image has too few opaque pixels for the payload";
+    return false;
+  }
+  Sha256Digest digest{};
+  if (!computeSha256(crypto, payload, digest)) {
+    error = "SHA-256 provider failed";
+    return false;
+  }
+  std::vector<std::uint8_t> stream;
+  ByteWriter writer(stream);
+  writer.writeText(pixel_payload::kMagic);
+  writer.writeU32(static_cast<std::uint32_t>(payload.size()));
+  writer.writeBytes(digest);
+  writer.writeBytes(payload);
+  SlotWalk walk(slots.count());
+  for (const std::uint8_t byte : stream) {
+    for (int bit = 7; bit >= 0; --bit) {
+      std::uint8_t& sample = image.pixels[slots.byteOf(walk.next())];
+      sample = static_cast<std::uint8_t>((sample & 0xFE) | (byte >> bit & 1));
+    }
+  }
+  return true;
+}
+
+bool writePixelCarrier(CryptoHost& crypto, std::span<const std::uint8_t> payload, std::span<const std::uint8_t> cover,
+                       std::vector<std::uint8_t>& png, std::string& error) {
+  RgbaImage image;
+  if (cover.empty()) {
+    // The largest image a reader decodes bounds the payload a generated cover carries.
+    if (payload.size() > kMaxPngPixels * 3 / 8 - pixel_payload::kHeaderLength) {
+      error = "payload is too large for a PNG carrier";
+      return false;
+    }
+    image = makePixelCover(payload.size());
+  } else if (!decodePngCarrier(cover, image, error)) {
+    error = "cover image: " + error;
+    return false;
+  }
+  if (!embedPixelPayload(crypto, payload, image, error)) return false;
+  if (!encodeRgbaPng(image.width, image.height, image.pixels, png)) {
+    error = "PNG encoding failed";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace vesmara::publish

@@ -1,0 +1,31 @@
+// Writes png-lsb1 carriers: a payload hidden in the low bits of the opaque
+// pixels of a cover image, given or generated.
+#ifndef VESMARA_PUBLISH_MEDIA_PIXEL_CARRIER_WRITER_H_
+#define VESMARA_PUBLISH_MEDIA_PIXEL_CARRIER_WRITER_H_
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "hosts/crypto_host.h"
+#include "media/png_carrier.h"
+
+namespace vesmara::publish {
+
+// An opaque picture with just enough pixels to carry `payload_length` bytes.
+RgbaImage makePixelCover(std::uint64_t payload_length);
+
+// Writes the header and `payload` into the low bits of `image`'s opaque
+// pixels; pixels that are not fully opaque are left as they are. Fails (with
+// `error`) when the payload is empty, over 16 MiB or does not fit.
+bool embedPixelPayload(CryptoHost& crypto, std::span<const std::uint8_t> payload, RgbaImage& image, std::string& error);
+
+// A complete png-lsb1 carrier: `payload` hidden in the PNG file `cover`, or in
+// a generated cover when `cover` is empty.
+bool writePixelCarrier(CryptoHost& crypto, std::span<const std::uint8_t> payload, std::span<const std::uint8_t> cover,
+                       std::vector<std::uint8_t>& png, std::string& error);
+
+}  // namespace vesmara::publish
+
+#endif  // VESMARA_PUBLISH_MEDIA_PIXEL_CARRIER_WRITER_H_

@@ -1,0 +1,62 @@
+// Ctrl-C for the tools. SIGINT and SIGTERM are blocked in every thread and
+// taken by one thread that waits for them (sigwait), so the reaction — a
+// flag, and the cancel function of whatever long call is running — runs as
+// ordinary code, never inside a signal handler.
+//
+//   InterruptWatcher interrupts;   // first thing in main, before any thread starts
+//   {
+//     auto scope = interrupts.cancelWith([&] { vkr_preview_operation_cancel(operation); });
+//     status = vkr_preview_site_download_operation(...);
+//   }                              // from here on the operation may be released
+//   interrupts.throwIfInterrupted();
+#ifndef VESMARA_TOOLS_COMMON_INTERRUPT_H_
+#define VESMARA_TOOLS_COMMON_INTERRUPT_H_
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+namespace vesmara::tools {
+
+class InterruptWatcher {
+ public:
+  class Scope {
+   public:
+    ~Scope();
+    Scope(const Scope&) = delete;
+    Scope& operator=(const Scope&) = delete;
+
+   private:
+    friend class InterruptWatcher;
+    explicit Scope(InterruptWatcher& watcher) : watcher_(watcher) {}
+    InterruptWatcher& watcher_;
+  };
+
+  InterruptWatcher();
+  ~InterruptWatcher();
+  InterruptWatcher(const InterruptWatcher&) = delete;
+  InterruptWatcher& operator=(const InterruptWatcher&) = delete;
+
+  bool interrupted() const { return interrupted_.load(); }
+  // Throws Interrupted once an interrupt has arrived.
+  void throwIfInterrupted() const;
+
+  // Until the scope ends, an interrupt calls `cancel` (on the watcher's
+  // thread); when one has already arrived, `cancel` runs at once. Once the
+  // scope has ended `cancel` is never called, so what it refers to may go.
+  [[nodiscard]] Scope cancelWith(std::function<void()> cancel);
+
+ private:
+  void watch();
+
+  std::mutex mutex_;
+  std::function<void()> cancel_;
+  std::atomic<bool> interrupted_{false};
+  std::atomic<bool> stopping_{false};
+  std::thread thread_;
+};
+
+}  // namespace vesmara::tools
+
+#endif  // VESMARA_TOOLS_COMMON_INTERRUPT_H_

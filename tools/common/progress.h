@@ -1,0 +1,61 @@
+// A progress bar for a download, drawn on standard error. The library has no
+// progress callback; it writes a verified download into a temporary file
+// beside the destination ("<name>.vkr-<32 hex digits>.tmp") and renames it
+// at the end, so a second thread watches that file grow.
+#ifndef VESMARA_TOOLS_COMMON_PROGRESS_H_
+#define VESMARA_TOOLS_COMMON_PROGRESS_H_
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+namespace vesmara::tools {
+
+// One line: a bar with the percentage when `total` is known (non-zero), the
+// bytes so far, the rate and the time left.
+std::string formatProgress(std::uint64_t done, std::uint64_t total, std::chrono::duration<double> elapsed);
+
+// "1.5 MiB", "812 B".
+std::string formatByteCount(std::uint64_t bytes);
+
+class DownloadProgress {
+ public:
+  // Draws nothing unless `enabled` (standard error is a terminal).
+  DownloadProgress(const std::string& destination, std::uint64_t total, bool enabled);
+  // Stops drawing and erases the bar.
+  ~DownloadProgress();
+  DownloadProgress(const DownloadProgress&) = delete;
+  DownloadProgress& operator=(const DownloadProgress&) = delete;
+
+  // Stops drawing and leaves a final line for a finished download.
+  void finish(std::uint64_t written);
+
+ private:
+  void run();
+  void stop();
+  // The temporary file's current size, once it has appeared.
+  std::optional<std::uint64_t> temporarySize();
+  void draw(const std::string& line);
+
+  std::filesystem::path directory_;
+  std::string name_;
+  std::uint64_t total_;
+  bool enabled_;
+  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+  std::filesystem::path temporary_;
+  bool drawn_ = false;
+
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool stopping_ = false;
+  std::thread thread_;
+};
+
+}  // namespace vesmara::tools
+
+#endif  // VESMARA_TOOLS_COMMON_PROGRESS_H_

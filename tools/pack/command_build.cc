@@ -1,0 +1,290 @@
+// vkr-pack build: a folder of files in, an origin tree out.
+#include <cstdio>
+#include <filesystem>
+
+#include "common/arguments.h"
+#include "common/command_error.h"
+#include "common/files.h"
+#include "common/key_file.h"
+#include "common/progress.h"
+#include "common/table.h"
+#include "index/index_document.h"
+#include "pack/commands.h"
+#include "pack/game_description.h"
+#include "pack/media_codecs.h"
+#include "pack/source_tree.h"
+#include "publish/game_writer.h"
+#include "publish/media/media_encoder.h"
+#include "publish/site_builder.h"
+
+namespace vesmara::pack {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Pictures are read whole before they are used.
+constexpr std::uint64_t kMaxCoverLength = 67108864;
+constexpr std::uint64_t kMaxIconLength = 1048576;
+
+constexpr std::string_view kHelp =
+    "usage: vkr-pack build SRC_DIR OUT_DIR [OPTIONS]\n\n"
+    "Publishes every file below SRC_DIR (names beginning with '.' left out) as an\n"
+    "origin tree in OUT_DIR, which must not exist or be empty: the favicon carries\n"
+    "the site's index, and each file's parts are spread over carrier files that\n"
+    "any static web server can serve. Nothing is written unless all of it is.\n"
+    "PATTERN is a path relative to SRC_DIR in which '*' and '?' match within a\n"
+    "folder name and '**' across folders; without '/' it matches file names at\n"
+    "any depth.\n\n"
+    "  --entry PATH             the entry page (default index.html)\n"
+    "  --type PATTERN=TYPE      the media type of matching files (default: by name)\n"
+    "  --download PATTERN       deliver matching files as downloads\n"
+    "  --icon FILE              the ICO image the favicon shows\n"
+    "  --encoding-key FILE      the site keystream key (default: a random one)\n"
+    "  --no-encoding            store parts without the site keystream\n"
+    "  --members PATTERN        seal matching files for members (repeatable)\n"
+    "  --member-key FILE        the member content key, read from FILE\n"
+    "  --new-member-key FILE    generate the member content key into FILE\n"
+    "  --member-key-id ID       the key ID the index names (default \"members\")\n"
+    "  --codec PATTERN=CODEC    hide matching files in media carriers; CODEC is\n"
+    "                           png-lsb1, frame-luma1, frame-luma2 or wav-4fsk1\n"
+    "                           (a frame holds 21 bytes, a recording 4096)\n"
+    "  --cover FILE             the PNG picture png-lsb1 hides parts in\n"
+    "                           (default: a generated one)\n"
+    "  --part-size BYTES        the largest part, 1 to 4194304 (default 1048576)\n"
+    "  --carriers N             carrier files for the parts, 1 to 4096 (default 4)\n"
+    "  --footer-version 1|2     the favicon footer's version (default 2)\n"
+    "  --external PATH          keep the index sealed in the origin file PATH\n"
+    "                           (\"/assets/private.bin\") instead of the favicon\n"
+    "  --write-key-file FILE    with --external: write the key file that opens it\n"
+    "  --write-credential FILE  with --external: write the ICO credential\n"
+    "  --game FILE              publish the catalogue and items of a game\n"
+    "                           description (JSON; see examples/site/game/game.json)\n"
+    "  --seed N                 derive every random choice (keys, nonces) from N,\n"
+    "                           so that the same input gives the same bytes; for\n"
+    "                           tests and reproducible builds, never for secrets\n\n"
+    "Key files hold 64 lowercase hex digits (or 32 raw bytes).\n";
+
+constexpr tools::OptionRule kOptions[] = {
+    {.name = "entry", .takes_value = true},
+    {.name = "type", .takes_value = true, .repeatable = true},
+    {.name = "download", .takes_value = true, .repeatable = true},
+    {.name = "icon", .takes_value = true},
+    {.name = "encoding-key", .takes_value = true},
+    {.name = "no-encoding"},
+    {.name = "members", .takes_value = true, .repeatable = true},
+    {.name = "member-key", .takes_value = true},
+    {.name = "new-member-key", .takes_value = true},
+    {.name = "member-key-id", .takes_value = true},
+    {.name = "codec", .takes_value = true, .repeatable = true},
+    {.name = "cover", .takes_value = true},
+    {.name = "part-size", .takes_value = true},
+    {.name = "carriers", .takes_value = true},
+    {.name = "footer-version", .takes_value = true},
+    {.name = "external", .takes_value = true},
+    {.name = "write-key-file", .takes_value = true},
+    {.name = "write-credential", .takes_value = true},
+    {.name = "game", .takes_value = true},
+    {.name = "seed", .takes_value = true},
+};
+
+// A file the build writes besides the origin tree.
+struct SideFile {
+  std::string path;
+  std::vector<std::uint8_t> bytes;
+  std::string what;
+};
+
+// "PATTERN=VALUE" pairs of a repeatable option.
+std::vector<std::pair<std::string, std::string>> patternPairs(const tools::ParsedArguments& arguments,
+                                                              std::string_view option) {
+  std::vector<std::pair<std::string, std::string>> pairs;
+  for (const std::string& word : arguments.values(option)) {
+    const std::size_t equals = word.find('=');
+    if (equals == std::string::npos || equals == 0 || equals + 1 == word.size()) {
+      throw tools::UsageError("--" + std::string(option) + " takes PATTERN=VALUE, not '" + word + "'");
+    }
+    pairs.emplace_back(word.substr(0, equals), word.substr(equals + 1));
+  }
+  return pairs;
+}
+
+SecretKey toSecretKey(const tools::Key& key) { return SecretKey(key.bytes()); }
+
+class BuildCommand {
+ public:
+  BuildCommand(const tools::ParsedArguments& arguments, tools::InterruptWatcher& interrupts)
+      : arguments_(arguments), interrupts_(interrupts) {}
+
+  int run() {
+    arguments_.requirePositionals(2, 2);
+    crypto_ = makePlatformCryptoHost();
+    source_dir_ = arguments_.positionals()[0];
+    out_dir_ = arguments_.positionals()[1];
+    readOptions();
+    checkOutputsAreFree();
+    std::vector<publish::SourceFile> sources = collectSources(source_dir_, rules_);
+    if (const auto game = arguments_.value("game")) addGame(*game, sources);
+    interrupts_.throwIfInterrupted();
+
+    if (new_member_key_path_) generateMemberKey();
+    publish::BuiltSite site;
+    std::string error;
+    if (!publish::buildSite(*crypto_, sources, options_, site, error)) tools::fail(error);
+    interrupts_.throwIfInterrupted();
+    if (arguments_.has("write-key-file")) {
+      side_files_.push_back({*arguments_.value("write-key-file"),
+                             std::vector<std::uint8_t>(site.key_file.begin(), site.key_file.end()), "key file"});
+    }
+    if (arguments_.has("write-credential")) {
+      side_files_.push_back({*arguments_.value("write-credential"), site.credential, "ICO credential"});
+    }
+    writeOutputs(site);
+    printSummary(sources, site);
+    return 0;
+  }
+
+ private:
+  void readOptions() {
+    options_.entry = arguments_.value("entry").value_or(options_.entry);
+    rules_.members = arguments_.values("members");
+    rules_.downloads = arguments_.values("download");
+    rules_.types = patternPairs(arguments_, "type");
+    rules_.codecs = patternPairs(arguments_, "codec");
+    for (const auto& [pattern, codec] : rules_.codecs) {
+      if (!isMediaCodec(codec)) throw tools::UsageError("unknown codec '" + codec + "'");
+    }
+    publish::MediaOptions media;
+    if (const auto cover = arguments_.value("cover")) media.cover = tools::readLimitedFile(*cover, kMaxCoverLength, "64 MiB");
+    options_.media_encoder = publish::makeMediaEncoder(*crypto_, std::move(media));
+    if (const auto part_size = arguments_.value("part-size")) {
+      options_.part_size = tools::parseNumberOption("part-size", *part_size, 1, kMaxPlainPartLength);
+    }
+    if (const auto carriers = arguments_.value("carriers")) {
+      options_.carrier_count = tools::parseNumberOption("carriers", *carriers, 1, 4096);
+    }
+    if (const auto version = arguments_.value("footer-version")) {
+      options_.footer_version = static_cast<std::uint16_t>(tools::parseNumberOption("footer-version", *version, 1, 2));
+    }
+    if (const auto seed = arguments_.value("seed")) {
+      options_.seed = tools::parseNumberOption("seed", *seed, 0, UINT64_MAX);
+    }
+    if (const auto icon = arguments_.value("icon")) options_.icon = tools::readLimitedFile(*icon, kMaxIconLength, "1 MiB");
+    readKeyOptions();
+    readExternalOptions();
+  }
+
+  void readKeyOptions() {
+    if (arguments_.has("no-encoding")) {
+      if (arguments_.has("encoding-key")) throw tools::UsageError("--no-encoding and --encoding-key exclude each other");
+      options_.encode = false;
+    } else if (const auto path = arguments_.value("encoding-key")) {
+      options_.encoding_key = toSecretKey(tools::readKeyFile(*path));
+    }
+    const auto key_path = arguments_.value("member-key");
+    new_member_key_path_ = arguments_.value("new-member-key");
+    if (key_path && new_member_key_path_) {
+      throw tools::UsageError("--member-key and --new-member-key exclude each other");
+    }
+    if (new_member_key_path_ && options_.seed) {
+      // A key derived from a seed is only as secret as the seed.
+      throw tools::UsageError("--seed cannot generate a member key; pass an existing one with --member-key");
+    }
+    if (key_path) options_.member_key = toSecretKey(tools::readKeyFile(*key_path));
+    options_.member_key_id = arguments_.value("member-key-id").value_or(options_.member_key_id);
+  }
+
+  void readExternalOptions() {
+    const bool writes = arguments_.has("write-key-file") || arguments_.has("write-credential");
+    if (const auto path = arguments_.value("external")) {
+      if (!writes) throw tools::UsageError("--external needs --write-key-file or --write-credential");
+      options_.external_index_path = *path;
+    } else if (writes) {
+      throw tools::UsageError("--write-key-file and --write-credential need --external");
+    }
+  }
+
+  // Refuses, before any work, outputs that are already taken.
+  void checkOutputsAreFree() {
+    std::error_code code;
+    for (const char* option : {"new-member-key", "write-key-file", "write-credential"}) {
+      if (const auto path = arguments_.value(option)) tools::refuseExisting(*path);
+    }
+    if (fs::exists(out_dir_, code)) {
+      if (!fs::is_directory(out_dir_, code)) tools::fail(out_dir_.string() + " exists and is not a folder");
+      if (!fs::is_empty(out_dir_, code)) tools::fail("output folder " + out_dir_.string() + " is not empty");
+    }
+  }
+
+  void addGame(const std::string& path, std::vector<publish::SourceFile>& sources) {
+    publish::GameDescription game = readGameDescription(path);
+    std::string error;
+    if (!publish::addGameToSources(game, sources, error)) tools::fail("game description " + path + ": " + error);
+    game_summary_ = game.id + " revision " + std::to_string(game.revision) + ", " +
+                    std::to_string(game.items.size()) + " item" + (game.items.size() == 1 ? "" : "s");
+  }
+
+  void generateMemberKey() {
+    tools::Key key;
+    if (!crypto_->randomBytes(key.mutableBytes())) tools::fail("the random generator failed");
+    options_.member_key = toSecretKey(key);
+    const std::string text = tools::formatKeyFile(key);
+    side_files_.push_back({*new_member_key_path_, std::vector<std::uint8_t>(text.begin(), text.end()), "member key"});
+  }
+
+  // The tree first, then the side files; a failure removes what was written.
+  void writeOutputs(const publish::BuiltSite& site) {
+    std::string error;
+    if (!publish::writeOriginTree(site.files, out_dir_, error)) tools::fail(error);
+    std::vector<std::string> written;
+    try {
+      for (const SideFile& file : side_files_) {
+        tools::writeNewFile(file.path, file.bytes, /*secret=*/true);
+        written.push_back(file.path);
+      }
+    } catch (...) {
+      std::error_code code;
+      for (const std::string& path : written) fs::remove(path, code);
+      fs::remove_all(out_dir_, code);
+      throw;
+    }
+  }
+
+  void printSummary(const std::vector<publish::SourceFile>& sources, const publish::BuiltSite& site) const {
+    tools::Table table({"FILE", "LENGTH", "ACCESS", "DELIVERY", "CARRIER"}, {false, true});
+    for (const publish::SourceFile& source : sources) {
+      table.addRow({source.name, std::to_string(source.bytes.size()), source.members ? "members" : "public",
+                    source.download ? "download" : "app", source.codec.empty() ? "plain" : source.codec});
+    }
+    std::uint64_t origin_bytes = 0;
+    for (const auto& [path, bytes] : site.files) origin_bytes += bytes.size();
+    std::fputs(table.render().c_str(), stdout);
+    std::printf("\npublished %zu files into %s: %zu origin files, %s\n", sources.size(), out_dir_.c_str(),
+                site.files.size(), tools::formatByteCount(origin_bytes).c_str());
+    std::printf("index     %s, digest %s\n",
+                options_.external_index_path ? ("sealed in " + *options_.external_index_path).c_str() : "in /favicon.ico",
+                site.index_digest.c_str());
+    if (!game_summary_.empty()) std::printf("game      %s\n", game_summary_.c_str());
+    for (const SideFile& file : side_files_) std::printf("%s written to %s\n", file.what.c_str(), file.path.c_str());
+  }
+
+  const tools::ParsedArguments& arguments_;
+  tools::InterruptWatcher& interrupts_;
+  std::unique_ptr<CryptoHost> crypto_;
+  fs::path source_dir_;
+  fs::path out_dir_;
+  SourceRules rules_;
+  publish::SiteOptions options_;
+  std::optional<std::string> new_member_key_path_;
+  std::vector<SideFile> side_files_;
+  std::string game_summary_;
+};
+
+}  // namespace
+
+int runBuild(Words words, tools::InterruptWatcher& interrupts) {
+  const auto arguments = tools::parseCommandLine(words, kOptions, kHelp);
+  if (!arguments) return 0;
+  return BuildCommand(*arguments, interrupts).run();
+}
+
+}  // namespace vesmara::pack

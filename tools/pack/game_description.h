@@ -1,0 +1,29 @@
+// The game description vkr-pack publishes a catalogue from: a JSON file
+// naming the game, the versions it serves, the catalogue revision and the
+// items, each with the file that holds it (relative to the description):
+//
+//   {"id": "lantern-keep", "minVersion": "1.0.0", "maxVersion": "1.9.99",
+//    "revision": 3,
+//    "items": [{"id": "base", "kind": "release", "path": "game/base.pak",
+//               "file": "items/base.pak"},
+//              {"id": "riddles", "kind": "puzzle", "path": "game/riddles.json",
+//               "file": "items/riddles.json", "dependsOn": ["base"],
+//               "members": true, "mime": "application/json"}]}
+//
+// "mime" defaults to the type of the file's name; "members" to false.
+#ifndef VESMARA_TOOLS_PACK_GAME_DESCRIPTION_H_
+#define VESMARA_TOOLS_PACK_GAME_DESCRIPTION_H_
+
+#include <string>
+
+#include "publish/game_writer.h"
+
+namespace vesmara::pack {
+
+// Reads the description and its item files. Throws CommandError naming the
+// file and what is wrong with it.
+publish::GameDescription readGameDescription(const std::string& path);
+
+}  // namespace vesmara::pack
+
+#endif  // VESMARA_TOOLS_PACK_GAME_DESCRIPTION_H_

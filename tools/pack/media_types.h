@@ -1,0 +1,16 @@
+// The media type of a file, from its name: the publisher writes it into the
+// index, and the local origin server sends it as Content-Type.
+#ifndef VESMARA_TOOLS_PACK_MEDIA_TYPES_H_
+#define VESMARA_TOOLS_PACK_MEDIA_TYPES_H_
+
+#include <string_view>
+
+namespace vesmara::pack {
+
+// The web's common types by file extension (case-insensitive);
+// "application/octet-stream" for anything else.
+std::string_view mediaTypeOf(std::string_view file_name);
+
+}  // namespace vesmara::pack
+
+#endif  // VESMARA_TOOLS_PACK_MEDIA_TYPES_H_

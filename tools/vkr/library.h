@@ -1,0 +1,87 @@
+// The library as the vkr commands use it: handles that release themselves,
+// string getters that return std::string, long calls that Ctrl-C cancels,
+// and failures turned into a CommandError whose exit code is the status.
+// Nothing here goes beyond the public header.
+#ifndef VESMARA_TOOLS_VKR_LIBRARY_H_
+#define VESMARA_TOOLS_VKR_LIBRARY_H_
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/interrupt.h"
+#include "common/key_file.h"
+#include "vkr_preview.h"
+
+namespace vesmara::vkr {
+
+// Message buffers of every call are this large; longer messages are cut.
+inline constexpr std::size_t kMessageCapacity = 512;
+
+// Throws the failure of a call: CommandError with the status as exit code
+// and the library's message (or, when the call wrote none, the status's
+// meaning); Interrupted when the call was cancelled by Ctrl-C.
+void checkStatus(vkr_preview_status status, const char* message, const tools::InterruptWatcher& interrupts);
+
+// What a status means, for calls that write no message.
+std::string describeStatus(vkr_preview_status status);
+
+// A string getter of the interface, called for the length, then for the text.
+std::string readLibraryString(const std::function<vkr_preview_status(char*, std::uint64_t, std::uint64_t*)>& getter);
+
+// Runs `call` under a new operation that Ctrl-C cancels; returns its status.
+vkr_preview_status runCancellable(tools::InterruptWatcher& interrupts,
+                                  const std::function<vkr_preview_status(vkr_preview_operation*)>& call);
+
+// The member key the caller passes, or none.
+struct MemberKey {
+  std::optional<tools::Key> key;
+  const std::uint8_t* data() const { return key ? key->bytes().data() : nullptr; }
+  std::uint64_t size() const { return key ? tools::Key::kSize : 0; }
+};
+
+struct ResourceInfo {
+  std::string path;
+  std::uint64_t length = 0;
+  std::string mime;
+  std::string access;
+  std::string delivery;
+  std::string sha256;
+};
+
+// A loaded site.
+class Site {
+ public:
+  // Opens `origin` through the library's own HTTP client and loads its index:
+  // the hosted one, or the one `external` key material (a key file's text or
+  // an ICO credential) leads to.
+  Site(const std::string& origin, const std::optional<std::vector<std::uint8_t>>& external,
+       tools::InterruptWatcher& interrupts);
+  ~Site();
+  Site(const Site&) = delete;
+  Site& operator=(const Site&) = delete;
+
+  vkr_preview_site* handle() const { return site_; }
+  std::string entryPath() const;
+  std::string memberKeyId() const;
+  std::uint64_t resourceCount() const;
+  ResourceInfo resource(std::uint64_t index) const;
+  // The full resource path `path` names: `path` itself when it begins with
+  // "/", or else a path relative to the folder of the site's pages
+  // ("index.html", "img/logo.png").
+  std::string resolvePath(const std::string& path) const;
+  // The index of the resource with this full path.
+  std::optional<std::uint64_t> findResource(const std::string& full_path) const;
+
+ private:
+  vkr_preview_site* site_ = nullptr;
+};
+
+// Reads the external key material for --external (at most 1 MiB).
+std::vector<std::uint8_t> readExternalKeyMaterial(const std::string& path);
+
+}  // namespace vesmara::vkr
+
+#endif  // VESMARA_TOOLS_VKR_LIBRARY_H_
