@@ -58,7 +58,8 @@ class SiteBuilder {
     if (!checkOptions(sources) || !chooseKeys()) return false;
     std::vector<const SourceFile*> ordered;
     for (const SourceFile& source : sources) ordered.push_back(&source);
-    std::sort(ordered.begin(), ordered.end(), [](const SourceFile* a, const SourceFile* b) { return a->name < b->name; });
+    std::sort(ordered.begin(), ordered.end(),
+              [](const SourceFile* a, const SourceFile* b) { return a->name < b->name; });
     for (const SourceFile* source : ordered) {
       if (!addResource(*source)) return false;
     }
@@ -130,8 +131,8 @@ class SiteBuilder {
         if (!random_.fill(nonce)) return fail("Random generator failed");
         nonce_hex = encodeLowerHex(nonce);
       } while (!nonces_.insert(nonce_hex).second);
-      if (!crypto_.aesGcmEncrypt(options_.member_key->bytes(), nonce,
-                                 memberSealingData(resource, index, plain.size()), plain, stored)) {
+      if (!crypto_.aesGcmEncrypt(options_.member_key->bytes(), nonce, memberSealingData(resource, index, plain.size()),
+                                 plain, stored)) {
         return fail("Sealing failed");
       }
     } else {
@@ -162,8 +163,8 @@ class SiteBuilder {
 
     // A media file keeps its stored parts in one payload, hidden in one carrier.
     std::vector<std::uint8_t> media_payload;
-    const std::string media_path = options_.carrier_prefix + "media-" + std::to_string(media_count_) +
-                                   mediaExtension(source.codec);
+    const std::string media_path =
+        options_.carrier_prefix + "media-" + std::to_string(media_count_) + mediaExtension(source.codec);
     for (std::uint64_t at = 0, index = 0; at < source.bytes.size(); at += options_.part_size, ++index) {
       const std::uint64_t length = std::min<std::uint64_t>(options_.part_size, source.bytes.size() - at);
       const auto plain = std::span<const std::uint8_t>(source.bytes).subspan(at, length);
@@ -262,24 +263,52 @@ class SiteBuilder {
 
 }  // namespace
 
-bool buildSite(CryptoHost& crypto, const std::vector<SourceFile>& sources, const SiteOptions& options,
-               BuiltSite& site, std::string& error) {
+bool buildSite(CryptoHost& crypto, const std::vector<SourceFile>& sources, const SiteOptions& options, BuiltSite& site,
+               std::string& error) {
   BuiltSite built;
   if (!SiteBuilder(crypto, options, built, error).build(sources)) return false;
   site = std::move(built);
   return true;
 }
 
+namespace {
+
+// A fresh staging directory beside `directory`; never one that exists already,
+// which may belong to someone else.
+bool createStagingDirectory(const std::filesystem::path& directory, std::filesystem::path& staging,
+                            std::string& error) {
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    staging = directory.string() + ".vkr-staging" + (attempt == 0 ? "" : "-" + std::to_string(attempt));
+    std::error_code code;
+    if (std::filesystem::create_directory(staging, code)) return true;
+    if (code) {
+      error = "Cannot create " + staging.string() + ": " + code.message();
+      return false;
+    }
+  }
+  error = "Cannot create a staging directory beside " + directory.string();
+  return false;
+}
+
+}  // namespace
+
 bool writeOriginTree(const std::map<std::string, std::vector<std::uint8_t>>& files,
                      const std::filesystem::path& directory, std::string& error) {
   namespace fs = std::filesystem;
   std::error_code code;
-  if (fs::exists(directory, code) && !fs::is_empty(directory, code)) {
-    error = "Output directory is not empty: " + directory.string();
-    return false;
+  const fs::file_status status = fs::symlink_status(directory, code);
+  if (fs::exists(status)) {
+    if (!fs::is_directory(status)) {
+      error = "Output path exists and is not a directory: " + directory.string();
+      return false;
+    }
+    if (!fs::is_empty(directory, code) || code) {
+      error = "Output directory is not empty: " + directory.string();
+      return false;
+    }
   }
-  const fs::path staging = directory.string() + ".vkr-staging";
-  fs::remove_all(staging, code);
+  fs::path staging;
+  if (!createStagingDirectory(directory, staging, error)) return false;
   const auto cleanup = [&](const std::string& message) {
     fs::remove_all(staging, code);
     error = message;
@@ -294,7 +323,8 @@ bool writeOriginTree(const std::map<std::string, std::vector<std::uint8_t>>& fil
     out.close();
     if (!out) return cleanup("Cannot write " + target.string());
   }
-  fs::remove(directory, code);  // an empty directory gives way to the finished tree
+  // An empty directory gives way to the finished tree; rename refuses to
+  // replace one that has been filled meanwhile.
   fs::rename(staging, directory, code);
   if (code) return cleanup("Cannot move the origin into " + directory.string() + ": " + code.message());
   return true;

@@ -71,7 +71,7 @@ struct BuiltSite {
 bool buildSite(CryptoHost& crypto, const std::vector<SourceFile>& sources, const SiteOptions& options,
                BuiltSite& site, std::string& error);
 
-// Writes `files` below `directory`, which must not exist or be empty. The
+// Writes `files` below `directory`, which must not exist or be an empty directory. The
 // tree is written beside it first and renamed into place, so a failure
 // leaves nothing half-written.
 bool writeOriginTree(const std::map<std::string, std::vector<std::uint8_t>>& files,

@@ -1,0 +1,87 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "publish/site_builder.h"
+
+namespace vesmara::publish {
+namespace {
+
+namespace fs = std::filesystem;
+
+class OriginTreeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    work_ = fs::temp_directory_path() /
+            ("vkr-origin-tree-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(work_);
+    fs::create_directories(work_);
+  }
+  void TearDown() override { fs::remove_all(work_); }
+
+  static void writeFile(const fs::path& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+  }
+  static std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+  }
+  std::vector<fs::path> entries() const {
+    std::vector<fs::path> names;
+    for (const auto& entry : fs::directory_iterator(work_)) names.push_back(entry.path().filename());
+    return names;
+  }
+
+  const std::map<std::string, std::vector<std::uint8_t>> files_{{"/favicon.ico", {1, 2, 3}}, {"/assets/a.bin", {4, 5}}};
+  fs::path work_;
+};
+
+TEST_F(OriginTreeTest, WritesIntoAMissingOrEmptyDirectory) {
+  fs::create_directory(work_ / "empty");
+  for (const char* name : {"missing", "empty"}) {
+    std::string error;
+    ASSERT_TRUE(writeOriginTree(files_, work_ / name, error)) << name << ": " << error;
+    EXPECT_EQ(readFile(work_ / name / "assets" / "a.bin"), std::string("\x04\x05", 2)) << name;
+  }
+  EXPECT_EQ(entries().size(), 2u);  // no staging directory is left behind
+}
+
+// Nothing that is already there is replaced or removed: not a file (even an
+// empty one), not a filled directory, not a foreign directory that happens
+// to carry the staging name.
+TEST_F(OriginTreeTest, RefusesOrSparesWhatExists) {
+  writeFile(work_ / "empty-file", "");
+  writeFile(work_ / "file", "keep");
+  fs::create_directories(work_ / "full");
+  writeFile(work_ / "full" / "note", "keep");
+  struct Case {
+    const char* name;
+    const char* error;
+  };
+  for (const Case& c :
+       {Case{"empty-file", "Output path exists and is not a directory: "},
+        Case{"file", "Output path exists and is not a directory: "}, Case{"full", "Output directory is not empty: "}}) {
+    std::string error;
+    EXPECT_FALSE(writeOriginTree(files_, work_ / c.name, error)) << c.name;
+    EXPECT_EQ(error, c.error + (work_ / c.name).string());
+  }
+  EXPECT_TRUE(fs::is_regular_file(work_ / "empty-file"));
+  EXPECT_EQ(readFile(work_ / "file"), "keep");
+  EXPECT_EQ(readFile(work_ / "full" / "note"), "keep");
+
+  fs::create_directories(work_ / "site.vkr-staging");
+  writeFile(work_ / "site.vkr-staging" / "theirs", "keep");
+  std::string error;
+  ASSERT_TRUE(writeOriginTree(files_, work_ / "site", error)) << error;
+  EXPECT_EQ(readFile(work_ / "site.vkr-staging" / "theirs"), "keep");
+  EXPECT_TRUE(fs::is_regular_file(work_ / "site" / "favicon.ico"));
+}
+
+}  // namespace
+}  // namespace vesmara::publish
