@@ -307,6 +307,13 @@ bool writeOriginTree(const std::map<std::string, std::vector<std::uint8_t>>& fil
       return false;
     }
   }
+  if (directory.has_parent_path()) {
+    fs::create_directories(directory.parent_path(), code);
+    if (code) {
+      error = "Cannot create " + directory.parent_path().string() + ": " + code.message();
+      return false;
+    }
+  }
   fs::path staging;
   if (!createStagingDirectory(directory, staging, error)) return false;
   const auto cleanup = [&](const std::string& message) {
