@@ -82,40 +82,51 @@ double throughput(Work&& work) {
   return rounds * 4.0 / seconds(start);
 }
 
-// Runs one download in a child process so its peak memory is its own.
 struct DownloadRun {
   double seconds = 0;
   double peak_mib = 0;
   bool ok = false;
 };
 
+// One download in this process; used by the child that downloadInChild starts.
+DownloadRun downloadHere(const std::string& origin, const std::string& path, const std::string& destination) {
+  if (std::getenv("VKR_BENCH_PROFILE") != nullptr) {
+    // Time to attach a profiler to this process alone: perf record -p PID.
+    std::fprintf(stderr, "download process %d\n", static_cast<int>(getpid()));
+    sleep(2);
+  }
+  DownloadRun run;
+  char message[256];
+  vkr_preview_site* site = nullptr;
+  const auto start = Clock::now();
+  if (vkr_preview_site_open_hosted(origin.data(), origin.size(), &site, message, sizeof message) == VKR_PREVIEW_OK) {
+    std::uint64_t written = 0;
+    run.ok = vkr_preview_site_download(site, path.data(), path.size(), nullptr, 0, destination.data(),
+                                       destination.size(), &written, message, sizeof message) == VKR_PREVIEW_OK;
+    vkr_preview_site_release(site);
+  }
+  if (!run.ok) std::fprintf(stderr, "download failed: %s\n", message);
+  run.seconds = seconds(start);
+  run.peak_mib = statusKiB("VmHWM:") / 1024.0;
+  return run;
+}
+
+constexpr const char* kChildFlag = "--download-child";
+
+// Runs one download in a freshly executed copy of this program, so that its
+// peak memory is its own: a forked child would count the parent's pages
+// (the published site it built) as resident too.
 DownloadRun downloadInChild(const std::string& origin, const std::string& path, const fs::path& target) {
   int pipe_fds[2];
   if (pipe(pipe_fds) != 0) return {};
+  const std::string destination = target.string();
+  const std::string fd_text = std::to_string(pipe_fds[1]);
   const pid_t child = fork();
   if (child == 0) {
     close(pipe_fds[0]);
-    if (std::getenv("VKR_BENCH_PROFILE") != nullptr) {
-      // Time to attach a profiler to this process alone: perf record -p PID.
-      std::fprintf(stderr, "download process %d\n", static_cast<int>(getpid()));
-      sleep(2);
-    }
-    DownloadRun run;
-    char message[256];
-    vkr_preview_site* site = nullptr;
-    const auto start = Clock::now();
-    if (vkr_preview_site_open_hosted(origin.data(), origin.size(), &site, message, sizeof message) == VKR_PREVIEW_OK) {
-      const std::string destination = target.string();
-      std::uint64_t written = 0;
-      run.ok = vkr_preview_site_download(site, path.data(), path.size(), nullptr, 0, destination.data(),
-                                         destination.size(), &written, message, sizeof message) == VKR_PREVIEW_OK;
-      if (!run.ok) std::fprintf(stderr, "download failed: %s\n", message);
-      vkr_preview_site_release(site);
-    }
-    run.seconds = seconds(start);
-    run.peak_mib = statusKiB("VmHWM:") / 1024.0;
-    if (write(pipe_fds[1], &run, sizeof run) != sizeof run) std::_Exit(1);
-    std::_Exit(0);
+    execl("/proc/self/exe", "download_bench", kChildFlag, origin.c_str(), path.c_str(), destination.c_str(),
+          fd_text.c_str(), static_cast<char*>(nullptr));
+    std::_Exit(127);
   }
   close(pipe_fds[1]);
   DownloadRun run;
@@ -124,6 +135,13 @@ DownloadRun downloadInChild(const std::string& origin, const std::string& path, 
   int status = 0;
   waitpid(child, &status, 0);
   return run;
+}
+
+// The child's side: download, then report through the inherited pipe.
+int runDownloadChild(char** argv) {
+  const DownloadRun run = downloadHere(argv[2], argv[3], argv[4]);
+  const int fd = std::atoi(argv[5]);
+  return write(fd, &run, sizeof run) == sizeof run ? 0 : 1;
 }
 
 double timeCommand(const std::string& command) {
@@ -283,6 +301,7 @@ void largeIndex(vesmara::CryptoHost& crypto) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 6 && std::strcmp(argv[1], kChildFlag) == 0) return runDownloadChild(argv);
   const double fraction = argc > 1 ? std::atof(argv[1]) : 1.0;
   auto crypto = vesmara::makePlatformCryptoHost();
   char pattern[] = "/tmp/vkr-bench-XXXXXX";
