@@ -152,6 +152,8 @@ bool readSparseFrame(const RgbaImage& image, CryptoHost& crypto, std::vector<std
   output.clear();
   if (!checkFrame(image, message)) return false;
   SparsePositions positions{};
+  // Cannot fail once the frame checks pass: the 32,768 opaque pixels of the
+  // data region alone fall into at least 2,048 windows of 16 candidates.
   if (!selectSparsePositions(image, positions)) {
     message = "Frame has too few opaque pixels";
     return false;

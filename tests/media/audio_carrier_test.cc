@@ -210,6 +210,36 @@ TEST_F(AudioCarrierTest, SilenceAndProviderFailures) {
   EXPECT_EQ(message, "Audio carrier recovery incomplete");
 }
 
+TEST(AudioWriterTest, OversizedRecordingsAreRefusedBeforeAnySampleExists) {
+  // Each of these would need far more memory than any machine has, were the
+  // samples composed before the size is known.
+  const auto crypto = makePlatformCryptoHost();
+  const Bytes payload = test::payloadBytes(100, 11);
+  const std::array<std::uint8_t, 32> key{};
+  const struct {
+    const char* name;
+    double lead_seconds;
+    double gap_seconds;
+  } cases[] = {
+      {"endless lead", std::numeric_limits<double>::infinity(), 0.05},
+      {"a gap of 30,000 years", 0.05, 1e12},
+  };
+  for (const auto& c : cases) {
+    Bytes wav;
+    AudioCarrier carrier;
+    std::string error;
+    EXPECT_FALSE(publish::writeAudioCarrier(
+        *crypto, payload, {.lead_seconds = c.lead_seconds, .gap_seconds = c.gap_seconds}, wav, carrier, error))
+        << c.name;
+    EXPECT_EQ(error, "audio carrier would exceed 128 MiB; use fewer copies, a lower rate or fewer bits") << c.name;
+    EXPECT_FALSE(publish::writeTransportRecording(
+        *crypto, key, payload, {.lead_seconds = c.lead_seconds, .gap_seconds = c.gap_seconds}, wav, error))
+        << c.name;
+    EXPECT_EQ(error, "recording would exceed 64 MiB; use fewer copies, a lower rate or fewer bits") << c.name;
+    EXPECT_TRUE(wav.empty()) << c.name;
+  }
+}
+
 TEST(FskDemodulatorTest, SymbolsAtTheEdgesOfTheRecordingAreInvalid) {
   ToneSignal signal(16000, 0.5);
   signal.appendFrame(Bytes{0x1B});  // symbols 0 1 2 3

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string_view>
 
 #include "base/byte_writer.h"
 #include "base/hex.h"
@@ -30,17 +31,59 @@ bool checkSignalLayout(const AudioFormat& format, double amplitude, std::uint32_
   return true;
 }
 
-std::uint64_t framesOf(double seconds, std::uint32_t rate) {
-  return seconds > 0.0 ? static_cast<std::uint64_t>(std::llround(seconds * rate)) : 0;
-}
-
 // The length of the 1-millisecond windows the standalone reader listens in.
 std::uint64_t scanWindowOf(std::uint32_t rate) { return static_cast<std::uint64_t>(std::lround(rate / 1000.0)); }
 
+constexpr std::uint64_t kWavHeaderLength = 44;
+
 std::uint64_t wavLengthOf(std::uint64_t frames, const AudioFormat& format) {
   const std::uint64_t data = frames * format.channels * (format.bits / 8);
-  return 44 + data + data % 2;
+  return kWavHeaderLength + data + data % 2;
 }
+
+// The most frames a WAV file of `format` holds within `limit` bytes (even,
+// as both limits are, so the data's pad byte always fits).
+std::uint64_t maxFramesOf(std::uint64_t limit, const AudioFormat& format) {
+  return (limit - kWavHeaderLength) / (format.channels * (format.bits / 8));
+}
+
+// The frames of `seconds` of silence (none for zero or less). False when
+// they alone would exceed `max_frames`: checked in floating point before
+// any conversion, so that no length is ever rounded from an unbounded value.
+bool silenceFrames(double seconds, std::uint32_t rate, std::uint64_t max_frames, std::uint64_t& frames) {
+  frames = 0;
+  if (!(seconds > 0.0)) return true;
+  const double exact = seconds * rate;
+  if (!(exact <= static_cast<double>(max_frames))) return false;
+  frames = static_cast<std::uint64_t>(std::llround(exact));
+  return true;
+}
+
+// Follows a composition without keeping its samples: the length a signal
+// would reach, so that a recording over its size limit is refused before
+// any of it exists.
+class SignalLength {
+ public:
+  explicit SignalLength(std::uint32_t rate) : rate_(rate) {}
+
+  std::uint32_t rate() const { return rate_; }
+  std::uint64_t length() const { return length_; }
+  void appendSilence(std::uint64_t frames) { length_ += frames; }
+  void alignTo(std::uint64_t frames) {
+    if (frames > 1 && length_ % frames != 0) length_ += frames - length_ % frames;
+  }
+  // A frame ends where the symbol after its last one would start.
+  std::uint64_t appendFrame(std::span<const std::uint8_t> bytes) {
+    const std::uint64_t start = length_;
+    length_ = static_cast<std::uint64_t>(
+        audio::symbolStart(rate_, static_cast<std::int64_t>(start), audio::firstSymbolOf(bytes.size())));
+    return start;
+  }
+
+ private:
+  std::uint32_t rate_;
+  std::uint64_t length_ = 0;
+};
 
 // The packets of a payload: 128 bytes each, the last one possibly shorter.
 bool payloadFrames(CryptoHost& crypto, std::span<const std::uint8_t> payload,
@@ -58,6 +101,134 @@ bool payloadFrames(CryptoHost& crypto, std::span<const std::uint8_t> payload,
     }
   }
   return true;
+}
+
+constexpr std::string_view kCarrierTooLong =
+    "audio carrier would exceed 128 MiB; use fewer copies, a lower rate or fewer bits";
+constexpr std::string_view kRecordingTooLong =
+    "recording would exceed 64 MiB; use fewer copies, a lower rate or fewer bits";
+
+// What a recording is made of before any sample exists: its frames and the
+// silences around them, in frames.
+struct SignalPlan {
+  std::vector<std::vector<std::uint8_t>> frames;
+  std::uint64_t lead = 0;
+  std::uint64_t gap = 0;
+};
+
+// The lead and gap silences of a layout at `rate` frames per second; none
+// may alone outgrow a recording of `format` within `limit` bytes.
+bool planSilences(const AudioFormat& format, std::uint32_t rate, double lead_seconds, double gap_seconds,
+                  std::uint64_t limit, SignalPlan& plan) {
+  const std::uint64_t max_frames = maxFramesOf(limit, format);
+  return silenceFrames(lead_seconds, rate, max_frames, plan.lead) &&
+         silenceFrames(gap_seconds, rate, max_frames, plan.gap);
+}
+
+// Checks the payload and layout, cuts the payload into frames and describes
+// them in `carrier` (all but the locations, which follow from the layout).
+// `rate` is that of the signal the carrier will be laid out in.
+bool planCarrier(CryptoHost& crypto, std::span<const std::uint8_t> payload, const AudioCarrierLayout& layout,
+                 std::uint32_t rate, SignalPlan& plan, AudioCarrier& carrier, std::string& error) {
+  if (payload.empty() || payload.size() > audio::kMaxPayloadLength) {
+    error = "audio payload must be 1 to 4,096 bytes long";
+    return false;
+  }
+  if (!checkSignalLayout(layout.format, layout.amplitude, layout.copies, error)) return false;
+  if (!planSilences(layout.format, rate, layout.lead_seconds, layout.gap_seconds, audio::kMaxWavLength, plan)) {
+    error = kCarrierTooLong;
+    return false;
+  }
+  Sha256Digest digest{};
+  if (!payloadFrames(crypto, payload, plan.frames, digest, error)) return false;
+  carrier = {.length = payload.size(), .sha256 = encodeLowerHex(digest)};
+  for (const auto& frame : plan.frames) {
+    Sha256Digest packet_digest{};
+    const auto packet = std::span(frame).subspan(audio::kHeaderLength);
+    if (!computeSha256(crypto, packet, packet_digest)) {
+      error = "SHA-256 provider failed";
+      return false;
+    }
+    carrier.packets.push_back({.length = packet.size(), .sha256 = encodeLowerHex(packet_digest)});
+  }
+  return true;
+}
+
+// Sends every packet once per copy; returns where each copy's frames start.
+template <typename Signal>
+std::vector<std::vector<std::uint64_t>> layOutCarrier(const SignalPlan& plan, std::uint32_t copies, Signal& signal) {
+  std::vector<std::vector<std::uint64_t>> starts(copies);
+  signal.appendSilence(plan.lead);
+  for (auto& copy_starts : starts) {
+    for (const auto& frame : plan.frames) {
+      copy_starts.push_back(signal.appendFrame(frame));
+      signal.appendSilence(plan.gap);
+    }
+  }
+  return starts;
+}
+
+void composePlannedCarrier(const SignalPlan& plan, std::uint32_t copies, ToneSignal& signal, AudioCarrier& carrier) {
+  const auto starts = layOutCarrier(plan, copies, signal);
+  for (std::uint32_t copy = 0; copy < kMaxCopies; ++copy) {
+    const auto& copy_starts = starts[std::min(copy, copies - 1)];
+    for (std::size_t packet = 0; packet < plan.frames.size(); ++packet) {
+      const double symbols = static_cast<double>(audio::firstSymbolOf(plan.frames[packet].size()));
+      carrier.locations.push_back({.packet = packet,
+                                   .copy = copy,
+                                   .start_seconds = static_cast<double>(copy_starts[packet]) / signal.rate(),
+                                   .duration_seconds = symbols / audio::kSymbolsPerSecond});
+    }
+  }
+}
+
+// Checks the message and layout, seals the message and cuts the payload into
+// frames. `rate` is that of the signal the recording will be laid out in.
+bool planTransport(CryptoHost& crypto, AesKey key, std::span<const std::uint8_t> plaintext,
+                   const TransportLayout& layout, std::uint32_t rate, SignalPlan& plan, std::string& error) {
+  if (plaintext.empty() || plaintext.size() > audio::kTransportPlaintextLimit) {
+    error = "message must be 1 to 4,068 bytes long";
+    return false;
+  }
+  if (!checkSignalLayout(layout.format, layout.amplitude, layout.copies, error)) return false;
+  if (!planSilences(layout.format, rate, layout.lead_seconds, layout.gap_seconds, kMaxTransportRecording, plan)) {
+    error = kRecordingTooLong;
+    return false;
+  }
+  // Each frame is followed by at least 21 quiet windows, so that it opens a
+  // segment of its own.
+  plan.gap = std::max(plan.gap, (audio::kQuietWindowsToClose + 1) * scanWindowOf(rate));
+  std::array<std::uint8_t, kGcmNonceLength> nonce{};
+  if (layout.nonce) {
+    nonce = *layout.nonce;
+  } else if (!crypto.randomBytes(nonce)) {
+    error = "random generator failed";
+    return false;
+  }
+  std::vector<std::uint8_t> sealed;
+  if (!crypto.aesGcmEncrypt(key, nonce, audio::transportLabel(), plaintext, sealed)) {
+    error = "AES-GCM provider failed";
+    return false;
+  }
+  std::vector<std::uint8_t> payload(nonce.begin(), nonce.end());
+  payload.insert(payload.end(), sealed.begin(), sealed.end());
+  Sha256Digest digest{};
+  return payloadFrames(crypto, payload, plan.frames, digest, error);
+}
+
+// Frames start on the reader's window grid, so each segment opens at its
+// frame's first sample.
+template <typename Signal>
+void layOutTransport(const SignalPlan& plan, std::uint32_t copies, Signal& signal) {
+  const std::uint64_t window = scanWindowOf(signal.rate());
+  signal.appendSilence(plan.lead);
+  for (std::uint32_t copy = 0; copy < copies; ++copy) {
+    for (const auto& frame : plan.frames) {
+      signal.alignTo(window);
+      signal.appendFrame(frame);
+      signal.appendSilence(plan.gap);
+    }
+  }
 }
 
 }  // namespace
@@ -143,105 +314,48 @@ bool packetFrame(CryptoHost& crypto, std::span<const std::uint8_t> payload, cons
 
 bool composeAudioCarrier(CryptoHost& crypto, std::span<const std::uint8_t> payload, const AudioCarrierLayout& layout,
                          ToneSignal& signal, AudioCarrier& carrier, std::string& error) {
-  if (payload.empty() || payload.size() > audio::kMaxPayloadLength) {
-    error = "audio payload must be 1 to 4,096 bytes long";
-    return false;
-  }
-  if (!checkSignalLayout(layout.format, layout.amplitude, layout.copies, error)) return false;
-  std::vector<std::vector<std::uint8_t>> frames;
-  Sha256Digest digest{};
-  if (!payloadFrames(crypto, payload, frames, digest, error)) return false;
-  carrier = {.length = payload.size(), .sha256 = encodeLowerHex(digest)};
-  for (const auto& frame : frames) {
-    Sha256Digest packet_digest{};
-    const auto packet = std::span(frame).subspan(audio::kHeaderLength);
-    if (!computeSha256(crypto, packet, packet_digest)) {
-      error = "SHA-256 provider failed";
-      return false;
-    }
-    carrier.packets.push_back({.length = packet.size(), .sha256 = encodeLowerHex(packet_digest)});
-  }
-  std::vector<std::vector<std::uint64_t>> starts(layout.copies);
-  signal.appendSilence(framesOf(layout.lead_seconds, signal.rate()));
-  for (auto& copy_starts : starts) {
-    for (const auto& frame : frames) {
-      copy_starts.push_back(signal.appendFrame(frame));
-      signal.appendSilence(framesOf(layout.gap_seconds, signal.rate()));
-    }
-  }
-  for (std::uint32_t copy = 0; copy < kMaxCopies; ++copy) {
-    const auto& copy_starts = starts[std::min(copy, layout.copies - 1)];
-    for (std::size_t packet = 0; packet < frames.size(); ++packet) {
-      const double symbols = static_cast<double>(audio::firstSymbolOf(frames[packet].size()));
-      carrier.locations.push_back({.packet = packet,
-                                   .copy = copy,
-                                   .start_seconds = static_cast<double>(copy_starts[packet]) / signal.rate(),
-                                   .duration_seconds = symbols / audio::kSymbolsPerSecond});
-    }
-  }
+  SignalPlan plan;
+  if (!planCarrier(crypto, payload, layout, signal.rate(), plan, carrier, error)) return false;
+  composePlannedCarrier(plan, layout.copies, signal, carrier);
   return true;
 }
 
 bool writeAudioCarrier(CryptoHost& crypto, std::span<const std::uint8_t> payload, const AudioCarrierLayout& layout,
                        std::vector<std::uint8_t>& wav, AudioCarrier& carrier, std::string& error) {
-  ToneSignal signal(layout.format.rate, layout.amplitude);
-  if (!composeAudioCarrier(crypto, payload, layout, signal, carrier, error)) return false;
-  if (wavLengthOf(signal.length(), layout.format) > audio::kMaxWavLength) {
-    error = "audio carrier would exceed 128 MiB; use fewer copies, a lower rate or fewer bits";
+  SignalPlan plan;
+  if (!planCarrier(crypto, payload, layout, layout.format.rate, plan, carrier, error)) return false;
+  SignalLength measured(layout.format.rate);
+  layOutCarrier(plan, layout.copies, measured);
+  if (wavLengthOf(measured.length(), layout.format) > audio::kMaxWavLength) {
+    error = kCarrierTooLong;
     return false;
   }
+  ToneSignal signal(layout.format.rate, layout.amplitude);
+  composePlannedCarrier(plan, layout.copies, signal, carrier);
   wav = encodeWav(signal.samples(), layout.format);
   return true;
 }
 
 bool composeTransport(CryptoHost& crypto, AesKey key, std::span<const std::uint8_t> plaintext,
                       const TransportLayout& layout, ToneSignal& signal, std::string& error) {
-  if (plaintext.empty() || plaintext.size() > audio::kTransportPlaintextLimit) {
-    error = "message must be 1 to 4,068 bytes long";
-    return false;
-  }
-  if (!checkSignalLayout(layout.format, layout.amplitude, layout.copies, error)) return false;
-  std::array<std::uint8_t, kGcmNonceLength> nonce{};
-  if (layout.nonce) {
-    nonce = *layout.nonce;
-  } else if (!crypto.randomBytes(nonce)) {
-    error = "random generator failed";
-    return false;
-  }
-  std::vector<std::uint8_t> sealed;
-  if (!crypto.aesGcmEncrypt(key, nonce, audio::transportLabel(), plaintext, sealed)) {
-    error = "AES-GCM provider failed";
-    return false;
-  }
-  std::vector<std::uint8_t> payload(nonce.begin(), nonce.end());
-  payload.insert(payload.end(), sealed.begin(), sealed.end());
-  std::vector<std::vector<std::uint8_t>> frames;
-  Sha256Digest digest{};
-  if (!payloadFrames(crypto, payload, frames, digest, error)) return false;
-  // Frames start on the reader's window grid and are followed by at least 21
-  // quiet windows, so each one opens a segment of its own at its first frame.
-  const std::uint64_t window = scanWindowOf(signal.rate());
-  const std::uint64_t gap =
-      std::max(framesOf(layout.gap_seconds, signal.rate()), (audio::kQuietWindowsToClose + 1) * window);
-  signal.appendSilence(framesOf(layout.lead_seconds, signal.rate()));
-  for (std::uint32_t copy = 0; copy < layout.copies; ++copy) {
-    for (const auto& frame : frames) {
-      signal.alignTo(window);
-      signal.appendFrame(frame);
-      signal.appendSilence(gap);
-    }
-  }
+  SignalPlan plan;
+  if (!planTransport(crypto, key, plaintext, layout, signal.rate(), plan, error)) return false;
+  layOutTransport(plan, layout.copies, signal);
   return true;
 }
 
 bool writeTransportRecording(CryptoHost& crypto, AesKey key, std::span<const std::uint8_t> plaintext,
                              const TransportLayout& layout, std::vector<std::uint8_t>& wav, std::string& error) {
-  ToneSignal signal(layout.format.rate, layout.amplitude);
-  if (!composeTransport(crypto, key, plaintext, layout, signal, error)) return false;
-  if (wavLengthOf(signal.length(), layout.format) > kMaxTransportRecording) {
-    error = "recording would exceed 64 MiB; use fewer copies, a lower rate or fewer bits";
+  SignalPlan plan;
+  if (!planTransport(crypto, key, plaintext, layout, layout.format.rate, plan, error)) return false;
+  SignalLength measured(layout.format.rate);
+  layOutTransport(plan, layout.copies, measured);
+  if (wavLengthOf(measured.length(), layout.format) > kMaxTransportRecording) {
+    error = kRecordingTooLong;
     return false;
   }
+  ToneSignal signal(layout.format.rate, layout.amplitude);
+  layOutTransport(plan, layout.copies, signal);
   wav = encodeWav(signal.samples(), layout.format);
   return true;
 }

@@ -54,6 +54,15 @@ bool checkFrameSize(std::uint32_t width, std::uint32_t height, std::string& erro
   return true;
 }
 
+// Writes the header into the frame's sparse positions.
+bool embedSparseHeader(const Header& header, RgbaImage& frame, std::string& error) {
+  if (!writeSparseHeader(header, frame)) {
+    error = "frame has too few opaque pixels";
+    return false;
+  }
+  return true;
+}
+
 void fillBlock(RgbaImage& image, std::uint32_t x, std::uint32_t y, std::uint8_t level) {
   for (std::uint32_t row = y; row < y + frame::kBlockSide; ++row) {
     for (std::uint32_t column = x; column < x + frame::kBlockSide; ++column) {
@@ -103,11 +112,7 @@ bool embedSparseFrame(CryptoHost& crypto, std::span<const std::uint8_t> payload,
       !buildHeader(crypto, frame::kSparseMagic, payload, header, error)) {
     return false;
   }
-  if (!writeSparseHeader(header, frame)) {
-    error = "frame has too few opaque pixels";
-    return false;
-  }
-  return true;
+  return embedSparseHeader(header, frame, error);
 }
 
 void drawLegacyHeader(std::span<const std::uint8_t, 32> header, RgbaImage& frame) {
@@ -136,9 +141,13 @@ bool writeFrameCarrier(CryptoHost& crypto, std::string_view codec, std::span<con
   if (codec == kCodecFrameLuma1) {
     if (!makeLegacyFrame(crypto, payload, width, height, frame, error)) return false;
   } else if (codec == kCodecFrameLuma2) {
-    if (!checkFrameSize(width, height, error)) return false;
+    // The payload is checked before the cover exists.
+    Header header{};
+    if (!checkFrameSize(width, height, error) || !buildHeader(crypto, frame::kSparseMagic, payload, header, error)) {
+      return false;
+    }
     frame = makeFrameCover(width, height);
-    if (!embedSparseFrame(crypto, payload, frame, error)) return false;
+    if (!embedSparseHeader(header, frame, error)) return false;
   } else {
     error = "not a frame codec";
     return false;

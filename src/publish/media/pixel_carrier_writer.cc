@@ -12,6 +12,18 @@ namespace vesmara::publish {
 using pixel_payload::PixelSlots;
 using pixel_payload::SlotWalk;
 
+namespace {
+
+bool checkPayloadLength(std::span<const std::uint8_t> payload, std::string& error) {
+  if (payload.empty() || payload.size() > pixel_payload::kMaxPayloadLength) {
+    error = "pixel payload must be 1 byte to 16 MiB long";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 RgbaImage makePixelCover(std::uint64_t payload_length) {
   const std::uint64_t bits = 8 * (payload_length + pixel_payload::kHeaderLength);
   const std::uint64_t slots = std::max(bits, pixel_payload::kMinSlots);
@@ -35,10 +47,7 @@ RgbaImage makePixelCover(std::uint64_t payload_length) {
 
 bool embedPixelPayload(CryptoHost& crypto, std::span<const std::uint8_t> payload, RgbaImage& image,
                        std::string& error) {
-  if (payload.empty() || payload.size() > pixel_payload::kMaxPayloadLength) {
-    error = "pixel payload must be 1 byte to 16 MiB long";
-    return false;
-  }
+  if (!checkPayloadLength(payload, error)) return false;
   const PixelSlots slots(image.pixels);
   if (slots.count() < pixel_payload::kMinSlots || payload.size() + pixel_payload::kHeaderLength > slots.count() / 8) {
     error = "cover image has too few opaque pixels for the payload";
@@ -67,6 +76,8 @@ bool embedPixelPayload(CryptoHost& crypto, std::span<const std::uint8_t> payload
 
 bool writePixelCarrier(CryptoHost& crypto, std::span<const std::uint8_t> payload, std::span<const std::uint8_t> cover,
                        std::vector<std::uint8_t>& png, std::string& error) {
+  // The payload is checked before any image exists.
+  if (!checkPayloadLength(payload, error)) return false;
   RgbaImage image;
   if (cover.empty()) {
     // The largest image a reader decodes bounds the payload a generated cover carries.
