@@ -293,8 +293,12 @@ bool createStagingDirectory(const std::filesystem::path& directory, std::filesys
 }  // namespace
 
 bool writeOriginTree(const std::map<std::string, std::vector<std::uint8_t>>& files,
-                     const std::filesystem::path& directory, std::string& error) {
+                     const std::filesystem::path& requested, std::string& error) {
   namespace fs = std::filesystem;
+  // "site/" names the directory "site": its staging directory goes beside
+  // it, not inside it.
+  fs::path directory = requested.lexically_normal();
+  while (!directory.has_filename() && directory.has_relative_path()) directory = directory.parent_path();
   std::error_code code;
   const fs::file_status status = fs::symlink_status(directory, code);
   if (fs::exists(status)) {

@@ -44,12 +44,14 @@ class OriginTreeTest : public ::testing::Test {
 
 TEST_F(OriginTreeTest, WritesIntoAMissingOrEmptyDirectory) {
   fs::create_directory(work_ / "empty");
-  for (const char* name : {"missing", "empty", "missing-parent/site"}) {
+  fs::create_directory(work_ / "empty-slash");
+  // A trailing "/" (as a shell completes a folder's name) names the same directory.
+  for (const char* name : {"missing", "empty", "missing-parent/site", "slash/", "empty-slash/"}) {
     std::string error;
     ASSERT_TRUE(writeOriginTree(files_, work_ / name, error)) << name << ": " << error;
     EXPECT_EQ(readFile(work_ / name / "assets" / "a.bin"), std::string("\x04\x05", 2)) << name;
   }
-  EXPECT_EQ(entries().size(), 3u);  // no staging directory is left behind
+  EXPECT_EQ(entries().size(), 5u);  // no staging directory is left behind
 }
 
 // Nothing that is already there is replaced or removed: not a file (even an

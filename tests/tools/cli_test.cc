@@ -186,7 +186,7 @@ TEST_F(CliTest, GetSavesVerifiedFilesAndNeverReplacesOne) {
   writeText(target, "mine");
   const test::ToolResult again = vkr({"get", origin_, "big.bin", "-o", target.string()});
   EXPECT_EQ(again.exit_code, 8);
-  EXPECT_NE(again.err.find("Output target already exists"), std::string::npos) << again.err;
+  EXPECT_NE(again.err.find(target.string() + ": Output target already exists"), std::string::npos) << again.err;
   EXPECT_EQ(readText(target), "mine");
 
   // Without -o the file takes the resource's last segment, in the current folder.
@@ -273,15 +273,23 @@ TEST_F(CliTest, ReaderFailuresExitWithTheLibraryStatus) {
       {{"ls", "{origin}", "--colour"}, 2, "unknown option '--colour'"},
       {{"get", "{origin}", "index.html", "-o"}, 2, "option '-o' needs a value"},
       {{"game", "{origin}", "ls"}, 2, "--id and --version are required"},
-      {{"cat", "{origin}", "members/secret.txt"}, 10, "Member content key required"},
+      {{"info", ""}, 2, "ORIGIN is empty"},
+      {{"get", "{origin}", "index.html", "-o", ""}, 2, "-o needs a file name"},
+      {{"get", "{origin}", "/vesmara.web/app/"}, 2, "give the file to save to with -o FILE"},
+      // Every failure of the library names what it failed on.
+      {{"cat", "{origin}", "members/secret.txt"},
+       10,
+       "/vesmara.web/app/members/secret.txt: Member content key required"},
       {{"cat", "{origin}", "members/secret.txt", "--key", "{work}/wrong.key"}, 10, ""},
       {{"cat", "{origin}", "index.html", "--key", "{work}/short.key"}, 1, "must hold a 32-byte key"},
       {{"cat", "{origin}", "index.html", "--key", "{work}/absent.key"}, 1, "cannot open"},
-      {{"cat", "{origin}", "nothing.html"}, 14, "Resource absent from index"},
-      {{"info", "http://example.com"}, 1, ""},
-      {{"info", "http://127.0.0.1:1"}, 12, ""},
-      {{"ls", "{origin}", "--external", "{work}/member.key"}, 9, ""},
-      {{"game", "{origin}", "--id", "keep", "--version", "2.0.0", "ls"}, 9, ""},
+      {{"cat", "{origin}", "nothing.html"}, 14, "/vesmara.web/app/nothing.html: Resource absent from index"},
+      {{"info", "http://example.com"}, 1, "http://example.com: "},
+      {{"info", "http://127.0.0.1:1"}, 12, "http://127.0.0.1:1: "},
+      {{"ls", "{origin}", "--external", "{work}/member.key"}, 9, "member.key): "},
+      {{"game", "{origin}", "--id", "keep", "--version", "2.0.0", "ls"}, 9, "game keep 2.0.0 at http://"},
+      {{"game", "{origin}", "--id", "keep", "--version", "1.2.0", "fetch", "none"}, 14, "item none: "},
+      {{"audio", "{work}/src/index.html", "--key", "{work}/member.key"}, 9, "src/index.html: "},
       {{"audio", "{work}/member.key"}, 2, "--key is required"},
   };
   for (const ErrorCase& error : cases) {
@@ -311,26 +319,37 @@ TEST_F(CliTest, PublisherRefusesBadInputAndWritesNothing) {
   const std::string src = (work_ / "src").string();
   const std::string out = (work_ / "out/site").string();
   const std::vector<ErrorCase> cases = {
-      {{"build", (work_ / "bad/no-entry").string(), out}, 1, "Missing entry index.html"},
-      {{"build", src, out, "--members", "members/**"}, 1, "Members files need a member content key"},
+      {{"build", (work_ / "bad/no-entry").string(), out}, 1, "the entry page index.html is not in "},
+      {{"build", src, out, "--entry", "style.css"}, 1, "the entry page style.css is text/css, not HTML"},
+      {{"build", src, out, "--download", "index.html"}, 1, "index.html cannot be delivered as a --download"},
+      {{"build", src, out, "--members", "members/**"}, 2, "need --member-key FILE or --new-member-key FILE"},
+      {{"build", src, out, "--member-key-id", ""}, 2, "--member-key-id must be 1 to 64 bytes"},
+      {{"build", src, out, "--icon", src + "/index.html"}, 1, "--icon " + src + "/index.html is not an ICO image"},
+      {{"build", src, out, "--codec", "img/dot.png=png-lsb1", "--cover", src + "/style.css"}, 1, "is not a PNG"},
+      {{"build", src, out, "--type", "*.css=Text/CSS"}, 2, "--type *.css=Text/CSS: a media type is lowercase"},
       {{"build", src, out, "--member-key", (work_ / "bad/short.key").string()}, 1, "must hold a 32-byte key"},
       {{"build", src, (work_ / "bad/busy").string()}, 1, "is not empty"},
       {{"build", src, (work_ / "bad/empty.file").string()}, 1, "exists and is not a folder"},
       {{"build", src, out, "--members", "nothing/**", "--member-key", key()}, 1, "'nothing/**' matches no file"},
       {{"build", src, out, "--codec", "big.bin=png-lsb2"}, 2, "unknown codec 'png-lsb2'"},
       {{"build", src, out, "--codec", "index.html=frame-luma1"}, 1, "index.html: "},  // over 21 bytes
-      {{"build", src, out, "--codec", "*.txt=frame-luma1", "--codec", "credits.txt=wav-4fsk1"}, 1,
+      {{"build", src, out, "--codec", "*.txt=frame-luma1", "--codec", "credits.txt=wav-4fsk1"},
+       1,
        "credits.txt matches two --codec patterns"},
       {{"build", src, out, "--type", "*.bin"}, 2, "--type takes PATTERN=VALUE"},
       {{"build", src, out, "--part-size", "0"}, 2, "--part-size must be a whole number from 1 to 4194304"},
       {{"build", src, out, "--footer-version", "3"}, 2, "--footer-version"},
-      {{"build", src, out, "--seed", "1", "--new-member-key", (work_ / "out/k").string()}, 2, "--seed"},
       {{"build", src, out, "--external", "/assets/i.bin"}, 2, "--external needs"},
+      {{"build", src, out, "--external", "/favicon.ico", "--write-key-file", (work_ / "out/k").string()},
+       2,
+       "--external /favicon.ico is not an origin path"},
       {{"build", src, out, "--members", "members/**", "--member-key", key(), "--new-member-key",
         (work_ / "member.key").string()},
-       2, "exclude each other"},
+       2,
+       "exclude each other"},
       {{"build", src, out, "--part-size", "1", "--members", "members/**", "--member-key", key()},
-       1, "Too many parts for big.bin"},
+       1,
+       "Too many parts for big.bin"},
       {{"serve", src, "--host", "0.0.0.0"}, 2, "refusing to serve on 0.0.0.0"},
       {{"serve", (work_ / "absent").string()}, 1, "is not a folder"},
       {{"audit"}, 2, "unknown command 'audit'"},
@@ -342,6 +361,7 @@ TEST_F(CliTest, PublisherRefusesBadInputAndWritesNothing) {
     SCOPED_TRACE(testing::PrintToString(error.arguments));
     EXPECT_EQ(result.exit_code, error.exit_code) << result.err;
     EXPECT_NE(result.err.find(error.message), std::string::npos) << result.err;
+    EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
     EXPECT_EQ(filesBelow(work_ / "out"), std::vector<std::string>{});
   }
   EXPECT_EQ(filesBelow(work_ / "bad/busy"), std::vector<std::string>{"file"});
@@ -384,6 +404,40 @@ TEST_F(CliTest, SeedMakesThePublishedTreeReproducible) {
   EXPECT_NE(readText(work_ / "out/a/favicon.ico"), readText(work_ / "out/c/favicon.ico"));
   // The suite's own origin was published with another seed from the same files.
   EXPECT_NE(readText(work_ / "out/a/favicon.ico"), readText(work_ / "origin/favicon.ico"));
+}
+
+TEST_F(CliTest, SeedGivesANewMemberKeyThatRepeatsAndOpensItsSite) {
+  const auto publish = [](const std::string& name, const std::string& seed) {
+    const test::ToolResult result =
+        test::runTool({kPack, "build", (work_ / "src").string(), (work_ / "out" / name).string(), "--members",
+                       "members/**", "--new-member-key", (work_ / "out" / (name + ".key")).string(), "--seed", seed});
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_NE(result.out.find("derived from --seed"), std::string::npos) << result.out;
+  };
+  publish("a", "11");
+  publish("b", "11");
+  publish("c", "12");
+  const std::string key = readText(work_ / "out/a.key");
+  EXPECT_EQ(key.size(), 65u);
+  EXPECT_EQ(key, readText(work_ / "out/b.key"));
+  EXPECT_NE(key, readText(work_ / "out/c.key"));
+  EXPECT_TRUE(readText(work_ / "out/a/favicon.ico") == readText(work_ / "out/b/favicon.ico"));
+  // The key written is the key the members files were sealed with.
+  test::BackgroundTool server({kPack, "serve", (work_ / "out/a").string(), "--quiet"});
+  const std::string origin = server.readLine(10s);
+  const test::ToolResult read = vkr({"cat", origin, "members/secret.txt", "--key", (work_ / "out/a.key").string()});
+  EXPECT_EQ(read.exit_code, 0) << read.err;
+  EXPECT_EQ(read.out, files_.at("members/secret.txt"));
+}
+
+TEST_F(CliTest, ServeRefusesABusyPortAndEndsWith130OnCtrlC) {
+  const std::string port = origin_.substr(origin_.rfind(':') + 1);
+  test::BackgroundTool second({kPack, "serve", (work_ / "origin").string(), "--port", port, "--quiet"});
+  EXPECT_EQ(second.wait(10s), 1);  // not a second server sharing the suite's port
+  test::BackgroundTool server({kPack, "serve", (work_ / "origin").string(), "--port", "0", "--quiet"});
+  ASSERT_TRUE(server.readLine(10s).starts_with("http://127.0.0.1:"));
+  server.signal(SIGINT);
+  EXPECT_EQ(server.wait(10s), 130);
 }
 
 TEST_F(CliTest, CtrlCCancelsADownloadAndLeavesNothing) {

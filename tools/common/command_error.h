@@ -10,7 +10,7 @@ namespace vesmara::tools {
 
 inline constexpr int kExitFailure = 1;       // anything that is neither of the others
 inline constexpr int kExitUsage = 2;         // a command line the tool does not accept
-inline constexpr int kExitInterrupted = 130; // stopped by Ctrl-C (128 + SIGINT)
+inline constexpr int kExitSignalBase = 128;  // stopped by a signal: 128 + its number (Ctrl-C: 130)
 inline constexpr int kExitBrokenPipe = 141;  // 128 + SIGPIPE
 
 // A failure the command reports and ends with: the message is printed after
@@ -36,10 +36,11 @@ class QuietExit : public CommandError {
   explicit QuietExit(int exit_code) : CommandError(exit_code, "") {}
 };
 
-// The user interrupted the command.
+// The user interrupted the command: it ends with the exit code the signal
+// itself would have given (130 for Ctrl-C, 143 for SIGTERM).
 class Interrupted : public QuietExit {
  public:
-  Interrupted() : QuietExit(kExitInterrupted) {}
+  explicit Interrupted(int signal_number) : QuietExit(kExitSignalBase + signal_number) {}
 };
 
 // Standard output was closed by its reader (`vkr cat ... | head`): the

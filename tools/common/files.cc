@@ -89,7 +89,7 @@ void writeNewFile(const std::string& path, std::span<const std::uint8_t> bytes, 
   refuseExisting(path);
   std::string temporary = (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
   Descriptor file(::mkstemp(temporary.data()));
-  if (file.get() < 0) failWithErrno("cannot create a file beside", path);
+  if (file.get() < 0) failWithErrno("cannot create", path);
   const auto discard = [&](const std::string& message) {
     ::unlink(temporary.c_str());
     fail(message);

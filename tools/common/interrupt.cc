@@ -43,19 +43,20 @@ void InterruptWatcher::watch() {
     int signal_number = 0;
     if (sigwait(&set, &signal_number) != 0 || signal_number == SIGUSR1) continue;
     std::lock_guard<std::mutex> lock(mutex_);
-    interrupted_ = true;
+    int none = 0;
+    signal_number_.compare_exchange_strong(none, signal_number);
     if (cancel_) cancel_();
   }
 }
 
 void InterruptWatcher::throwIfInterrupted() const {
-  if (interrupted_) throw Interrupted();
+  if (interrupted()) throw Interrupted(signalNumber());
 }
 
 InterruptWatcher::Scope InterruptWatcher::cancelWith(std::function<void()> cancel) {
   std::lock_guard<std::mutex> lock(mutex_);
   cancel_ = std::move(cancel);
-  if (interrupted_) cancel_();
+  if (interrupted()) cancel_();
   return Scope(*this);
 }
 

@@ -38,7 +38,9 @@ class InterruptWatcher {
   InterruptWatcher(const InterruptWatcher&) = delete;
   InterruptWatcher& operator=(const InterruptWatcher&) = delete;
 
-  bool interrupted() const { return interrupted_.load(); }
+  bool interrupted() const { return signal_number_.load() != 0; }
+  // The signal that interrupted the command (SIGINT or SIGTERM), or 0.
+  int signalNumber() const { return signal_number_.load(); }
   // Throws Interrupted once an interrupt has arrived.
   void throwIfInterrupted() const;
 
@@ -52,7 +54,7 @@ class InterruptWatcher {
 
   std::mutex mutex_;
   std::function<void()> cancel_;
-  std::atomic<bool> interrupted_{false};
+  std::atomic<int> signal_number_{0};  // the first interrupt's
   std::atomic<bool> stopping_{false};
   std::thread thread_;
 };

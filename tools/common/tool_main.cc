@@ -1,7 +1,9 @@
 #include "common/tool_main.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <new>
 #include <string>
@@ -43,13 +45,7 @@ int runCommand(const Tool& tool, const Command& command, Words words, InterruptW
   return kExitFailure;
 }
 
-}  // namespace
-
-int runTool(const Tool& tool, int argc, char** argv) {
-  // A closed standard output is an error of the write, so that the command
-  // can still clean up (a temporary file) before it ends.
-  std::signal(SIGPIPE, SIG_IGN);
-  InterruptWatcher interrupts;
+int dispatch(const Tool& tool, int argc, char** argv, InterruptWatcher& interrupts) {
   if (argc < 2) {
     printUsage(tool, stderr);
     return kExitUsage;
@@ -71,6 +67,30 @@ int runTool(const Tool& tool, int argc, char** argv) {
   std::fprintf(stderr, "%s: unknown command '%s' (see '%s --help')\n", std::string(tool.name).c_str(), argv[1],
                std::string(tool.name).c_str());
   return kExitUsage;
+}
+
+// What standard output still holds in its buffer must reach the reader: a
+// full disk turns a success into a failure, and a reader that has gone
+// ends the command silently, as a closed pipe does.
+int flushStandardOutput(const Tool& tool, int exit_code) {
+  errno = 0;
+  if (std::fflush(stdout) == 0 && std::ferror(stdout) == 0) return exit_code;
+  const int error = errno;
+  if (exit_code != 0) return exit_code;
+  if (error == EPIPE) return kExitBrokenPipe;
+  std::fprintf(stderr, "%s: cannot write to standard output%s%s\n", std::string(tool.name).c_str(),
+               error != 0 ? ": " : "", error != 0 ? std::strerror(error) : "");
+  return kExitFailure;
+}
+
+}  // namespace
+
+int runTool(const Tool& tool, int argc, char** argv) {
+  // A closed standard output is an error of the write, so that the command
+  // can still clean up (a temporary file) before it ends.
+  std::signal(SIGPIPE, SIG_IGN);
+  InterruptWatcher interrupts;
+  return flushStandardOutput(tool, dispatch(tool, argc, argv, interrupts));
 }
 
 }  // namespace vesmara::tools

@@ -25,26 +25,30 @@ constexpr std::string_view kHelp =
     "  --new-key FILE      generate the key into FILE instead\n"
     "  -o, --output FILE   the recording to write (never replaced if it exists)\n"
     "  --rate HZ           the sample rate: 16000 (default), 44100 or 48000\n"
+    "  --bits 8|16         bits per sample (default 16)\n"
     "  --copies N          how many times the message is sent, 1 to 3 (default 1)\n";
 
 std::vector<std::uint8_t> messageOf(const tools::ParsedArguments& arguments) {
   const auto text = arguments.value("message");
   const auto input = arguments.value("input");
   if (text.has_value() == input.has_value()) throw tools::UsageError("give either --message or --input");
-  std::vector<std::uint8_t> message = text ? std::vector<std::uint8_t>(text->begin(), text->end())
-                                           : tools::readFile(*input, kMessageLimit);
-  if (message.empty() || message.size() > kMessageLimit) tools::fail("the message must be 1 to 4068 bytes");
+  const std::string source = text ? "the message" : *input;
+  std::vector<std::uint8_t> message =
+      text ? std::vector<std::uint8_t>(text->begin(), text->end()) : tools::readFile(*input, kMessageLimit);
+  if (message.empty()) tools::fail(source + " is empty; a recording carries 1 to 4068 bytes");
+  if (message.size() > kMessageLimit) tools::fail(source + " is over 4068 bytes; a recording carries 1 to 4068 bytes");
   return message;
 }
 
 }  // namespace
 
-int runAudio(Words words, tools::InterruptWatcher&) {
+int runAudio(Words words, tools::InterruptWatcher& interrupts) {
   static constexpr tools::OptionRule kOptions[] = {
       {.name = "message", .takes_value = true}, {.name = "input", .takes_value = true},
       {.name = "key", .takes_value = true},     {.name = "new-key", .takes_value = true},
       {.name = "output", .short_name = 'o', .takes_value = true},
-      {.name = "rate", .takes_value = true},    {.name = "copies", .takes_value = true},
+      {.name = "rate", .takes_value = true},    {.name = "bits", .takes_value = true},
+      {.name = "copies", .takes_value = true},
   };
   const auto arguments = tools::parseCommandLine(words, kOptions, kHelp);
   if (!arguments) return 0;
@@ -60,6 +64,10 @@ int runAudio(Words words, tools::InterruptWatcher&) {
     if (layout.format.rate != 16000 && layout.format.rate != 44100 && layout.format.rate != 48000) {
       throw tools::UsageError("--rate must be 16000, 44100 or 48000");
     }
+  }
+  if (const auto bits = arguments->value("bits")) {
+    layout.format.bits = static_cast<std::uint16_t>(tools::parseNumberOption("bits", *bits, 8, 16));
+    if (layout.format.bits != 8 && layout.format.bits != 16) throw tools::UsageError("--bits must be 8 or 16");
   }
   if (const auto copies = arguments->value("copies")) {
     layout.copies = static_cast<std::uint32_t>(tools::parseNumberOption("copies", *copies, 1, 3));
@@ -78,6 +86,7 @@ int runAudio(Words words, tools::InterruptWatcher&) {
   std::vector<std::uint8_t> wav;
   std::string error;
   if (!publish::writeTransportRecording(*crypto, key.bytes(), message, layout, wav, error)) tools::fail(error);
+  interrupts.throwIfInterrupted();
   if (new_key_path) {
     const std::string text = tools::formatKeyFile(key);
     tools::writeNewFile(*new_key_path, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()),

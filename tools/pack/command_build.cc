@@ -1,7 +1,9 @@
 // vkr-pack build: a folder of files in, an origin tree out.
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 
+#include "base/byte_writer.h"
 #include "common/arguments.h"
 #include "common/command_error.h"
 #include "common/files.h"
@@ -9,9 +11,11 @@
 #include "common/progress.h"
 #include "common/table.h"
 #include "index/index_document.h"
+#include "index/paths.h"
 #include "pack/commands.h"
 #include "pack/game_description.h"
 #include "pack/media_codecs.h"
+#include "pack/media_types.h"
 #include "pack/source_tree.h"
 #include "publish/game_writer.h"
 #include "publish/media/media_encoder.h"
@@ -59,9 +63,11 @@ constexpr std::string_view kHelp =
     "  --write-credential FILE  with --external: write the ICO credential\n"
     "  --game FILE              publish the catalogue and items of a game\n"
     "                           description (JSON; see examples/site/game/game.json)\n"
-    "  --seed N                 derive every random choice (keys, nonces) from N,\n"
-    "                           so that the same input gives the same bytes; for\n"
-    "                           tests and reproducible builds, never for secrets\n\n"
+    "  --seed N                 derive every random choice (keys, nonces, the key\n"
+    "                           --new-member-key writes) from N, so that the same\n"
+    "                           input gives the same bytes; anyone who knows N can\n"
+    "                           derive them too: for tests and reproducible builds,\n"
+    "                           never for secrets\n\n"
     "Key files hold 64 lowercase hex digits (or 32 raw bytes).\n";
 
 constexpr tools::OptionRule kOptions[] = {
@@ -110,6 +116,31 @@ std::vector<std::pair<std::string, std::string>> patternPairs(const tools::Parse
 
 SecretKey toSecretKey(const tools::Key& key) { return SecretKey(key.bytes()); }
 
+// The member key --seed stands for: SHA-256 over a label of its own and the
+// seed, so that it is none of the keys and nonces the seed gives the site.
+bool deriveMemberKey(CryptoHost& crypto, std::uint64_t seed, tools::Key& key) {
+  std::vector<std::uint8_t> input;
+  ByteWriter writer(input);
+  writer.writeText("vkr-pack member key");
+  writer.writeU64(seed);
+  Sha256Digest digest{};
+  if (!computeSha256(crypto, input, digest)) return false;
+  std::copy(digest.begin(), digest.end(), key.mutableBytes().begin());
+  return true;
+}
+
+// An ICO file begins with a zero word, the type 1 and at least one image
+// entry of 16 bytes.
+bool looksLikeIco(std::span<const std::uint8_t> bytes) {
+  return bytes.size() >= 22 && bytes[0] == 0 && bytes[1] == 0 && bytes[2] == 1 && bytes[3] == 0 &&
+         (bytes[4] != 0 || bytes[5] != 0);
+}
+
+bool looksLikePng(std::span<const std::uint8_t> bytes) {
+  static constexpr std::uint8_t kSignature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+  return bytes.size() > sizeof kSignature && std::equal(std::begin(kSignature), std::end(kSignature), bytes.begin());
+}
+
 class BuildCommand {
  public:
   BuildCommand(const tools::ParsedArguments& arguments, tools::InterruptWatcher& interrupts)
@@ -124,6 +155,8 @@ class BuildCommand {
     checkOutputsAreFree();
     std::vector<publish::SourceFile> sources = collectSources(source_dir_, rules_);
     if (const auto game = arguments_.value("game")) addGame(*game, sources);
+    checkEntry(sources);
+    checkMemberKeyIsGiven(sources);
     interrupts_.throwIfInterrupted();
 
     if (new_member_key_path_) generateMemberKey();
@@ -149,12 +182,21 @@ class BuildCommand {
     rules_.members = arguments_.values("members");
     rules_.downloads = arguments_.values("download");
     rules_.types = patternPairs(arguments_, "type");
+    for (const auto& [pattern, type] : rules_.types) {
+      if (!isPublishableMediaType(type)) {
+        throw tools::UsageError("--type " + pattern + "=" + type +
+                                ": a media type is lowercase \"type/subtype\" of at most 100 bytes");
+      }
+    }
     rules_.codecs = patternPairs(arguments_, "codec");
     for (const auto& [pattern, codec] : rules_.codecs) {
       if (!isMediaCodec(codec)) throw tools::UsageError("unknown codec '" + codec + "'");
     }
     publish::MediaOptions media;
-    if (const auto cover = arguments_.value("cover")) media.cover = tools::readLimitedFile(*cover, kMaxCoverLength, "64 MiB");
+    if (const auto cover = arguments_.value("cover")) {
+      media.cover = tools::readLimitedFile(*cover, kMaxCoverLength, "64 MiB");
+      if (!looksLikePng(media.cover)) tools::fail("--cover " + *cover + " is not a PNG picture");
+    }
     options_.media_encoder = publish::makeMediaEncoder(*crypto_, std::move(media));
     if (const auto part_size = arguments_.value("part-size")) {
       options_.part_size = tools::parseNumberOption("part-size", *part_size, 1, kMaxPlainPartLength);
@@ -168,7 +210,10 @@ class BuildCommand {
     if (const auto seed = arguments_.value("seed")) {
       options_.seed = tools::parseNumberOption("seed", *seed, 0, UINT64_MAX);
     }
-    if (const auto icon = arguments_.value("icon")) options_.icon = tools::readLimitedFile(*icon, kMaxIconLength, "1 MiB");
+    if (const auto icon = arguments_.value("icon")) {
+      options_.icon = tools::readLimitedFile(*icon, kMaxIconLength, "1 MiB");
+      if (!looksLikeIco(options_.icon)) tools::fail("--icon " + *icon + " is not an ICO image");
+    }
     readKeyOptions();
     readExternalOptions();
   }
@@ -185,18 +230,20 @@ class BuildCommand {
     if (key_path && new_member_key_path_) {
       throw tools::UsageError("--member-key and --new-member-key exclude each other");
     }
-    if (new_member_key_path_ && options_.seed) {
-      // A key derived from a seed is only as secret as the seed.
-      throw tools::UsageError("--seed cannot generate a member key; pass an existing one with --member-key");
-    }
     if (key_path) options_.member_key = toSecretKey(tools::readKeyFile(*key_path));
     options_.member_key_id = arguments_.value("member-key-id").value_or(options_.member_key_id);
+    if (options_.member_key_id.empty() || options_.member_key_id.size() > 64) {
+      throw tools::UsageError("--member-key-id must be 1 to 64 bytes");
+    }
   }
 
   void readExternalOptions() {
     const bool writes = arguments_.has("write-key-file") || arguments_.has("write-credential");
     if (const auto path = arguments_.value("external")) {
       if (!writes) throw tools::UsageError("--external needs --write-key-file or --write-credential");
+      if (!isExternalCarrierPath(*path) || path->size() > 255) {
+        throw tools::UsageError("--external " + *path + " is not an origin path such as /assets/private.bin");
+      }
       options_.external_index_path = *path;
     } else if (writes) {
       throw tools::UsageError("--write-key-file and --write-credential need --external");
@@ -212,6 +259,29 @@ class BuildCommand {
     if (fs::exists(out_dir_, code)) {
       if (!fs::is_directory(out_dir_, code)) tools::fail(out_dir_.string() + " exists and is not a folder");
       if (!fs::is_empty(out_dir_, code)) tools::fail("output folder " + out_dir_.string() + " is not empty");
+      out_dir_existed_ = true;
+    }
+  }
+
+  // The index accepts only an HTML entry page delivered to the app.
+  void checkEntry(const std::vector<publish::SourceFile>& sources) const {
+    const auto entry = std::find_if(sources.begin(), sources.end(), [this](const publish::SourceFile& source) {
+      return source.name == options_.entry;
+    });
+    if (entry == sources.end()) {
+      tools::fail("the entry page " + options_.entry + " is not in " + source_dir_.string() + " (see --entry)");
+    }
+    if (!entry->mime.starts_with("text/html")) {
+      tools::fail("the entry page " + entry->name + " is " + entry->mime + ", not HTML (see --entry)");
+    }
+    if (entry->download) tools::fail("the entry page " + entry->name + " cannot be delivered as a --download");
+  }
+
+  void checkMemberKeyIsGiven(const std::vector<publish::SourceFile>& sources) const {
+    const bool members =
+        std::any_of(sources.begin(), sources.end(), [](const publish::SourceFile& source) { return source.members; });
+    if (members && !options_.member_key && !new_member_key_path_) {
+      throw tools::UsageError("files for members need --member-key FILE or --new-member-key FILE");
     }
   }
 
@@ -225,10 +295,13 @@ class BuildCommand {
 
   void generateMemberKey() {
     tools::Key key;
-    if (!crypto_->randomBytes(key.mutableBytes())) tools::fail("the random generator failed");
+    const bool made =
+        options_.seed ? deriveMemberKey(*crypto_, *options_.seed, key) : crypto_->randomBytes(key.mutableBytes());
+    if (!made) tools::fail("the random generator failed");
     options_.member_key = toSecretKey(key);
     const std::string text = tools::formatKeyFile(key);
-    side_files_.push_back({*new_member_key_path_, std::vector<std::uint8_t>(text.begin(), text.end()), "member key"});
+    side_files_.push_back({*new_member_key_path_, std::vector<std::uint8_t>(text.begin(), text.end()),
+                           options_.seed ? "member key (derived from --seed: not secret)" : "member key"});
   }
 
   // The tree first, then the side files; a failure removes what was written.
@@ -245,6 +318,7 @@ class BuildCommand {
       std::error_code code;
       for (const std::string& path : written) fs::remove(path, code);
       fs::remove_all(out_dir_, code);
+      if (out_dir_existed_) fs::create_directory(out_dir_, code);
       throw;
     }
   }
@@ -274,6 +348,7 @@ class BuildCommand {
   fs::path out_dir_;
   SourceRules rules_;
   publish::SiteOptions options_;
+  bool out_dir_existed_ = false;  // as an empty folder, which a failure leaves as it was
   std::optional<std::string> new_member_key_path_;
   std::vector<SideFile> side_files_;
   std::string game_summary_;

@@ -1,4 +1,5 @@
 // vkr-pack serve: an origin tree on loopback, until Ctrl-C.
+#include <csignal>
 #include <cstdio>
 
 #include "common/arguments.h"
@@ -12,12 +13,12 @@ namespace {
 constexpr std::string_view kHelp =
     "usage: vkr-pack serve OUT_DIR [--host ADDRESS] [--port N] [--quiet]\n\n"
     "Serves the origin tree in OUT_DIR over plain HTTP for local development,\n"
-    "with byte ranges, suffix ranges and ETags, until Ctrl-C or SIGTERM. The\n"
-    "first line on standard output is the origin (\"http://127.0.0.1:PORT\");\n"
-    "each request is logged on standard error.\n\n"
+    "with byte ranges, suffix ranges and ETags, until Ctrl-C (exit status 130)\n"
+    "or SIGTERM (exit status 0). The first line on standard output is the origin\n"
+    "(\"http://127.0.0.1:PORT\"); each request is logged on standard error.\n\n"
     "  --host ADDRESS  a loopback address to listen on (default 127.0.0.1);\n"
     "                  any other address is refused\n"
-    "  --port N        the port (default: any free port)\n"
+    "  --port N        the port; 0 or none: any free port. A port in use is refused\n"
     "  --quiet         do not log requests\n";
 
 }  // namespace
@@ -33,7 +34,7 @@ int runServe(Words words, tools::InterruptWatcher& interrupts) {
   arguments->requirePositionals(1, 1);
   const std::string host = arguments->value("host").value_or("127.0.0.1");
   const auto port_text = arguments->value("port");
-  const int port = port_text ? static_cast<int>(tools::parseNumberOption("port", *port_text, 1, 65535)) : 0;
+  const int port = port_text ? static_cast<int>(tools::parseNumberOption("port", *port_text, 0, 65535)) : 0;
   OriginServer::Logger logger;
   if (!arguments->has("quiet")) {
     logger = [](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); };
@@ -49,7 +50,8 @@ int runServe(Words words, tools::InterruptWatcher& interrupts) {
     const auto scope = interrupts.cancelWith([&server] { server.stop(); });
     server.wait();
   }
-  return 0;
+  // SIGTERM is how scripts stop the server: a normal end.
+  return interrupts.signalNumber() == SIGINT ? tools::kExitSignalBase + SIGINT : 0;
 }
 
 }  // namespace vesmara::pack

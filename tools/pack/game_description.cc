@@ -64,7 +64,9 @@ class DescriptionReader {
     result.path = requiredString(item, "path");
     const std::string file = requiredString(item, "file");
     result.mime = std::string(mediaTypeOf(result.path));
-    if (!readOptionalStringMember(item, "mime", result.mime)) invalid("\"mime\" must be a string");
+    if (!readOptionalStringMember(item, "mime", result.mime) || !isPublishableMediaType(result.mime)) {
+      invalid("\"mime\" of item " + result.id + " must be a lowercase media type (\"type/subtype\")");
+    }
     if (const std::optional<JsonValue> members = item.findMember("members")) {
       if (members->kind() != JsonKind::Boolean) invalid("\"members\" must be true or false");
       result.members = members->text() == "true";

@@ -46,4 +46,13 @@ std::string_view mediaTypeOf(std::string_view file_name) {
   return "application/octet-stream";
 }
 
+bool isPublishableMediaType(std::string_view type) {
+  const auto allowed = [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+           std::string_view(" +-./;=").find(c) != std::string_view::npos;
+  };
+  return !type.empty() && type.size() <= 100 && type.find('/') != std::string_view::npos &&
+         std::all_of(type.begin(), type.end(), allowed);
+}
+
 }  // namespace vesmara::pack

@@ -11,6 +11,10 @@ namespace vesmara::pack {
 // "application/octet-stream" for anything else.
 std::string_view mediaTypeOf(std::string_view file_name);
 
+// Whether the index takes `type` as a resource's media type: 1 to 100 bytes
+// with a '/', of lowercase letters, digits and " +-./;=" only.
+bool isPublishableMediaType(std::string_view type);
+
 }  // namespace vesmara::pack
 
 #endif  // VESMARA_TOOLS_PACK_MEDIA_TYPES_H_

@@ -3,13 +3,16 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <httplib.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "common/command_error.h"
@@ -196,6 +199,12 @@ OriginServer::OriginServer(const fs::path& root, const std::string& host, int po
   root_ = fs::canonical(root, code);
   if (code || !fs::is_directory(root_, code)) tools::fail(root.string() + " is not a folder");
   server_->set_tcp_nodelay(true);
+  // httplib's default adds SO_REUSEPORT, with which a second server binds a
+  // port that is already serving and silently shares its requests.
+  server_->set_socket_options([](socket_t socket) {
+    int yes = 1;
+    ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  });
   // httplib would answer ranges by itself; this server answers them.
   server_->set_pre_routing_handler([](const httplib::Request& request, httplib::Response&) {
     const_cast<httplib::Request&>(request).ranges.clear();
@@ -215,8 +224,13 @@ OriginServer::OriginServer(const fs::path& root, const std::string& host, int po
              " -> " + std::to_string(response.status));
     });
   }
+  errno = 0;
   port_ = port == 0 ? server_->bind_to_any_port(host_) : (server_->bind_to_port(host_, port) ? port : -1);
-  if (port_ <= 0) tools::fail("cannot listen on " + host_ + (port == 0 ? "" : ":" + std::to_string(port)));
+  if (port_ <= 0) {
+    const int error = errno;  // of the failed bind or listen ("Address already in use")
+    tools::fail("cannot listen on " + host_ + (port == 0 ? "" : ":" + std::to_string(port)) +
+                (error != 0 ? std::string(": ") + std::strerror(error) : ""));
+  }
 }
 
 OriginServer::~OriginServer() {

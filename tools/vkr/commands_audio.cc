@@ -46,7 +46,7 @@ int runAudio(Words words, tools::InterruptWatcher& interrupts) {
   const vkr_preview_status status =
       vkr_preview_audio_decode_file(recording.data(), recording.size(), key.bytes().data(), key.bytes().size(),
                                     plain.data(), plain.size(), &length, message, sizeof message);
-  checkStatus(status, message, interrupts);
+  checkStatus(status, message, interrupts, arguments->positionals()[0]);
   plain.resize(static_cast<std::size_t>(length));
   struct Wipe {
     std::vector<std::uint8_t>& bytes;

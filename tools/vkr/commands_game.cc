@@ -34,24 +34,25 @@ constexpr std::string_view kHelp =
 class Game {
  public:
   Game(const std::string& origin, const std::string& id, const std::string& version,
-       const std::optional<std::vector<std::uint8_t>>& external, bool allow_rollback,
-       tools::InterruptWatcher& interrupts) {
+       const std::optional<ExternalKeyMaterial>& external, bool allow_rollback, tools::InterruptWatcher& interrupts) {
+    requireOrigin(origin);
+    const std::string subject = "game " + id + " " + version + " at " + loadSubject(origin, external);
     char message[kMessageCapacity];
     checkStatus(vkr_preview_game_create(origin.data(), origin.size(), id.data(), id.size(), version.data(),
                                         version.size(), &game_, message, sizeof message),
-                message, interrupts);
+                message, interrupts, subject);
     const std::uint32_t rollback = allow_rollback ? 1 : 0;
     const vkr_preview_status status = runCancellable(interrupts, [&](vkr_preview_operation* operation) {
       if (external) {
-        return vkr_preview_game_refresh_external_operation(game_, operation, external->data(), external->size(),
-                                                           rollback, message, sizeof message);
+        return vkr_preview_game_refresh_external_operation(game_, operation, external->bytes.data(),
+                                                           external->bytes.size(), rollback, message, sizeof message);
       }
       return vkr_preview_game_refresh_hosted_operation(game_, operation, rollback, message, sizeof message);
     });
     if (status != VKR_PREVIEW_OK) {
       vkr_preview_game_release(game_);
       game_ = nullptr;
-      checkStatus(status, message, interrupts);
+      checkStatus(status, message, interrupts, subject);
     }
   }
   ~Game() { vkr_preview_game_release(game_); }
@@ -111,9 +112,7 @@ int fetchItem(const Game& game, const std::string& id, const tools::ParsedArgume
   MemberKey key;
   if (const auto path = arguments.value("key")) key.key = tools::readKeyFile(*path);
   const std::string item_path = itemPath(game, id);
-  const std::string output =
-      arguments.value("output").value_or(item_path.empty() ? id : item_path.substr(item_path.rfind('/') + 1));
-  const std::string destination = tools::absolutePath(output);
+  const std::string destination = downloadDestination(arguments.value("output"), item_path.empty() ? id : item_path);
   // The catalogue does not give lengths: the bar shows bytes and rate only.
   tools::DownloadProgress progress(destination, 0, tools::isTerminal(STDERR_FILENO));
   char message[kMessageCapacity];
@@ -123,7 +122,7 @@ int fetchItem(const Game& game, const std::string& id, const tools::ParsedArgume
                                                  destination.data(), destination.size(), &written, message,
                                                  sizeof message);
   });
-  checkStatus(status, message, interrupts);
+  checkStatus(status, message, interrupts, downloadSubject(status, "item " + id, destination));
   progress.finish(written);
   return 0;
 }
@@ -152,7 +151,8 @@ int runGame(Words words, tools::InterruptWatcher& interrupts) {
   const auto id = arguments->value("id");
   const auto version = arguments->value("version");
   if (!id || !version) throw tools::UsageError("--id and --version are required");
-  std::optional<std::vector<std::uint8_t>> external;
+  if (id->empty() || version->empty()) throw tools::UsageError("--id and --version cannot be empty");
+  std::optional<ExternalKeyMaterial> external;
   if (const auto path = arguments->value("external")) external = readExternalKeyMaterial(*path);
   const Game game(positionals[0], *id, *version, external, arguments->has("allow-rollback"), interrupts);
   if (action == "ls") return listItems(game);

@@ -31,7 +31,7 @@ constexpr std::string_view kExternalHelp =
     "                      or an ICO credential) instead of the origin's favicon\n";
 constexpr std::string_view kKeyHelp = "  --key FILE          the member content key, for members resources\n";
 
-std::optional<std::vector<std::uint8_t>> externalOf(const tools::ParsedArguments& arguments) {
+std::optional<ExternalKeyMaterial> externalOf(const tools::ParsedArguments& arguments) {
   if (const auto path = arguments.value(kExternalOption.name)) return readExternalKeyMaterial(*path);
   return std::nullopt;
 }
@@ -93,7 +93,7 @@ std::uint64_t download(const Site& site, const std::string& path, const MemberKe
                                                key.size(), destination.data(), destination.size(), &written, message,
                                                sizeof message);
   });
-  checkStatus(status, message, interrupts);
+  checkStatus(status, message, interrupts, downloadSubject(status, path, destination));
   return written;
 }
 
@@ -120,7 +120,8 @@ int runInfo(Words words, tools::InterruptWatcher& interrupts) {
   static const std::string kHelp = std::string(
       "usage: vkr info ORIGIN [--external KEYFILE]\n\n"
       "Loads and verifies the site's index and prints its entry page, its member\n"
-      "key ID (empty when the site has no members resources) and its resource count.\n\n") + std::string(kExternalHelp);
+      "key ID (\"(none)\" when the site has no members resources) and its resource\n"
+      "count.\n\n") + std::string(kExternalHelp);
   const auto arguments = tools::parseCommandLine(words, kOptions, kHelp);
   if (!arguments) return 0;
   arguments->requirePositionals(1, 1);
@@ -180,7 +181,7 @@ int runCat(Words words, tools::InterruptWatcher& interrupts) {
                                                   bytes.empty() ? nullptr : bytes.data(), bytes.size(), &read,
                                                   message, sizeof message);
   });
-  checkStatus(status, message, interrupts);
+  checkStatus(status, message, interrupts, request.path);
   tools::writeStandardOutput(std::span(bytes.data(), static_cast<std::size_t>(read)));
   return 0;
 }
@@ -197,11 +198,9 @@ int runGet(Words words, tools::InterruptWatcher& interrupts) {
   const auto arguments = tools::parseCommandLine(words, kOptions, kHelp);
   if (!arguments) return 0;
   const ResourceRequest request = openResource(*arguments, interrupts);
-  const std::string& path = request.path;
-  const std::string output = arguments->value(kOutputOption.name).value_or(path.substr(path.rfind('/') + 1));
-  const std::string destination = tools::absolutePath(output);
+  const std::string destination = downloadDestination(arguments->value(kOutputOption.name), request.path);
   tools::DownloadProgress progress(destination, request.length.value_or(0), tools::isTerminal(STDERR_FILENO));
-  progress.finish(download(*request.site, path, request.key, destination, interrupts));
+  progress.finish(download(*request.site, request.path, request.key, destination, interrupts));
   return 0;
 }
 

@@ -38,11 +38,12 @@ std::string describeStatus(vkr_preview_status status) {
   }
 }
 
-void checkStatus(vkr_preview_status status, const char* message, const tools::InterruptWatcher& interrupts) {
+void checkStatus(vkr_preview_status status, const char* message, const tools::InterruptWatcher& interrupts,
+                 const std::string& subject) {
   if (status == VKR_PREVIEW_OK) return;
-  if (status == VKR_PREVIEW_CANCELLED && interrupts.interrupted()) throw tools::Interrupted();
+  if (status == VKR_PREVIEW_CANCELLED && interrupts.interrupted()) throw tools::Interrupted(interrupts.signalNumber());
   const std::string text = message != nullptr && message[0] != '\0' ? message : describeStatus(status);
-  throw tools::CommandError(static_cast<int>(status), text);
+  throw tools::CommandError(static_cast<int>(status), subject + ": " + text);
 }
 
 std::string readLibraryString(const std::function<vkr_preview_status(char*, std::uint64_t, std::uint64_t*)>& getter) {
@@ -71,22 +72,42 @@ vkr_preview_status runCancellable(tools::InterruptWatcher& interrupts,
   return call(raw);
 }
 
-Site::Site(const std::string& origin, const std::optional<std::vector<std::uint8_t>>& external,
+std::string downloadDestination(const std::optional<std::string>& output, const std::string& source) {
+  if (output && output->empty()) throw tools::UsageError("-o needs a file name");
+  const std::string name = output.value_or(source.substr(source.rfind('/') + 1));
+  if (name.empty()) throw tools::UsageError("'" + source + "' ends in '/'; give the file to save to with -o FILE");
+  return tools::absolutePath(name);
+}
+
+std::string downloadSubject(vkr_preview_status status, const std::string& source, const std::string& destination) {
+  return status == VKR_PREVIEW_OUTPUT_FAILURE || status == VKR_PREVIEW_TARGET_EXISTS ? destination : source;
+}
+
+std::string loadSubject(const std::string& origin, const std::optional<ExternalKeyMaterial>& external) {
+  return external ? origin + " (--external " + external->path + ")" : origin;
+}
+
+void requireOrigin(const std::string& origin) {
+  if (origin.empty()) throw tools::UsageError("ORIGIN is empty");
+}
+
+Site::Site(const std::string& origin, const std::optional<ExternalKeyMaterial>& external,
            tools::InterruptWatcher& interrupts) {
+  requireOrigin(origin);
   char message[kMessageCapacity];
   checkStatus(vkr_preview_site_prepare(origin.data(), origin.size(), &site_, message, sizeof message), message,
-              interrupts);
+              interrupts, origin);
   const vkr_preview_status status = runCancellable(interrupts, [&](vkr_preview_operation* operation) {
     if (external) {
-      return vkr_preview_site_load_external_operation(site_, operation, external->data(), external->size(), message,
-                                                      sizeof message);
+      return vkr_preview_site_load_external_operation(site_, operation, external->bytes.data(), external->bytes.size(),
+                                                      message, sizeof message);
     }
     return vkr_preview_site_load_hosted_operation(site_, operation, message, sizeof message);
   });
   if (status != VKR_PREVIEW_OK) {
     vkr_preview_site_release(site_);
     site_ = nullptr;
-    checkStatus(status, message, interrupts);
+    checkStatus(status, message, interrupts, loadSubject(origin, external));
   }
 }
 
@@ -147,10 +168,11 @@ std::optional<std::uint64_t> Site::findResource(const std::string& full_path) co
   return std::nullopt;
 }
 
-std::vector<std::uint8_t> readExternalKeyMaterial(const std::string& path) {
-  std::vector<std::uint8_t> bytes = tools::readLimitedFile(path, kExternalLimit, "1 MiB, the most key material may be");
-  if (bytes.empty()) tools::fail(path + " is empty");
-  return bytes;
+ExternalKeyMaterial readExternalKeyMaterial(const std::string& path) {
+  ExternalKeyMaterial material{path,
+                               tools::readLimitedFile(path, kExternalLimit, "1 MiB, the most key material may be")};
+  if (material.bytes.empty()) tools::fail(path + " is empty");
+  return material;
 }
 
 }  // namespace vesmara::vkr

@@ -21,9 +21,11 @@ namespace vesmara::vkr {
 inline constexpr std::size_t kMessageCapacity = 512;
 
 // Throws the failure of a call: CommandError with the status as exit code
-// and the library's message (or, when the call wrote none, the status's
-// meaning); Interrupted when the call was cancelled by Ctrl-C.
-void checkStatus(vkr_preview_status status, const char* message, const tools::InterruptWatcher& interrupts);
+// and "SUBJECT: " before the library's message (or, when the call wrote
+// none, the status's meaning), where `subject` names what failed (the
+// origin, a resource, a file); Interrupted when Ctrl-C cancelled the call.
+void checkStatus(vkr_preview_status status, const char* message, const tools::InterruptWatcher& interrupts,
+                 const std::string& subject);
 
 // What a status means, for calls that write no message.
 std::string describeStatus(vkr_preview_status status);
@@ -51,13 +53,37 @@ struct ResourceInfo {
   std::string sha256;
 };
 
+// Key material for --external (a key file's text or an ICO credential) and
+// the file it was read from.
+struct ExternalKeyMaterial {
+  std::string path;
+  std::vector<std::uint8_t> bytes;
+};
+
+// Reads the key material for --external (at most 1 MiB).
+ExternalKeyMaterial readExternalKeyMaterial(const std::string& path);
+
+// The absolute path a download is saved to: `output` (-o FILE) when given,
+// or else the last segment of `source` in the current folder. Throws
+// UsageError when neither names a file.
+std::string downloadDestination(const std::optional<std::string>& output, const std::string& source);
+
+// What a failed download names: the destination for an output failure or an
+// existing file, `source` (the resource or item) for anything else.
+std::string downloadSubject(vkr_preview_status status, const std::string& source, const std::string& destination);
+
+// What a failed load names: the origin, and the --external file if any.
+std::string loadSubject(const std::string& origin, const std::optional<ExternalKeyMaterial>& external);
+
+// Refuses an empty ORIGIN before the library is asked, as a usage error.
+void requireOrigin(const std::string& origin);
+
 // A loaded site.
 class Site {
  public:
   // Opens `origin` through the library's own HTTP client and loads its index:
-  // the hosted one, or the one `external` key material (a key file's text or
-  // an ICO credential) leads to.
-  Site(const std::string& origin, const std::optional<std::vector<std::uint8_t>>& external,
+  // the hosted one, or the one `external` key material leads to.
+  Site(const std::string& origin, const std::optional<ExternalKeyMaterial>& external,
        tools::InterruptWatcher& interrupts);
   ~Site();
   Site(const Site&) = delete;
@@ -78,9 +104,6 @@ class Site {
  private:
   vkr_preview_site* site_ = nullptr;
 };
-
-// Reads the external key material for --external (at most 1 MiB).
-std::vector<std::uint8_t> readExternalKeyMaterial(const std::string& path);
 
 }  // namespace vesmara::vkr
 
