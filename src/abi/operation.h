@@ -24,9 +24,10 @@ namespace vesmara::abi {
 // with 7 (without running the call) when it was cancelled before; otherwise
 // the transport's flag is cleared before and after the call, and a cancel
 // during the call reaches the transport. The mutex is never held while the
-// call runs.
+// call runs. A lock that fails ends the process rather than letting an
+// exception cross the C interface.
 template <typename Call>
-Status runUnderOperation(vkr_preview_operation& operation, HttpHost& transport, Call&& call) {
+Status runUnderOperation(vkr_preview_operation& operation, HttpHost& transport, Call&& call) noexcept {
   {
     const std::lock_guard<std::mutex> lock(operation.mutex);
     if (operation.started || operation.finished) return VKR_PREVIEW_WRONG_STATE;
@@ -46,6 +47,13 @@ Status runUnderOperation(vkr_preview_operation& operation, HttpHost& transport, 
     operation.finished = true;
   }
   return status;
+}
+
+// Sets the operation's cancel request and cancels the transport bound to it, if any.
+inline void cancelOperation(vkr_preview_operation& operation) noexcept {
+  const std::lock_guard<std::mutex> lock(operation.mutex);
+  operation.cancel_requested = true;
+  if (operation.bound_transport != nullptr) operation.bound_transport->cancel();
 }
 
 }  // namespace vesmara::abi

@@ -15,10 +15,7 @@ VKR_PREVIEW_API Status vkr_preview_operation_prepare(vkr_preview_operation** out
 }
 
 VKR_PREVIEW_API void vkr_preview_operation_cancel(vkr_preview_operation* operation) {
-  if (operation == nullptr) return;
-  const std::lock_guard<std::mutex> lock(operation->mutex);
-  operation->cancel_requested = true;
-  if (operation->bound_transport != nullptr) operation->bound_transport->cancel();
+  if (operation != nullptr) vesmara::abi::cancelOperation(*operation);
 }
 
 VKR_PREVIEW_API void vkr_preview_operation_release(vkr_preview_operation* operation) { delete operation; }

@@ -1,5 +1,7 @@
 #include "base/base64url.h"
 
+#include "base/wipe.h"
+
 namespace vesmara {
 namespace {
 
@@ -18,7 +20,9 @@ int sextetOf(char c) {
 
 bool decodeBase64Url(std::string_view text, std::vector<std::uint8_t>& out) {
   if (text.size() % 4 == 1) return false;  // a lone 6-bit group makes no byte
+  // Tokens carry keys: what was decoded before a fault must not reach the heap unwiped.
   std::vector<std::uint8_t> bytes;
+  const WipedOnExit<std::vector<std::uint8_t>> wipe_bytes(bytes);
   bytes.reserve(text.size() * 3 / 4);
   std::uint32_t bits = 0;
   int count = 0;

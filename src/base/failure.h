@@ -2,7 +2,7 @@
 //
 // A fallible step returns a bool and, when it returns false, leaves a fixed
 // English message and a FailureKind in the caller's Failure. Only the exports
-// translate a kind into a status (src/abi/status.h).
+// translate a kind into a status (src/abi/conventions.h).
 #ifndef VESMARA_BASE_FAILURE_H_
 #define VESMARA_BASE_FAILURE_H_
 

@@ -60,8 +60,11 @@ class JsonParser {
   // Settles the message of a failed parse (see the class comment).
   bool reportFailure() {
     if (message_ != kDuplicateKey) {
-      for (const std::size_t start : open_objects_) {
-        if (hasDuplicateKey(start, pending_.size())) {
+      // Each open Object's members end where the next open Object's begin:
+      // equal keys in two different Objects are no duplicate.
+      for (std::size_t i = 0; i < open_objects_.size(); ++i) {
+        const std::size_t end = i + 1 < open_objects_.size() ? open_objects_[i + 1] : pending_.size();
+        if (hasDuplicateKey(open_objects_[i], end)) {
           message_ = kDuplicateKey;
           break;
         }

@@ -64,6 +64,7 @@ TEST(JsonReader, AcceptsAndRejectsWithExactMessages) {
       {"{\"a\":{\"x\":1,\"x\":2},\"b\":[", "Duplicate JSON key"},
       {"{\"a\":1,\"a\":[1 2]}", "Expected array comma"},
       {"{\"a\":1,\"b\":{\"a\":2}}", ""},
+      {"{\"a\":1,\"b\":{\"a\":2,}", "Expected JSON string"},
       // Strings.
       {"\"", "Unterminated JSON string"},
       {"\"abc", "Unterminated JSON string"},
