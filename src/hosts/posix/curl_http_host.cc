@@ -179,13 +179,8 @@ struct Transfer {
   }
 };
 
-size_t onHeader(char* data, size_t size, size_t count, void* user) {
-  auto& t = *static_cast<Transfer*>(user);
-  const size_t n = size * count;
-  t.lastActivity = Clock::now();
-  if (t.headComplete) return n;  // trailer fields of a chunked body are ignored
-
-  std::string_view line(data, n);
+// One line of a head. Returns false to stop the transfer.
+bool readHeadLine(Transfer& t, std::string_view line) {
   if (line.ends_with('\n')) line.remove_suffix(1);
   if (line.ends_with('\r')) line.remove_suffix(1);
 
@@ -195,7 +190,7 @@ size_t onHeader(char* data, size_t size, size_t count, void* user) {
     if (t.status >= 100 && t.status <= 199) {
       t.startHead(0);  // an interim head; the final one follows
     } else if (!t.finishHead()) {
-      return 0;
+      return false;
     }
   } else if (line.front() == ' ' || line.front() == '\t') {
     // A folded continuation line extends the previous field's value.
@@ -214,7 +209,23 @@ size_t onHeader(char* data, size_t size, size_t count, void* user) {
       t.addField(line.substr(0, colon), trimBlanks(line.substr(colon + 1)));
     }
   }
-  return n;
+  return true;
+}
+
+size_t onHeader(char* data, size_t size, size_t count, void* user) {
+  auto& t = *static_cast<Transfer*>(user);
+  const size_t n = size * count;
+  t.lastActivity = Clock::now();
+  if (t.headComplete) return n;  // trailer fields of a chunked body are ignored
+  // Keeping a field value allocates; an exception must not unwind through
+  // libcurl, which would leave the handle inside the multi handle with
+  // pointers into this fetch's stack.
+  try {
+    return readHeadLine(t, std::string_view(data, n)) ? n : 0;
+  } catch (const std::bad_alloc&) {
+    t.outOfMemory = true;
+    return 0;
+  }
 }
 
 size_t onBody(char* data, size_t size, size_t count, void* user) {

@@ -85,11 +85,12 @@ std::size_t updateCipher(EVP_CIPHER_CTX* context, std::size_t piece_length, Byte
 }
 
 // GCM finishes without output; the buffer only gives OpenSSL somewhere valid
-// to point at.
-bool finishCipher(EVP_CIPHER_CTX* context) {
+// to point at. False when OpenSSL refuses to finish; `written` is what it
+// reports having written, which must be 0.
+bool finishCipher(EVP_CIPHER_CTX* context, int& written) {
   std::uint8_t unused[kAesBlockLength];
-  int written = 0;
-  return EVP_CipherFinal_ex(context, unused, &written) == 1 && written == 0;
+  written = 0;
+  return EVP_CipherFinal_ex(context, unused, &written) == 1;
 }
 
 }  // namespace
@@ -166,8 +167,11 @@ GcmResult OpenSslCryptoHost::openGcm(AesKey key, GcmNonce nonce, ByteSpan aad, B
     return GcmResult::ProviderFailed;
   }
   // With every step before it accepted, the final check fails only for a tag
-  // that does not authenticate the data.
-  return finishCipher(context.get()) ? GcmResult::Ok : GcmResult::Rejected;
+  // that does not authenticate the data; a finish that reports output is the
+  // provider's own fault.
+  int written = 0;
+  if (!finishCipher(context.get(), written)) return GcmResult::Rejected;
+  return written == 0 ? GcmResult::Ok : GcmResult::ProviderFailed;
 }
 
 bool OpenSslCryptoHost::aesGcmEncrypt(AesKey key, GcmNonce nonce, ByteSpan aad, ByteSpan plaintext,
@@ -184,9 +188,10 @@ bool OpenSslCryptoHost::sealGcm(AesKey key, GcmNonce nonce, ByteSpan aad, ByteSp
   const CipherContext context = startCipher(aes_gcm_, true, key, nonce);
   if (context == nullptr) return false;
   output.resize(plaintext.size() + kGcmTagLength);
+  int written = 0;
   return updateCipher(context.get(), piece_length_, aad, nullptr) == aad.size() &&
          updateCipher(context.get(), piece_length_, plaintext, output.data()) == plaintext.size() &&
-         finishCipher(context.get()) &&
+         finishCipher(context.get(), written) && written == 0 &&
          EVP_CIPHER_CTX_ctrl(context.get(), EVP_CTRL_AEAD_GET_TAG, static_cast<int>(kGcmTagLength),
                              output.data() + plaintext.size()) == 1;
 }
