@@ -275,6 +275,7 @@ TEST_F(CliTest, ReaderFailuresExitWithTheLibraryStatus) {
       {{"game", "{origin}", "ls"}, 2, "--id and --version are required"},
       {{"info", ""}, 2, "ORIGIN is empty"},
       {{"get", "{origin}", "index.html", "-o", ""}, 2, "-o needs a file name"},
+      {{"get", "{origin}", "index.html", "-o", "-"}, 2, "-o - is not supported; 'vkr cat' writes to standard output"},
       {{"get", "{origin}", "/vesmara.web/app/"}, 2, "give the file to save to with -o FILE"},
       // Every failure of the library names what it failed on.
       {{"cat", "{origin}", "members/secret.txt"},

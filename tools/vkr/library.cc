@@ -74,6 +74,8 @@ vkr_preview_status runCancellable(tools::InterruptWatcher& interrupts,
 
 std::string downloadDestination(const std::optional<std::string>& output, const std::string& source) {
   if (output && output->empty()) throw tools::UsageError("-o needs a file name");
+  // "-" reads as standard output to anyone used to curl or tar; a file of that name would surprise.
+  if (output && *output == "-") throw tools::UsageError("-o - is not supported; 'vkr cat' writes to standard output");
   const std::string name = output.value_or(source.substr(source.rfind('/') + 1));
   if (name.empty()) throw tools::UsageError("'" + source + "' ends in '/'; give the file to save to with -o FILE");
   return tools::absolutePath(name);
