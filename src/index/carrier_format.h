@@ -68,6 +68,7 @@ inline constexpr std::size_t kTokenDigestAt = 17;     // 32 bytes
 inline constexpr std::size_t kTokenNonceAt = 49;      // 12 bytes
 inline constexpr std::size_t kTokenKeyAt = 61;        // 32 bytes
 inline constexpr std::size_t kTokenFixedLength = 93;  // then the path
+inline constexpr std::size_t kMaxTokenPathLength = 255;  // its length is one byte
 
 inline constexpr std::uint64_t kMinSealedIndexLength = 17;
 inline constexpr std::uint64_t kMaxSealedIndexLength = 16777232;  // 16 MiB + the GCM tag

@@ -102,7 +102,7 @@ class IndexDocumentParser {
     std::string algorithm;
     if (encryption->kind() != JsonKind::Object || !readString(*encryption, "algorithm", algorithm) ||
         algorithm != "AES-256-GCM" || !readString(*encryption, "keyId", index.member_key_id) ||
-        index.member_key_id.empty() || index.member_key_id.size() > 64) {
+        index.member_key_id.empty() || index.member_key_id.size() > kMaxMemberKeyIdLength) {
       return fail("Invalid member key ID");
     }
     return true;

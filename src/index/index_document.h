@@ -2,6 +2,7 @@
 #ifndef VESMARA_INDEX_INDEX_DOCUMENT_H_
 #define VESMARA_INDEX_INDEX_DOCUMENT_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -19,6 +20,7 @@ inline constexpr std::uint64_t kMaxAudioCarriers = 64;
 inline constexpr std::uint64_t kMaxAudioPayload = 4096;
 inline constexpr std::uint64_t kMaxAudioPackets = 32;
 inline constexpr std::uint64_t kMaxAudioPacketLength = 128;
+inline constexpr std::size_t kMaxMemberKeyIdLength = 64;
 
 // The media codecs a part may name.
 inline constexpr std::string_view kCodecPngLsb1 = "png-lsb1";

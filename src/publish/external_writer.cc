@@ -15,7 +15,7 @@ namespace {
 using namespace carrier;
 
 bool checkLocator(const PrivateIndexLocator& locator, std::string& error) {
-  if (!isExternalCarrierPath(locator.url) || locator.url.size() > 255) {
+  if (!isExternalCarrierPath(locator.url) || locator.url.size() > kMaxTokenPathLength) {
     error = "Invalid external index carrier path";
     return false;
   }

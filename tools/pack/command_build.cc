@@ -10,6 +10,7 @@
 #include "common/key_file.h"
 #include "common/progress.h"
 #include "common/table.h"
+#include "index/carrier_format.h"
 #include "index/index_document.h"
 #include "index/paths.h"
 #include "pack/commands.h"
@@ -232,8 +233,8 @@ class BuildCommand {
     }
     if (key_path) options_.member_key = toSecretKey(tools::readKeyFile(*key_path));
     options_.member_key_id = arguments_.value("member-key-id").value_or(options_.member_key_id);
-    if (options_.member_key_id.empty() || options_.member_key_id.size() > 64) {
-      throw tools::UsageError("--member-key-id must be 1 to 64 bytes");
+    if (options_.member_key_id.empty() || options_.member_key_id.size() > kMaxMemberKeyIdLength) {
+      throw tools::UsageError("--member-key-id must be 1 to " + std::to_string(kMaxMemberKeyIdLength) + " bytes");
     }
   }
 
@@ -241,7 +242,7 @@ class BuildCommand {
     const bool writes = arguments_.has("write-key-file") || arguments_.has("write-credential");
     if (const auto path = arguments_.value("external")) {
       if (!writes) throw tools::UsageError("--external needs --write-key-file or --write-credential");
-      if (!isExternalCarrierPath(*path) || path->size() > 255) {
+      if (!isExternalCarrierPath(*path) || path->size() > carrier::kMaxTokenPathLength) {
         throw tools::UsageError("--external " + *path + " is not an origin path such as /assets/private.bin");
       }
       options_.external_index_path = *path;
