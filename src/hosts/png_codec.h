@@ -23,19 +23,31 @@ enum class PngDecodeStatus : std::uint32_t {
   PixelCopyFailed,    // the image data could not be decoded into the buffer
 };
 
-// Decodes the one frame of `png`, whose IHDR announces `width` x `height`
-// pixels, into `rgba`: 8-bit straight (not premultiplied) red, green, blue,
-// alpha per pixel, rows top to bottom, stride width x 4. Palette, grey and
-// tRNS transparency are expanded, low grey depths widened by bit
-// replication, 16-bit samples reduced to their high byte, and no gamma or
-// colour-profile correction is applied: the least significant bits of the
-// samples reach the caller as stored.
-//
-// The caller has bounded width x height; the decoder allocates exactly that
-// many pixels and nothing in proportion to anything else the file claims.
-// Throws only std::bad_alloc.
-PngDecodeStatus decodePngPixels(std::span<const std::uint8_t> png, std::uint32_t width, std::uint32_t height,
-                                std::vector<std::uint8_t>& rgba);
+// The platform's PNG decoder. Stateless as seen by callers: one instance
+// serves any number of decodes, one at a time.
+class PngDecoder {
+ public:
+  virtual ~PngDecoder() = default;
+
+  // Decodes the one frame of `png`, whose IHDR announces `width` x `height`
+  // pixels, into `rgba`: 8-bit straight (not premultiplied) red, green,
+  // blue, alpha per pixel, rows top to bottom, stride width x 4. Palette,
+  // grey and tRNS transparency are expanded, low grey depths widened by bit
+  // replication, 16-bit samples reduced to their high byte, and no gamma or
+  // colour-profile correction is applied: the least significant bits of the
+  // samples reach the caller as stored.
+  //
+  // The caller has bounded width x height; the decoder allocates exactly
+  // that many pixels and nothing in proportion to anything else the file
+  // claims. Throws only std::bad_alloc.
+  virtual PngDecodeStatus decodePixels(std::span<const std::uint8_t> png, std::uint32_t width, std::uint32_t height,
+                                       std::vector<std::uint8_t>& rgba) = 0;
+
+ protected:
+  PngDecoder() = default;
+  PngDecoder(const PngDecoder&) = delete;
+  PngDecoder& operator=(const PngDecoder&) = delete;
+};
 
 // The PNG colour types, numbered as in the IHDR chunk.
 enum class PngColourType : std::uint8_t {
