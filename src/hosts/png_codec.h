@@ -49,6 +49,11 @@ class PngDecoder {
   PngDecoder& operator=(const PngDecoder&) = delete;
 };
 
+// Transitional: the PNG decoder of this build as a free function, until every
+// caller takes a PngDecoder from its Platform.
+PngDecodeStatus decodePngPixels(std::span<const std::uint8_t> png, std::uint32_t width, std::uint32_t height,
+                                std::vector<std::uint8_t>& rgba);
+
 // The PNG colour types, numbered as in the IHDR chunk.
 enum class PngColourType : std::uint8_t {
   Grey = 0,
