@@ -42,10 +42,28 @@
 #include <stddef.h>
 #include <stdint.h>
 
+/*
+ * VKR_PREVIEW_API marks the exported functions: on Windows they are imported
+ * from vkr_preview.dll (define VKR_PREVIEW_STATIC to link the objects
+ * directly). VKR_PREVIEW_CALL is their calling convention and that of the
+ * caller transport callback: the C convention (__cdecl) of the platform.
+ */
+#if defined(_WIN32)
+#if defined(VKR_PREVIEW_BUILDING)
+#define VKR_PREVIEW_API __declspec(dllexport)
+#elif defined(VKR_PREVIEW_STATIC)
+#define VKR_PREVIEW_API
+#else
+#define VKR_PREVIEW_API __declspec(dllimport)
+#endif
+#define VKR_PREVIEW_CALL __cdecl
+#else
 #if defined(VKR_PREVIEW_BUILDING) && defined(__GNUC__)
 #define VKR_PREVIEW_API __attribute__((visibility("default")))
 #else
 #define VKR_PREVIEW_API
+#endif
+#define VKR_PREVIEW_CALL
 #endif
 
 #ifdef __cplusplus
@@ -139,17 +157,17 @@ typedef struct vkr_preview_http_response {
  * inclusive byte offsets; for a suffix fetch `first` is the suffix length;
  * `bound` (1 to 134,217,728) is the largest body the library accepts.
  */
-typedef uint32_t (*vkr_preview_http_callback)(void* user_data, uint32_t kind, const uint8_t* path,
+typedef uint32_t(VKR_PREVIEW_CALL* vkr_preview_http_callback)(void* user_data, uint32_t kind, const uint8_t* path,
                                               uint64_t path_length, uint64_t first, uint64_t last,
                                               uint64_t bound, vkr_preview_http_response* response);
 
 /* ---- ABI queries ------------------------------------------------------ */
 
 /* Returns 16, the revision of this interface. */
-VKR_PREVIEW_API uint32_t vkr_preview_abi_revision(void);
+VKR_PREVIEW_API uint32_t VKR_PREVIEW_CALL vkr_preview_abi_revision(void);
 
 /* Writes the capability mask 0x1FFF. Returns 0, or 1 for a NULL pointer. */
-VKR_PREVIEW_API vkr_preview_status vkr_preview_capabilities(uint64_t* out_capabilities);
+VKR_PREVIEW_API vkr_preview_status VKR_PREVIEW_CALL vkr_preview_capabilities(uint64_t* out_capabilities);
 
 /* ---- Operations and cancellation --------------------------------------- */
 
@@ -164,13 +182,13 @@ VKR_PREVIEW_API vkr_preview_status vkr_preview_capabilities(uint64_t* out_capabi
  *
  * Returns 0, 1 for a NULL out_operation, 4 when out of memory.
  */
-VKR_PREVIEW_API vkr_preview_status vkr_preview_operation_prepare(vkr_preview_operation** out_operation);
+VKR_PREVIEW_API vkr_preview_status VKR_PREVIEW_CALL vkr_preview_operation_prepare(vkr_preview_operation** out_operation);
 
 /* Cancels the operation (see above). Any thread, any time; NULL is ignored. */
-VKR_PREVIEW_API void vkr_preview_operation_cancel(vkr_preview_operation* operation);
+VKR_PREVIEW_API void VKR_PREVIEW_CALL vkr_preview_operation_cancel(vkr_preview_operation* operation);
 
 /* Frees the operation. Not while a call runs under it or another thread may cancel it. */
-VKR_PREVIEW_API void vkr_preview_operation_release(vkr_preview_operation* operation);
+VKR_PREVIEW_API void VKR_PREVIEW_CALL vkr_preview_operation_release(vkr_preview_operation* operation);
 
 /*
  * Sets the site's cancellation flag: a running load or read stops at its
@@ -179,10 +197,10 @@ VKR_PREVIEW_API void vkr_preview_operation_release(vkr_preview_operation* operat
  * after a download's last check may still end in success: the file is then
  * complete and verified. Any thread; NULL is ignored.
  */
-VKR_PREVIEW_API void vkr_preview_site_cancel(vkr_preview_site* site);
+VKR_PREVIEW_API void VKR_PREVIEW_CALL vkr_preview_site_cancel(vkr_preview_site* site);
 
 /* As vkr_preview_site_cancel, for a game handle. */
-VKR_PREVIEW_API void vkr_preview_game_cancel(vkr_preview_game* game);
+VKR_PREVIEW_API void VKR_PREVIEW_CALL vkr_preview_game_cancel(vkr_preview_game* game);
 
 /* ---- Sites ------------------------------------------------------------ */
 
@@ -198,7 +216,7 @@ VKR_PREVIEW_API void vkr_preview_game_cancel(vkr_preview_game* game);
  * Returns 0; 1 for bad arguments or a refused origin (with the reason in
  * the message); 4 ("Native site preparation failed").
  */
-VKR_PREVIEW_API vkr_preview_status vkr_preview_site_prepare(const char* origin, uint64_t origin_length,
+VKR_PREVIEW_API vkr_preview_status VKR_PREVIEW_CALL vkr_preview_site_prepare(const char* origin, uint64_t origin_length,
                                                             vkr_preview_site** out_site, char* message,
                                                             uint64_t message_capacity);
 
@@ -208,7 +226,7 @@ VKR_PREVIEW_API vkr_preview_status vkr_preview_site_prepare(const char* origin, 
  * vkr_preview_site_prepare. Returns 0, 1, or 4 ("Caller transport
  * preparation failed").
  */
-VKR_PREVIEW_API vkr_preview_status vkr_preview_site_prepare_callback(const char* origin, uint64_t origin_length,
+VKR_PREVIEW_API vkr_preview_status VKR_PREVIEW_CALL vkr_preview_site_prepare_callback(const char* origin, uint64_t origin_length,
                                                                      vkr_preview_http_callback callback,
                                                                      void* user_data, vkr_preview_site** out_site,
                                                                      char* message, uint64_t message_capacity);
@@ -217,12 +235,12 @@ VKR_PREVIEW_API vkr_preview_status vkr_preview_site_prepare_callback(const char*
  * Prepares a site and loads its hosted index in one call. On any failure no
  * site is left and *out_site is NULL. Statuses as for prepare and load.
  */
-VKR_PREVIEW_API vkr_preview_status vkr_preview_site_open_hosted(const char* origin, uint64_t origin_length,
+VKR_PREVIEW_API vkr_preview_status VKR_PREVIEW_CALL vkr_preview_site_open_hosted(const char* origin, uint64_t origin_length,
                                                                 vkr_preview_site** out_site, char* message,
                                                                 uint64_t message_capacity);
 
 /* As vkr_preview_site_open_hosted, loading from external key material. */
-VKR_PREVIEW_API vkr_preview_status vkr_preview_site_open_external(const char* origin, uint64_t origin_length,
+VKR_PREVIEW_API vkr_preview_status VKR_PREVIEW_CALL vkr_preview_site_open_external(const char* origin, uint64_t origin_length,
                                                                   const uint8_t* external, uint64_t external_length,
                                                                   vkr_preview_site** out_site, char* message,
                                                                   uint64_t message_capacity);
@@ -235,11 +253,11 @@ VKR_PREVIEW_API vkr_preview_status vkr_preview_site_open_external(const char* or
  * failure (9 invalid data, 10, 11 integrity, 12 transport, 13, 4) with its
  * message. A failed load leaves the site unusable except for release.
  */
-VKR_PREVIEW_API vkr_preview_status vkr_preview_site_load_hosted(vkr_preview_site* site, char* message,
+VKR_PREVIEW_API vkr_preview_status VKR_PREVIEW_CALL vkr_preview_site_load_hosted(vkr_preview_site* site, char* message,
                                                                 uint64_t message_capacity);
 
 /* vkr_preview_site_load_hosted under an operation (see operations above). */
-VKR_PREVIEW_API vkr_preview_status vkr_preview_site_load_hosted_operation(vkr_preview_site* site,
+VKR_PREVIEW_API vkr_preview_status VKR_PREVIEW_CALL vkr_preview_site_load_hosted_operation(vkr_preview_site* site,
                                                                           vkr_preview_operation* operation,
                                                                           char* message, uint64_t message_capacity);
 
@@ -249,42 +267,42 @@ VKR_PREVIEW_API vkr_preview_status vkr_preview_site_load_hosted_operation(vkr_pr
  * 1,048,576 bytes (larger credentials cannot be passed). The bytes are read
  * in place, not kept. Statuses as for vkr_preview_site_load_hosted.
  */
-VKR_PREVIEW_API vkr_preview_status vkr_preview_site_load_external(vkr_preview_site* site, const uint8_t* external,
+VKR_PREVIEW_API vkr_preview_status VKR_PREVIEW_CALL vkr_preview_site_load_external(vkr_preview_site* site, const uint8_t* external,
                                                                   uint64_t external_length, char* message,
                                                                   uint64_t message_capacity);
 
 /* vkr_preview_site_load_external under an operation. */
-VKR_PREVIEW_API vkr_preview_status vkr_preview_site_load_external_operation(
+VKR_PREVIEW_API vkr_preview_status VKR_PREVIEW_CALL vkr_preview_site_load_external_operation(
     vkr_preview_site* site, vkr_preview_operation* operation, const uint8_t* external, uint64_t external_length,
     char* message, uint64_t message_capacity);
 
 /* The index's entry page path (string getter). 15 before a successful load. */
-VKR_PREVIEW_API vkr_preview_status vkr_preview_site_entry_path(vkr_preview_site* site, char* buffer,
+VKR_PREVIEW_API vkr_preview_status VKR_PREVIEW_CALL vkr_preview_site_entry_path(vkr_preview_site* site, char* buffer,
                                                                uint64_t capacity, uint64_t* out_length);
 
 /* The index's member key ID, empty when the site has no members resources. */
-VKR_PREVIEW_API vkr_preview_status vkr_preview_site_member_key_id(vkr_preview_site* site, char* buffer,
+VKR_PREVIEW_API vkr_preview_status VKR_PREVIEW_CALL vkr_preview_site_member_key_id(vkr_preview_site* site, char* buffer,
                                                                   uint64_t capacity, uint64_t* out_length);
 
 /* Number of resources. Resources are numbered 0 to count - 1 in byte order of their paths. */
-VKR_PREVIEW_API vkr_preview_status vkr_preview_site_resource_count(vkr_preview_site* site, uint64_t* out_count);
+VKR_PREVIEW_API vkr_preview_status VKR_PREVIEW_CALL vkr_preview_site_resource_count(vkr_preview_site* site, uint64_t* out_count);
 
 /* Plain length of resource `index`; 1 for an index out of range. */
-VKR_PREVIEW_API vkr_preview_status vkr_preview_site_resource_length(vkr_preview_site* site, uint64_t index,
+VKR_PREVIEW_API vkr_preview_status VKR_PREVIEW_CALL vkr_preview_site_resource_length(vkr_preview_site* site, uint64_t index,
                                                                     uint64_t* out_length);
 
 /* Path of resource `index` (string getter). */
-VKR_PREVIEW_API vkr_preview_status vkr_preview_site_resource_path(vkr_preview_site* site, uint64_t index,
+VKR_PREVIEW_API vkr_preview_status VKR_PREVIEW_CALL vkr_preview_site_resource_path(vkr_preview_site* site, uint64_t index,
                                                                   char* buffer, uint64_t capacity,
                                                                   uint64_t* out_length);
 
 /* One string of resource `index`, chosen by a VKR_PREVIEW_RESOURCE_* field (string getter). */
-VKR_PREVIEW_API vkr_preview_status vkr_preview_site_resource_string(vkr_preview_site* site, uint64_t index,
+VKR_PREVIEW_API vkr_preview_status VKR_PREVIEW_CALL vkr_preview_site_resource_string(vkr_preview_site* site, uint64_t index,
                                                                     uint32_t field, char* buffer,
                                                                     uint64_t capacity, uint64_t* out_length);
 
 /* Destroys the site; NULL is ignored. Not while a call runs on it. */
-VKR_PREVIEW_API void vkr_preview_site_release(vkr_preview_site* site);
+VKR_PREVIEW_API void VKR_PREVIEW_CALL vkr_preview_site_release(vkr_preview_site* site);
 
 /*
  * Reads resource `path` (at most 64 MiB) into `buffer`, verified. `buffer`
@@ -295,14 +313,14 @@ VKR_PREVIEW_API void vkr_preview_site_release(vkr_preview_site* site);
  * resource over 64 MiB; 14 for a path not in the index; 15 when the site is
  * not loaded; or the status of the failure with its message.
  */
-VKR_PREVIEW_API vkr_preview_status vkr_preview_site_read_memory(vkr_preview_site* site, const char* path,
+VKR_PREVIEW_API vkr_preview_status VKR_PREVIEW_CALL vkr_preview_site_read_memory(vkr_preview_site* site, const char* path,
                                                                 uint64_t path_length, const uint8_t* member_key,
                                                                 uint64_t member_key_length, uint8_t* buffer,
                                                                 uint64_t capacity, uint64_t* out_length,
                                                                 char* message, uint64_t message_capacity);
 
 /* vkr_preview_site_read_memory under an operation. */
-VKR_PREVIEW_API vkr_preview_status vkr_preview_site_read_memory_operation(
+VKR_PREVIEW_API vkr_preview_status VKR_PREVIEW_CALL vkr_preview_site_read_memory_operation(
     vkr_preview_site* site, vkr_preview_operation* operation, const char* path, uint64_t path_length,
     const uint8_t* member_key, uint64_t member_key_length, uint8_t* buffer, uint64_t capacity,
     uint64_t* out_length, char* message, uint64_t message_capacity);
@@ -315,14 +333,14 @@ VKR_PREVIEW_API vkr_preview_status vkr_preview_site_read_memory_operation(
  * temporary file is left. Returns 0 with *out_written the byte count; 1; 6
  * output failure; 7; 8; 14; 15; or the status of the failure.
  */
-VKR_PREVIEW_API vkr_preview_status vkr_preview_site_download(vkr_preview_site* site, const char* path,
+VKR_PREVIEW_API vkr_preview_status VKR_PREVIEW_CALL vkr_preview_site_download(vkr_preview_site* site, const char* path,
                                                              uint64_t path_length, const uint8_t* member_key,
                                                              uint64_t member_key_length, const char* destination,
                                                              uint64_t destination_length, uint64_t* out_written,
                                                              char* message, uint64_t message_capacity);
 
 /* vkr_preview_site_download under an operation. */
-VKR_PREVIEW_API vkr_preview_status vkr_preview_site_download_operation(
+VKR_PREVIEW_API vkr_preview_status VKR_PREVIEW_CALL vkr_preview_site_download_operation(
     vkr_preview_site* site, vkr_preview_operation* operation, const char* path, uint64_t path_length,
     const uint8_t* member_key, uint64_t member_key_length, const char* destination, uint64_t destination_length,
     uint64_t* out_written, char* message, uint64_t message_capacity);
@@ -334,25 +352,25 @@ VKR_PREVIEW_API vkr_preview_status vkr_preview_site_download_operation(
  * `data`. `data` must not be NULL. Returns 0 with a new handle; 1; 9 with
  * the reason when the document is invalid; 4 ("Catalogue parse failed").
  */
-VKR_PREVIEW_API vkr_preview_status vkr_preview_catalogue_parse(const uint8_t* data, uint64_t size,
+VKR_PREVIEW_API vkr_preview_status VKR_PREVIEW_CALL vkr_preview_catalogue_parse(const uint8_t* data, uint64_t size,
                                                                vkr_preview_catalogue** out_catalogue,
                                                                char* message, uint64_t message_capacity);
 
 /* Number of items (1 to 256). */
-VKR_PREVIEW_API vkr_preview_status vkr_preview_catalogue_item_count(vkr_preview_catalogue* catalogue,
+VKR_PREVIEW_API vkr_preview_status VKR_PREVIEW_CALL vkr_preview_catalogue_item_count(vkr_preview_catalogue* catalogue,
                                                                     uint64_t* out_count);
 
 /* One string of item `index` (document order), chosen by a VKR_PREVIEW_ITEM_* field (string getter). */
-VKR_PREVIEW_API vkr_preview_status vkr_preview_catalogue_item_string(vkr_preview_catalogue* catalogue,
+VKR_PREVIEW_API vkr_preview_status VKR_PREVIEW_CALL vkr_preview_catalogue_item_string(vkr_preview_catalogue* catalogue,
                                                                      uint64_t index, uint32_t field, char* buffer,
                                                                      uint64_t capacity, uint64_t* out_length);
 
 /* The catalogue's revision. */
-VKR_PREVIEW_API vkr_preview_status vkr_preview_catalogue_revision(vkr_preview_catalogue* catalogue,
+VKR_PREVIEW_API vkr_preview_status VKR_PREVIEW_CALL vkr_preview_catalogue_revision(vkr_preview_catalogue* catalogue,
                                                                   uint64_t* out_revision);
 
 /* Destroys the catalogue; NULL is ignored. A catalogue may be queried from several threads at once. */
-VKR_PREVIEW_API void vkr_preview_catalogue_release(vkr_preview_catalogue* catalogue);
+VKR_PREVIEW_API void VKR_PREVIEW_CALL vkr_preview_catalogue_release(vkr_preview_catalogue* catalogue);
 
 /* ---- Games --------------------------------------------------------------- */
 
@@ -362,7 +380,7 @@ VKR_PREVIEW_API void vkr_preview_catalogue_release(vkr_preview_catalogue* catalo
  * game's identifier and its own version. No request is made. Returns 0, 1,
  * or 4 ("Native game creation failed").
  */
-VKR_PREVIEW_API vkr_preview_status vkr_preview_game_create(const char* origin, uint64_t origin_length,
+VKR_PREVIEW_API vkr_preview_status VKR_PREVIEW_CALL vkr_preview_game_create(const char* origin, uint64_t origin_length,
                                                            const char* game_id, uint64_t game_id_length,
                                                            const char* game_version, uint64_t game_version_length,
                                                            vkr_preview_game** out_game, char* message,
@@ -376,39 +394,39 @@ VKR_PREVIEW_API vkr_preview_status vkr_preview_game_create(const char* origin, u
  * failure the handle keeps its earlier snapshot. Returns 0, 1, 7, 9, 16, or
  * the status of the failure.
  */
-VKR_PREVIEW_API vkr_preview_status vkr_preview_game_refresh_hosted(vkr_preview_game* game, uint32_t allow_rollback,
+VKR_PREVIEW_API vkr_preview_status VKR_PREVIEW_CALL vkr_preview_game_refresh_hosted(vkr_preview_game* game, uint32_t allow_rollback,
                                                                    char* message, uint64_t message_capacity);
 
 /* vkr_preview_game_refresh_hosted under an operation. */
-VKR_PREVIEW_API vkr_preview_status vkr_preview_game_refresh_hosted_operation(vkr_preview_game* game,
+VKR_PREVIEW_API vkr_preview_status VKR_PREVIEW_CALL vkr_preview_game_refresh_hosted_operation(vkr_preview_game* game,
                                                                              vkr_preview_operation* operation,
                                                                              uint32_t allow_rollback, char* message,
                                                                              uint64_t message_capacity);
 
 /* As vkr_preview_game_refresh_hosted, loading the index from external key material (1 to 1,048,576 bytes). */
-VKR_PREVIEW_API vkr_preview_status vkr_preview_game_refresh_external(vkr_preview_game* game, const uint8_t* external,
+VKR_PREVIEW_API vkr_preview_status VKR_PREVIEW_CALL vkr_preview_game_refresh_external(vkr_preview_game* game, const uint8_t* external,
                                                                      uint64_t external_length,
                                                                      uint32_t allow_rollback, char* message,
                                                                      uint64_t message_capacity);
 
 /* vkr_preview_game_refresh_external under an operation. */
-VKR_PREVIEW_API vkr_preview_status vkr_preview_game_refresh_external_operation(
+VKR_PREVIEW_API vkr_preview_status VKR_PREVIEW_CALL vkr_preview_game_refresh_external_operation(
     vkr_preview_game* game, vkr_preview_operation* operation, const uint8_t* external, uint64_t external_length,
     uint32_t allow_rollback, char* message, uint64_t message_capacity);
 
 /* Revision of the adopted catalogue; 15 before a successful refresh. */
-VKR_PREVIEW_API vkr_preview_status vkr_preview_game_catalogue_revision(vkr_preview_game* game,
+VKR_PREVIEW_API vkr_preview_status VKR_PREVIEW_CALL vkr_preview_game_catalogue_revision(vkr_preview_game* game,
                                                                        uint64_t* out_revision);
 
 /* Digest (64 lowercase hex digits) of the adopted index (string getter). */
-VKR_PREVIEW_API vkr_preview_status vkr_preview_game_index_digest(vkr_preview_game* game, char* buffer,
+VKR_PREVIEW_API vkr_preview_status VKR_PREVIEW_CALL vkr_preview_game_index_digest(vkr_preview_game* game, char* buffer,
                                                                  uint64_t capacity, uint64_t* out_length);
 
 /* Number of adopted catalogue items; 15 before a successful refresh. */
-VKR_PREVIEW_API vkr_preview_status vkr_preview_game_item_count(vkr_preview_game* game, uint64_t* out_count);
+VKR_PREVIEW_API vkr_preview_status VKR_PREVIEW_CALL vkr_preview_game_item_count(vkr_preview_game* game, uint64_t* out_count);
 
 /* One string of adopted item `index`, chosen by a VKR_PREVIEW_ITEM_* field (string getter). */
-VKR_PREVIEW_API vkr_preview_status vkr_preview_game_item_string(vkr_preview_game* game, uint64_t index,
+VKR_PREVIEW_API vkr_preview_status VKR_PREVIEW_CALL vkr_preview_game_item_string(vkr_preview_game* game, uint64_t index,
                                                                 uint32_t field, char* buffer, uint64_t capacity,
                                                                 uint64_t* out_length);
 
@@ -419,20 +437,20 @@ VKR_PREVIEW_API vkr_preview_status vkr_preview_game_item_string(vkr_preview_game
  * looked up); 14 for an unknown item; 15 before a successful refresh; or
  * the status of the failure.
  */
-VKR_PREVIEW_API vkr_preview_status vkr_preview_game_fetch_item(vkr_preview_game* game, const char* item_id,
+VKR_PREVIEW_API vkr_preview_status VKR_PREVIEW_CALL vkr_preview_game_fetch_item(vkr_preview_game* game, const char* item_id,
                                                                uint64_t item_id_length, const uint8_t* member_key,
                                                                uint64_t member_key_length, const char* destination,
                                                                uint64_t destination_length, uint64_t* out_written,
                                                                char* message, uint64_t message_capacity);
 
 /* vkr_preview_game_fetch_item under an operation. */
-VKR_PREVIEW_API vkr_preview_status vkr_preview_game_fetch_item_operation(
+VKR_PREVIEW_API vkr_preview_status VKR_PREVIEW_CALL vkr_preview_game_fetch_item_operation(
     vkr_preview_game* game, vkr_preview_operation* operation, const char* item_id, uint64_t item_id_length,
     const uint8_t* member_key, uint64_t member_key_length, const char* destination, uint64_t destination_length,
     uint64_t* out_written, char* message, uint64_t message_capacity);
 
 /* Destroys the game; NULL is ignored. Not while a call runs on it. */
-VKR_PREVIEW_API void vkr_preview_game_release(vkr_preview_game* game);
+VKR_PREVIEW_API void VKR_PREVIEW_CALL vkr_preview_game_release(vkr_preview_game* game);
 
 /* ---- Standalone audio ---------------------------------------------------- */
 
@@ -444,7 +462,7 @@ VKR_PREVIEW_API void vkr_preview_game_release(vkr_preview_game* game);
  * (length reported); 9; 10 when the key does not open it; 13 for input over
  * the limit; 4 ("Standalone audio decode failed").
  */
-VKR_PREVIEW_API vkr_preview_status vkr_preview_audio_decode_file(const uint8_t* data, uint64_t size,
+VKR_PREVIEW_API vkr_preview_status VKR_PREVIEW_CALL vkr_preview_audio_decode_file(const uint8_t* data, uint64_t size,
                                                                  const uint8_t* member_key,
                                                                  uint64_t member_key_length, uint8_t* buffer,
                                                                  uint64_t capacity, uint64_t* out_length,

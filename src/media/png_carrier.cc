@@ -29,6 +29,14 @@ std::string_view messageFor(PngDecodeStatus status) {
       return "PNG RGBA conversion failed";
     case PngDecodeStatus::PixelCopyFailed:
       return "PNG pixel copy failed";
+    case PngDecodeStatus::ComInitFailed:
+      return "COM initialization failed";
+    case PngDecodeStatus::InputAllocationFailed:
+      return "PNG input allocation failed";
+    case PngDecodeStatus::InputLockFailed:
+      return "PNG input lock failed";
+    case PngDecodeStatus::StreamFailed:
+      return "PNG stream failed";
   }
   return "PNG decode failed";
 }

@@ -17,6 +17,7 @@
 #include "publish/site_builder.h"
 #include "support/test_origin.h"
 #include "vkr_preview.h"
+#include "support/temporary_directory.h"
 
 namespace vesmara {
 namespace {
@@ -77,8 +78,7 @@ class CancelStressTest : public testing::Test {
     auto crypto = makePlatformCryptoHost();
     ASSERT_TRUE(publish::buildSite(*crypto, sources, options, site_, error)) << error;
     expected_ = sources[1].bytes;
-    char pattern[] = "/tmp/vkr-stress-XXXXXX";
-    directory_ = mkdtemp(pattern);
+    directory_ = test::makeTemporaryDirectory("vkr-stress");
   }
   void TearDown() override { fs::remove_all(directory_); }
 

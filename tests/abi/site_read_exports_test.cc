@@ -16,6 +16,7 @@
 #include "publish/site_builder.h"
 #include "support/test_origin.h"
 #include "vkr_preview.h"
+#include "support/temporary_directory.h"
 
 namespace vesmara {
 namespace {
@@ -54,8 +55,7 @@ class SiteReadTest : public testing::Test {
               VKR_PREVIEW_OK)
         << message_;
     origin_.clearLog();
-    char pattern[] = "/tmp/vkr-read-XXXXXX";
-    directory_ = mkdtemp(pattern);
+    directory_ = test::makeTemporaryDirectory("vkr-read");
   }
 
   void TearDown() override {

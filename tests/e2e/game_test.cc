@@ -14,6 +14,7 @@
 #include "support/nginx_server.h"
 #include "support/test_origin.h"
 #include "vkr_preview.h"
+#include "support/temporary_directory.h"
 
 namespace vesmara {
 namespace {
@@ -44,8 +45,7 @@ publish::GameDescription gameDescription(std::uint64_t revision, std::size_t ite
 class GameTest : public testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/vkr-game-XXXXXX";
-    work_ = mkdtemp(pattern);
+    work_ = test::makeTemporaryDirectory("vkr-game");
     key_.assign(32, 0x24);
     publishRevision(gameDescription(5), "r5");
     fs::create_directory_symlink(work_ / "r5", work_ / "current");
@@ -247,8 +247,7 @@ TEST(GameCancel, RefreshAndFetchCancelledFromAnotherThread) {
   const std::string id = "lantern-keep";
   const std::string version = "1.4.0";
   char message[256];
-  char pattern[] = "/tmp/vkr-game-cancel-XXXXXX";
-  const fs::path directory = mkdtemp(pattern);
+  const fs::path directory = test::makeTemporaryDirectory("vkr-game-cancel");
 
   for (const bool through_operation : {false, true}) {
     vkr_preview_game* game = nullptr;

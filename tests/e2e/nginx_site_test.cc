@@ -12,6 +12,7 @@
 #include "support/nginx_server.h"
 #include "support/test_origin.h"
 #include "vkr_preview.h"
+#include "support/temporary_directory.h"
 
 namespace vesmara {
 namespace {
@@ -22,8 +23,7 @@ using Bytes = std::vector<std::uint8_t>;
 class NginxSiteTest : public testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/vkr-e2e-XXXXXX";
-    work_ = mkdtemp(pattern);
+    work_ = test::makeTemporaryDirectory("vkr-e2e");
     member_key_.assign(32, 0x77);
   }
   void TearDown() override { fs::remove_all(work_); }

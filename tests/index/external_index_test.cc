@@ -6,12 +6,12 @@
 #include "base/base64url.h"
 #include "base/byte_writer.h"
 #include "base/hex.h"
-#include "hosts/posix/curl_http_host.h"
 #include "index/external_index.h"
 #include "publish/carrier_writer.h"
 #include "publish/external_writer.h"
 #include "support/site_fixture.h"
 #include "support/test_origin.h"
+#include "support/platform_http_host.h"
 
 namespace vesmara {
 namespace {
@@ -155,7 +155,7 @@ class ExternalIndexTest : public testing::Test {
 
   bool load(std::span<const std::uint8_t> material, LoadedIndex& holder, Failure& failure) {
     std::string message;
-    CurlHttpHost transport(origin_.origin(), message);
+    test::PlatformHttpHost transport(origin_.origin(), message);
     return loadExternalIndex(transport, *crypto_, material, holder, failure);
   }
 

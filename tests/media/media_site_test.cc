@@ -13,6 +13,7 @@
 #include "publish/site_builder.h"
 #include "support/nginx_server.h"
 #include "vkr_preview.h"
+#include "support/temporary_directory.h"
 
 namespace vesmara {
 namespace {
@@ -21,8 +22,7 @@ namespace fs = std::filesystem;
 using test::Bytes;
 
 TEST(MediaSiteTest, PartsInEveryCodecReadBack) {
-  char pattern[] = "/tmp/vkr-media-XXXXXX";
-  const fs::path work = mkdtemp(pattern);
+  const fs::path work = test::makeTemporaryDirectory("vkr-media");
   const auto crypto = makePlatformCryptoHost();
   const std::vector<publish::SourceFile> sources = {
       {.name = "index.html", .mime = "text/html", .bytes = test::payloadBytes(500, 1)},

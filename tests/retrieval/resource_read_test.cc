@@ -7,13 +7,13 @@
 #include <vector>
 
 #include "base/hex.h"
-#include "hosts/posix/curl_http_host.h"
 #include "index/paths.h"
 #include "publish/site_builder.h"
 #include "retrieval/memory_output.h"
 #include "retrieval/part_decode.h"
 #include "retrieval/part_fetch.h"
 #include "support/test_origin.h"
+#include "support/platform_http_host.h"
 
 namespace vesmara {
 namespace {
@@ -58,7 +58,7 @@ class ResourceReadTest : public testing::Test {
   // Reads `name` through the libcurl transport into memory.
   Failure read(const std::string& name, Bytes& out, const SecretKey* key = nullptr, MediaDecoder* decoder = nullptr) {
     std::string message;
-    CurlHttpHost transport(origin_.origin(), message);
+    test::PlatformHttpHost transport(origin_.origin(), message);
     const Resource* resource = findResource(site_.index, siteRootPath("app/" + name));
     PrivateMemoryOutput sink(resource ? resource->length : 0);
     ResourceReadResult result;
