@@ -119,8 +119,10 @@ TEST_F(CancelStressTest, CancelAtEveryRequestOfALoadAndADownload) {
       vkr_preview_operation_release(operation);
       if (status == VKR_PREVIEW_OK) {
         ++outcomes_complete;
-        std::ifstream in(target, std::ios::binary);
-        EXPECT_EQ(Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()), expected_);
+        {
+          std::ifstream in(target, std::ios::binary);  // closed before the removal, which Windows requires
+          EXPECT_EQ(Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()), expected_);
+        }
         fs::remove(target);
       } else {
         ++outcomes_cancelled;

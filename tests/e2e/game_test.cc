@@ -48,7 +48,7 @@ class GameTest : public testing::Test {
     work_ = test::makeTemporaryDirectory("vkr-game");
     key_.assign(32, 0x24);
     publishRevision(gameDescription(5), "r5");
-    fs::create_directory_symlink(work_ / "r5", work_ / "current");
+    serve("r5");
     server_ = std::make_unique<test::NginxServer>(work_ / "current");
     ASSERT_TRUE(server_->started()) << server_->error();
     game_ = create("1.5.0");
@@ -80,9 +80,11 @@ class GameTest : public testing::Test {
     EXPECT_TRUE(publish::buildSite(*crypto_, sources, options, site, error)) << error;
     EXPECT_TRUE(publish::writeOriginTree(site.files, work_ / name, error)) << error;
     for (const auto& earlier : fs::directory_iterator(work_)) {
-      if (earlier.is_symlink() || earlier.path().filename() == name || !fs::exists(earlier.path() / "assets")) continue;
+      if (earlier.is_symlink() || earlier.path().filename() == "current" || earlier.path().filename() == name || !fs::exists(earlier.path() / "assets")) continue;
       for (const auto& entry : fs::directory_iterator(earlier.path() / "assets")) {
-        fs::copy_file(entry.path(), work_ / name / "assets" / entry.path().filename(), fs::copy_options::skip_existing);
+        // An explicit check: the Windows C++ library reports skip_existing's skip as an error.
+        const fs::path copy = work_ / name / "assets" / entry.path().filename();
+        if (!fs::exists(copy)) fs::copy_file(entry.path(), copy);
       }
     }
     return site;
@@ -90,9 +92,15 @@ class GameTest : public testing::Test {
 
   // Points the served origin at another published tree.
   void serve(const std::string& name) {
+#ifdef _WIN32
+    // Wine creates no symbolic links: the served tree is a copy.
+    fs::remove_all(work_ / "current");
+    fs::copy(work_ / name, work_ / "current", fs::copy_options::recursive);
+#else
     fs::remove(work_ / "next");
     fs::create_directory_symlink(work_ / name, work_ / "next");
     fs::rename(work_ / "next", work_ / "current");
+#endif
   }
 
   vkr_preview_game* create(const std::string& version) {

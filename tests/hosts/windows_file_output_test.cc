@@ -14,6 +14,7 @@
 #include "base/hex.h"
 #include "hosts/windows/windows_crypto_host.h"
 #include "hosts/windows/windows_file_output.h"
+#include "support/wine.h"
 
 namespace vesmara {
 namespace {
@@ -210,7 +211,11 @@ TEST_F(WindowsFileOutputTest, TheDirectoryChainCannotBeMovedDuringADownload) {
   WindowsFileOutput out(path("sub/held.bin"), message);
   ASSERT_TRUE(out.isOpen());
   // Opened without delete sharing, the chain's directories refuse a rename.
-  EXPECT_FALSE(MoveFileExW((root_ / "sub").wstring().c_str(), (root_ / "moved").wstring().c_str(), 0));
+  if (MoveFileExW((root_ / "sub").wstring().c_str(), (root_ / "moved").wstring().c_str(), 0)) {
+    MoveFileExW((root_ / "moved").wstring().c_str(), (root_ / "sub").wstring().c_str(), 0);
+    ASSERT_TRUE(test::runningUnderWine());
+    GTEST_SKIP() << "Wine 8 renames a directory that another handle holds open without delete sharing";
+  }
   ASSERT_TRUE(writeText(out, "x"));
   ASSERT_TRUE(out.commit());
   EXPECT_TRUE(MoveFileExW((root_ / "sub").wstring().c_str(), (root_ / "moved").wstring().c_str(), 0));

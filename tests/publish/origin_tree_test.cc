@@ -43,6 +43,10 @@ class OriginTreeTest : public ::testing::Test {
 };
 
 TEST_F(OriginTreeTest, WritesIntoAMissingOrEmptyDirectory) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the publisher takes over an empty directory by renaming onto it, which Windows refuses; "
+                  "vkr-pack, its user, is Linux-only";
+#endif
   fs::create_directory(work_ / "empty");
   fs::create_directory(work_ / "empty-slash");
   // A trailing "/" (as a shell completes a folder's name) names the same directory.

@@ -190,18 +190,15 @@ GcmResult WindowsCryptoHost::aesGcmDecryptDetailed(AesKey key, GcmNonce nonce, B
   std::copy(sealed.end() - kGcmTagLength, sealed.end(), tag.begin());
   BCRYPT_AUTHENTICATED_CIPHER_MODE_INFO info = gcmInfo(nonce, aad, tag.data());
 
-  SecureBytes plaintext(ciphertext.size());
+  output.resize(ciphertext.size());
   ULONG written = 0;
   const NTSTATUS status =
       BCryptDecrypt(cipher.key(), ciphertext.empty() ? nullptr : const_cast<PUCHAR>(ciphertext.data()),
-                    static_cast<ULONG>(ciphertext.size()), &info, nullptr, 0,
-                    plaintext.empty() ? nullptr : plaintext.data(), static_cast<ULONG>(plaintext.size()), &written, 0);
-  if (succeeded(status) && written == ciphertext.size()) {
-    output.swap(plaintext);
-    return GcmResult::Ok;
-  }
+                    static_cast<ULONG>(ciphertext.size()), &info, nullptr, 0, output.empty() ? nullptr : output.data(),
+                    static_cast<ULONG>(output.size()), &written, 0);
+  if (succeeded(status) && written == ciphertext.size()) return GcmResult::Ok;
   // BCrypt may have written plaintext before it checked the tag.
-  wipeAndClear(plaintext);
+  wipeAndClear(output);
   return status == kAuthTagMismatch ? GcmResult::Rejected : GcmResult::ProviderFailed;
 }
 

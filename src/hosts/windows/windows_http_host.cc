@@ -8,9 +8,11 @@
 #include <algorithm>
 #include <array>
 #include <new>
+#include <optional>
 #include <utility>
 #include <vector>
 
+#include "base/decimal.h"
 #include "hosts/http_rules.h"
 
 namespace vesmara {
@@ -96,6 +98,25 @@ std::string_view checkContentEncoding(HINTERNET request) {
         break;
     }
   }
+}
+
+// The announced Content-Length, if the response has a valid one.
+std::optional<std::uint64_t> contentLength(HINTERNET request) {
+  DWORD index = 0;
+  std::string value;
+  if (readHeader(request, L"Content-Length", kKeptHeaderBufferBytes, index, value) != HeaderRead::Found) {
+    return std::nullopt;
+  }
+  return parseUnsignedDecimal(trimBlanks(value));
+}
+
+// Room for `more` bytes without the capacity ever passing `bound`: doubling
+// as a vector would, capped.
+void reserveFor(std::vector<std::uint8_t>& body, std::size_t more, std::uint64_t bound) {
+  const std::uint64_t needed = body.size() + more;
+  if (needed <= body.capacity()) return;
+  const std::uint64_t target = std::max<std::uint64_t>(needed, 2 * static_cast<std::uint64_t>(body.capacity()));
+  body.reserve(static_cast<std::size_t>(std::min(target, bound)));
 }
 
 // A WinHTTP handle closed when the fetch ends, on every path.
@@ -231,7 +252,8 @@ bool WindowsHttpHost::requestStep(const FetchRequest& request, HttpResponse& res
                       setDwordOption(handle, WINHTTP_OPTION_REDIRECT_POLICY, kRedirectPolicyNever) &&
                       setDwordOption(handle, WINHTTP_OPTION_DISABLE_FEATURE, kDisableCookiesRedirectsAuthentication) &&
                       setDwordOption(handle, WINHTTP_OPTION_AUTOLOGON_POLICY, kAutoLogonPolicyHigh);
-  if (!policy) return fail(kWinHttpRequestPolicyFailed);
+  // An option refused because cancel() closed the handle is a cancelled send.
+  if (!policy) return fail(isCancelled() ? kWinHttpSendFailed : kWinHttpRequestPolicyFailed);
 
   if (!step(WinHttpStep::Send) || isCancelled()) return fail(kWinHttpSendFailed);
   const std::wstring headers = headerBlock(request);
@@ -260,23 +282,41 @@ bool WindowsHttpHost::requestStep(const FetchRequest& request, HttpResponse& res
   if (isCancelled()) return fail(kHttpReadCancelled);
 
   // The body, read straight into its vector in pieces of at most 64 KiB,
-  // each asking for at most one byte more than the bound leaves room for.
+  // each asking for at most one byte more than the bound leaves room for;
+  // that one byte lands in `spill`, so the vector never grows past the bound.
+  const std::optional<std::uint64_t> announced = contentLength(handle);
+  if (announced) body.reserve(static_cast<std::size_t>(std::min(*announced, request.bound)));
+  std::vector<std::uint8_t> spill;
   while (true) {
     const std::uint64_t room = request.bound - body.size();
     const auto want = static_cast<DWORD>(std::min<std::uint64_t>(kReadBufferSize, room + 1));
+    const bool past_bound = want > room;
     const std::size_t before = body.size();
-    body.resize(before + want);
+    std::uint8_t* target = nullptr;
+    if (past_bound) {
+      spill.resize(want);
+      target = spill.data();
+    } else {
+      reserveFor(body, want, request.bound);
+      body.resize(before + want);
+      target = body.data() + before;
+    }
     DWORD read = 0;
-    if (!WinHttpReadData(handle, body.data() + before, want, &read)) return failAfterHead(kWinHttpBodyReadFailed);
-    body.resize(before + read);
+    const bool ok = WinHttpReadData(handle, target, want, &read) != FALSE;
+    if (!past_bound) body.resize(before + (ok ? read : 0));
+    if (!ok) return failAfterHead(kWinHttpBodyReadFailed);
     if (read == 0) break;
     if (read > room) {
       std::vector<std::uint8_t>().swap(body);
       return fail(kCarrierExceededBound);
     }
+    if (past_bound) body.insert(body.end(), spill.begin(), spill.begin() + read);
     if (isCancelled()) return fail(kHttpReadCancelled);
   }
   if (isCancelled()) return fail(kHttpReadCancelled);
+  // A connection that closed before the announced length arrived is a
+  // failed read, not a complete body.
+  if (announced && body.size() < *announced) return fail(kWinHttpBodyReadFailed);
 
   // The status is judged only now that the body was read.
   if (status != 200 && status != 206) return fail(kWinHttpStatusNot200Or206);
