@@ -8,6 +8,7 @@
 #include "abi/handles.h"
 #include "abi/operation.h"
 #include "hosts/file_output.h"
+#include "hosts/platform.h"
 
 using vesmara::abi::MessageBuffer;
 using vesmara::abi::Status;
@@ -61,7 +62,7 @@ Status fetchItem(vkr_preview_game* game, const char* item_id, std::uint64_t item
     const std::optional<vesmara::SecretKey> key = vesmara::abi::copyMemberKey(member_key);
     // The destination is prepared before the item is looked up.
     std::string refusal;
-    const auto sink = vesmara::makePlatformFileOutput(std::string_view(destination, destination_length), refusal);
+    const auto sink = vesmara::defaultPlatform().makeFileOutput(std::string_view(destination, destination_length), refusal);
     if (!sink->isOpen()) {
       message.write(refusal);
       return vesmara::abi::statusForOutputError(sink->error());
@@ -96,15 +97,15 @@ VKR_PREVIEW_API Status vkr_preview_game_create(const char* origin, uint64_t orig
   }
   return vesmara::abi::runContained(buffer, "Native game creation failed", [&]() -> Status {
     std::string refusal;
-    auto transport = vesmara::makePlatformHttpHost(std::string_view(origin, origin_length), refusal);
+    auto transport = vesmara::defaultPlatform().makeHttpHost(std::string_view(origin, origin_length), refusal);
     if (transport == nullptr) {
       buffer.write(refusal);
       return VKR_PREVIEW_INVALID_ARGUMENT;
     }
     auto game = std::make_unique<vkr_preview_game>();
     game->transport = std::move(transport);
-    game->crypto = vesmara::makePlatformCryptoHost();
-    game->media = vesmara::makePlatformMediaDecoder();
+    game->crypto = vesmara::defaultPlatform().makeCryptoHost();
+    game->media = vesmara::makeMediaDecoder(vesmara::defaultPlatform().makePngDecoder());
     game->game_id.assign(game_id, game_id_length);
     game->game_version.assign(game_version, game_version_length);
     *out_game = game.release();

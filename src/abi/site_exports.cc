@@ -9,6 +9,7 @@
 #include "abi/handles.h"
 #include "abi/operation.h"
 #include "hosts/callback_http_host.h"
+#include "hosts/platform.h"
 #include "index/external_index.h"
 
 using vesmara::abi::MessageBuffer;
@@ -25,8 +26,8 @@ constexpr std::string_view kLoadBoundary = "Native site open failed";
 std::unique_ptr<vkr_preview_site> makeSite(std::unique_ptr<vesmara::HttpHost> transport) {
   auto site = std::make_unique<vkr_preview_site>();
   site->transport = std::move(transport);
-  site->crypto = vesmara::makePlatformCryptoHost();
-  site->media = vesmara::makePlatformMediaDecoder();
+  site->crypto = vesmara::defaultPlatform().makeCryptoHost();
+  site->media = vesmara::makeMediaDecoder(vesmara::defaultPlatform().makePngDecoder());
   return site;
 }
 
@@ -38,7 +39,7 @@ Status prepareSite(const char* origin, std::uint64_t origin_length, vkr_preview_
   }
   return vesmara::abi::runContained(message, kPrepareBoundary, [&]() -> Status {
     std::string refusal;
-    auto transport = vesmara::makePlatformHttpHost(std::string_view(origin, origin_length), refusal);
+    auto transport = vesmara::defaultPlatform().makeHttpHost(std::string_view(origin, origin_length), refusal);
     if (transport == nullptr) {
       message.write(refusal);
       return VKR_PREVIEW_INVALID_ARGUMENT;

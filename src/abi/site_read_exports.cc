@@ -7,6 +7,7 @@
 #include "abi/handles.h"
 #include "abi/operation.h"
 #include "hosts/file_output.h"
+#include "hosts/platform.h"
 #include "retrieval/memory_output.h"
 #include "retrieval/resource_read.h"
 
@@ -86,7 +87,7 @@ Status download(vkr_preview_site* site, const char* path, std::uint64_t path_len
       return VKR_PREVIEW_NOT_FOUND;
     }
     std::string refusal;
-    const auto sink = vesmara::makePlatformFileOutput(std::string_view(destination, destination_length), refusal);
+    const auto sink = vesmara::defaultPlatform().makeFileOutput(std::string_view(destination, destination_length), refusal);
     if (!sink->isOpen()) {
       message.write(refusal);
       return vesmara::abi::statusForOutputError(sink->error());

@@ -96,11 +96,6 @@ class HttpHost {
   HttpHost& operator=(const HttpHost&) = delete;
 };
 
-// The platform's own HTTP client for `origin`, after the origin policy. A
-// refused origin gives null with the policy's message in `message` (emptied
-// otherwise). No network activity. Throws only std::bad_alloc.
-std::unique_ptr<HttpHost> makePlatformHttpHost(std::string_view origin, std::string& message);
-
 }  // namespace vesmara
 
 #endif  // VESMARA_HOSTS_HTTP_HOST_H_

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "hosts/platform.h"
 #include "index/paths.h"
 #include "publish/site_builder.h"
 #include "support/test_origin.h"
@@ -74,7 +75,7 @@ class CancelStressTest : public testing::Test {
         {.name = "index.html", .mime = "text/html", .bytes = {'o', 'k'}},
         {.name = "data.bin", .mime = "application/octet-stream", .bytes = Bytes(bytes.begin(), bytes.end())}};
     std::string error;
-    auto crypto = makePlatformCryptoHost();
+    auto crypto = defaultPlatform().makeCryptoHost();
     ASSERT_TRUE(publish::buildSite(*crypto, sources, options, site_, error)) << error;
     expected_ = sources[1].bytes;
     char pattern[] = "/tmp/vkr-stress-XXXXXX";

@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "hosts/platform.h"
 #include "index/paths.h"
 #include "publish/site_builder.h"
 #include "support/site_fixture.h"
@@ -55,7 +56,7 @@ class SiteExportsTest : public testing::Test {
     return site;
   }
 
-  std::unique_ptr<CryptoHost> crypto_ = makePlatformCryptoHost();
+  std::unique_ptr<CryptoHost> crypto_ = defaultPlatform().makeCryptoHost();
   test::TestOrigin origin_;
   test::BuiltSite site_;
   char message_[256] = {};

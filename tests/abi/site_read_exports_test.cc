@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "hosts/platform.h"
 #include "index/paths.h"
 #include "publish/carrier_writer.h"
 #include "publish/index_writer.h"
@@ -85,7 +86,7 @@ class SiteReadTest : public testing::Test {
                                                      target.data(), target.size(), &written, message_, sizeof message_);
   }
 
-  std::unique_ptr<CryptoHost> crypto_ = makePlatformCryptoHost();
+  std::unique_ptr<CryptoHost> crypto_ = defaultPlatform().makeCryptoHost();
   test::TestOrigin origin_;
   publish::BuiltSite built_;
   vkr_preview_site* site_ = nullptr;

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "hosts/platform.h"
 #include "publish/game_writer.h"
 #include "publish/site_builder.h"
 #include "support/nginx_server.h"
@@ -128,7 +129,7 @@ class GameTest : public testing::Test {
     return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   }
 
-  std::unique_ptr<CryptoHost> crypto_ = makePlatformCryptoHost();
+  std::unique_ptr<CryptoHost> crypto_ = defaultPlatform().makeCryptoHost();
   fs::path work_;
   Bytes key_;
   std::unique_ptr<test::NginxServer> server_;
@@ -233,7 +234,7 @@ TEST_F(GameTest, ExternalRefreshWithAKeyFile) {
 }
 
 TEST(GameCancel, RefreshAndFetchCancelledFromAnotherThread) {
-  auto crypto = makePlatformCryptoHost();
+  auto crypto = defaultPlatform().makeCryptoHost();
   std::vector<publish::SourceFile> sources = {{.name = "index.html", .mime = "text/html", .bytes = {'o', 'k'}}};
   std::string error;
   ASSERT_TRUE(publish::addGameToSources(gameDescription(1), sources, error)) << error;
@@ -312,7 +313,7 @@ TEST(GameCancel, RefreshAndFetchCancelledFromAnotherThread) {
 }
 
 TEST(GameCatalogueSize, ExactlyTheLimitIsReadOneMoreIsRefusedBeforeAnyRequest) {
-  auto crypto = makePlatformCryptoHost();
+  auto crypto = defaultPlatform().makeCryptoHost();
   std::string document;
   std::string error;
   ASSERT_TRUE(publish::writeCatalogueDocument(gameDescription(1), document, error)) << error;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "hosts/platform.h"
 #include "index/paths.h"
 #include "publish/site_builder.h"
 #include "support/nginx_server.h"
@@ -54,7 +55,7 @@ class NginxSiteTest : public testing::Test {
     return out;
   }
 
-  std::unique_ptr<CryptoHost> crypto_ = makePlatformCryptoHost();
+  std::unique_ptr<CryptoHost> crypto_ = defaultPlatform().makeCryptoHost();
   fs::path work_;
   Bytes member_key_;
   char message_[256] = {};

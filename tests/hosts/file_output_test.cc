@@ -21,6 +21,7 @@
 
 #include "base/hex.h"
 #include "hosts/file_output.h"
+#include "hosts/platform.h"
 #include "hosts/posix/posix_file_output.h"
 
 namespace vesmara {
@@ -201,7 +202,7 @@ TEST_F(FileOutputTest, HostilePathsAreRefusedBeforeTouchingTheDisk) {
 
 TEST_F(FileOutputTest, CommitPublishesWrittenBytesByRename) {
   std::string message = "stale";
-  const std::unique_ptr<FileOutput> out = makePlatformFileOutput(at("result.bin"), message);
+  const std::unique_ptr<FileOutput> out = defaultPlatform().makeFileOutput(at("result.bin"), message);
   ASSERT_TRUE(out->isOpen());
   EXPECT_EQ(message, "");
   EXPECT_EQ(out->error(), FileOutputError::None);

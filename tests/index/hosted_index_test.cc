@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/hex.h"
+#include "hosts/platform.h"
 #include "index/hosted_index.h"
 #include "index/memory_host.h"
 #include "index/paths.h"
@@ -87,7 +88,7 @@ class HostedIndexTest : public testing::Test {
     return favicon;
   }
 
-  std::unique_ptr<CryptoHost> crypto_ = makePlatformCryptoHost();
+  std::unique_ptr<CryptoHost> crypto_ = defaultPlatform().makeCryptoHost();
   ParentTransport parent_;
   Bytes icon_ = publish::defaultIcon();
   SiteIndex index_ = test::makeSiteIndex(3);

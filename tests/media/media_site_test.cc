@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "hosts/platform.h"
 #include "index/paths.h"
 #include "media/media_test_support.h"
 #include "publish/media/media_encoder.h"
@@ -23,7 +24,7 @@ using test::Bytes;
 TEST(MediaSiteTest, PartsInEveryCodecReadBack) {
   char pattern[] = "/tmp/vkr-media-XXXXXX";
   const fs::path work = mkdtemp(pattern);
-  const auto crypto = makePlatformCryptoHost();
+  const auto crypto = defaultPlatform().makeCryptoHost();
   const std::vector<publish::SourceFile> sources = {
       {.name = "index.html", .mime = "text/html", .bytes = test::payloadBytes(500, 1)},
       {.name = "img/photo.bin", .mime = "image/x-test", .bytes = test::payloadBytes(40000, 2), .codec = "png-lsb1"},

@@ -16,6 +16,7 @@
 
 #include "base/hex.h"
 #include "hosts/crypto_host.h"
+#include "hosts/platform.h"
 #include "support/test_origin.h"
 #include "tools/tool_process.h"
 
@@ -40,7 +41,7 @@ void writeText(const fs::path& path, const std::string& text) {
 }
 
 std::string sha256Hex(const std::string& bytes) {
-  const auto crypto = makePlatformCryptoHost();
+  const auto crypto = defaultPlatform().makeCryptoHost();
   Sha256Digest digest{};
   computeSha256(*crypto, std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()), digest);
   return encodeLowerHex(digest);
