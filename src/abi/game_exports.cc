@@ -97,8 +97,10 @@ VKR_PREVIEW_API Status vkr_preview_game_create(const char* origin, uint64_t orig
 
 VKR_PREVIEW_API Status vkr_preview_game_refresh_hosted(vkr_preview_game* game, uint32_t allow_rollback, char* message,
                                                        uint64_t message_capacity) {
-  MessageBuffer buffer(message, message_capacity);
-  return refreshHosted(game, allow_rollback, buffer);
+  return vesmara::abi::callExclusive(game, [&]() -> Status {
+    MessageBuffer buffer(message, message_capacity);
+    return refreshHosted(game, allow_rollback, buffer);
+  });
 }
 
 VKR_PREVIEW_API Status vkr_preview_game_refresh_hosted_operation(vkr_preview_game* game,
@@ -113,8 +115,10 @@ VKR_PREVIEW_API Status vkr_preview_game_refresh_hosted_operation(vkr_preview_gam
 VKR_PREVIEW_API Status vkr_preview_game_refresh_external(vkr_preview_game* game, const uint8_t* external,
                                                          uint64_t external_length, uint32_t allow_rollback,
                                                          char* message, uint64_t message_capacity) {
-  MessageBuffer buffer(message, message_capacity);
-  return refreshExternal(game, external, external_length, allow_rollback, buffer);
+  return vesmara::abi::callExclusive(game, [&]() -> Status {
+    MessageBuffer buffer(message, message_capacity);
+    return refreshExternal(game, external, external_length, allow_rollback, buffer);
+  });
 }
 
 VKR_PREVIEW_API Status vkr_preview_game_refresh_external_operation(vkr_preview_game* game,
@@ -128,50 +132,60 @@ VKR_PREVIEW_API Status vkr_preview_game_refresh_external_operation(vkr_preview_g
 }
 
 VKR_PREVIEW_API Status vkr_preview_game_catalogue_revision(vkr_preview_game* game, uint64_t* out_revision) {
-  if (out_revision != nullptr) *out_revision = 0;
-  if (game == nullptr || out_revision == nullptr) return VKR_PREVIEW_INVALID_ARGUMENT;
-  if (!game->snapshot().verified) return VKR_PREVIEW_WRONG_STATE;
-  *out_revision = game->snapshot().catalogue.revision;
-  return VKR_PREVIEW_OK;
+  return vesmara::abi::callExclusive(game, [&]() -> Status {
+    if (out_revision != nullptr) *out_revision = 0;
+    if (game == nullptr || out_revision == nullptr) return VKR_PREVIEW_INVALID_ARGUMENT;
+    if (!game->snapshot().verified) return VKR_PREVIEW_WRONG_STATE;
+    *out_revision = game->snapshot().catalogue.revision;
+    return VKR_PREVIEW_OK;
+  });
 }
 
 VKR_PREVIEW_API Status vkr_preview_game_index_digest(vkr_preview_game* game, char* buffer, uint64_t capacity,
                                                      uint64_t* out_length) {
-  if (out_length != nullptr) *out_length = 0;
-  if (game == nullptr) return VKR_PREVIEW_INVALID_ARGUMENT;
-  if (!game->snapshot().verified) return VKR_PREVIEW_WRONG_STATE;
-  if (out_length == nullptr || (capacity != 0 && buffer == nullptr)) return VKR_PREVIEW_INVALID_ARGUMENT;
-  return vesmara::abi::deliverString(game->snapshot().index.digest, buffer, capacity, out_length);
+  return vesmara::abi::callExclusive(game, [&]() -> Status {
+    if (out_length != nullptr) *out_length = 0;
+    if (game == nullptr) return VKR_PREVIEW_INVALID_ARGUMENT;
+    if (!game->snapshot().verified) return VKR_PREVIEW_WRONG_STATE;
+    if (out_length == nullptr || (capacity != 0 && buffer == nullptr)) return VKR_PREVIEW_INVALID_ARGUMENT;
+    return vesmara::abi::deliverString(game->snapshot().index.digest, buffer, capacity, out_length);
+  });
 }
 
 VKR_PREVIEW_API Status vkr_preview_game_item_count(vkr_preview_game* game, uint64_t* out_count) {
-  if (out_count != nullptr) *out_count = 0;
-  if (game == nullptr || out_count == nullptr) return VKR_PREVIEW_INVALID_ARGUMENT;
-  if (!game->snapshot().verified) return VKR_PREVIEW_WRONG_STATE;
-  *out_count = game->snapshot().catalogue.items.size();
-  return VKR_PREVIEW_OK;
+  return vesmara::abi::callExclusive(game, [&]() -> Status {
+    if (out_count != nullptr) *out_count = 0;
+    if (game == nullptr || out_count == nullptr) return VKR_PREVIEW_INVALID_ARGUMENT;
+    if (!game->snapshot().verified) return VKR_PREVIEW_WRONG_STATE;
+    *out_count = game->snapshot().catalogue.items.size();
+    return VKR_PREVIEW_OK;
+  });
 }
 
 VKR_PREVIEW_API Status vkr_preview_game_item_string(vkr_preview_game* game, uint64_t index, uint32_t field,
                                                     char* buffer, uint64_t capacity, uint64_t* out_length) {
-  if (out_length == nullptr) return VKR_PREVIEW_INVALID_ARGUMENT;
-  *out_length = 0;
-  if (game == nullptr || (capacity != 0 && buffer == nullptr)) return VKR_PREVIEW_INVALID_ARGUMENT;
-  if (!game->snapshot().verified) return VKR_PREVIEW_WRONG_STATE;
-  const auto& items = game->snapshot().catalogue.items;
-  if (index >= items.size()) return VKR_PREVIEW_INVALID_ARGUMENT;
-  const std::optional<std::string_view> text = items[index].field(field);
-  if (!text) return VKR_PREVIEW_INVALID_ARGUMENT;
-  return vesmara::abi::deliverString(*text, buffer, capacity, out_length);
+  return vesmara::abi::callExclusive(game, [&]() -> Status {
+    if (out_length == nullptr) return VKR_PREVIEW_INVALID_ARGUMENT;
+    *out_length = 0;
+    if (game == nullptr || (capacity != 0 && buffer == nullptr)) return VKR_PREVIEW_INVALID_ARGUMENT;
+    if (!game->snapshot().verified) return VKR_PREVIEW_WRONG_STATE;
+    const auto& items = game->snapshot().catalogue.items;
+    if (index >= items.size()) return VKR_PREVIEW_INVALID_ARGUMENT;
+    const std::optional<std::string_view> text = items[index].field(field);
+    if (!text) return VKR_PREVIEW_INVALID_ARGUMENT;
+    return vesmara::abi::deliverString(*text, buffer, capacity, out_length);
+  });
 }
 
 VKR_PREVIEW_API Status vkr_preview_game_fetch_item(vkr_preview_game* game, const char* item_id, uint64_t item_id_length,
                                                    const uint8_t* member_key, uint64_t member_key_length,
                                                    const char* destination, uint64_t destination_length,
                                                    uint64_t* out_written, char* message, uint64_t message_capacity) {
-  MessageBuffer buffer(message, message_capacity);
-  return fetchItem(game, item_id, item_id_length, member_key, member_key_length, destination, destination_length,
-                   out_written, buffer);
+  return vesmara::abi::callExclusive(game, [&]() -> Status {
+    MessageBuffer buffer(message, message_capacity);
+    return fetchItem(game, item_id, item_id_length, member_key, member_key_length, destination, destination_length,
+                     out_written, buffer);
+  });
 }
 
 VKR_PREVIEW_API Status vkr_preview_game_fetch_item_operation(vkr_preview_game* game, vkr_preview_operation* operation,

@@ -50,17 +50,20 @@ Status runUnderOperation(vkr_preview_operation& operation, HttpHost& transport, 
   return status;
 }
 
-// The shape every `_operation` export shares: `*out` (when given) is zeroed
-// and the message emptied, a null handle or operation is an invalid
-// argument, and `call(message)` — the plain export's body — runs under the
-// operation with the handle's transport bound.
+// The shape every `_operation` export shares: the handle is claimed (see
+// callExclusive), `*out` (when given) is zeroed and the message emptied, a
+// null handle or operation is an invalid argument, and `call(message)` —
+// the plain export's body — runs under the operation with the handle's
+// transport bound.
 template <typename Handle, typename Call>
 Status callUnderOperation(Handle* handle, vkr_preview_operation* operation, std::uint64_t* out, char* message,
                           std::uint64_t message_capacity, Call&& call) noexcept {
-  if (out != nullptr) *out = 0;
-  MessageBuffer buffer(message, message_capacity);
-  if (handle == nullptr || operation == nullptr) return VKR_PREVIEW_INVALID_ARGUMENT;
-  return runUnderOperation(*operation, handle->transport(), [&] { return call(buffer); });
+  return callExclusive(handle, [&] {
+    if (out != nullptr) *out = 0;
+    MessageBuffer buffer(message, message_capacity);
+    if (handle == nullptr || operation == nullptr) return VKR_PREVIEW_INVALID_ARGUMENT;
+    return runUnderOperation(*operation, handle->transport(), [&] { return call(buffer); });
+  });
 }
 
 // Sets the operation's cancel request and cancels the transport bound to it, if any.

@@ -170,8 +170,10 @@ VKR_PREVIEW_API Status vkr_preview_site_open_external(const char* origin, uint64
 }
 
 VKR_PREVIEW_API Status vkr_preview_site_load_hosted(vkr_preview_site* site, char* message, uint64_t message_capacity) {
-  MessageBuffer buffer(message, message_capacity);
-  return loadHosted(site, buffer);
+  return vesmara::abi::callExclusive(site, [&]() -> Status {
+    MessageBuffer buffer(message, message_capacity);
+    return loadHosted(site, buffer);
+  });
 }
 
 VKR_PREVIEW_API Status vkr_preview_site_load_hosted_operation(vkr_preview_site* site, vkr_preview_operation* operation,
@@ -183,8 +185,10 @@ VKR_PREVIEW_API Status vkr_preview_site_load_hosted_operation(vkr_preview_site* 
 VKR_PREVIEW_API Status vkr_preview_site_load_external(vkr_preview_site* site, const uint8_t* external,
                                                       uint64_t external_length, char* message,
                                                       uint64_t message_capacity) {
-  MessageBuffer buffer(message, message_capacity);
-  return loadExternal(site, external, external_length, buffer);
+  return vesmara::abi::callExclusive(site, [&]() -> Status {
+    MessageBuffer buffer(message, message_capacity);
+    return loadExternal(site, external, external_length, buffer);
+  });
 }
 
 VKR_PREVIEW_API Status vkr_preview_site_load_external_operation(vkr_preview_site* site,
@@ -198,67 +202,79 @@ VKR_PREVIEW_API Status vkr_preview_site_load_external_operation(vkr_preview_site
 
 VKR_PREVIEW_API Status vkr_preview_site_entry_path(vkr_preview_site* site, char* buffer, uint64_t capacity,
                                                    uint64_t* out_length) {
-  return deliverIndexString(site, buffer, capacity, out_length, &vesmara::SiteIndex::entry);
+  return vesmara::abi::callExclusive(site, [&]() -> Status {
+    return deliverIndexString(site, buffer, capacity, out_length, &vesmara::SiteIndex::entry);
+  });
 }
 
 VKR_PREVIEW_API Status vkr_preview_site_member_key_id(vkr_preview_site* site, char* buffer, uint64_t capacity,
                                                       uint64_t* out_length) {
-  return deliverIndexString(site, buffer, capacity, out_length, &vesmara::SiteIndex::member_key_id);
+  return vesmara::abi::callExclusive(site, [&]() -> Status {
+    return deliverIndexString(site, buffer, capacity, out_length, &vesmara::SiteIndex::member_key_id);
+  });
 }
 
 VKR_PREVIEW_API Status vkr_preview_site_resource_count(vkr_preview_site* site, uint64_t* out_count) {
-  if (out_count != nullptr) *out_count = 0;
-  if (site == nullptr || out_count == nullptr) return VKR_PREVIEW_INVALID_ARGUMENT;
-  if (!site->loaded()) return VKR_PREVIEW_WRONG_STATE;
-  *out_count = site->index().resources.size();
-  return VKR_PREVIEW_OK;
+  return vesmara::abi::callExclusive(site, [&]() -> Status {
+    if (out_count != nullptr) *out_count = 0;
+    if (site == nullptr || out_count == nullptr) return VKR_PREVIEW_INVALID_ARGUMENT;
+    if (!site->loaded()) return VKR_PREVIEW_WRONG_STATE;
+    *out_count = site->index().resources.size();
+    return VKR_PREVIEW_OK;
+  });
 }
 
 VKR_PREVIEW_API Status vkr_preview_site_resource_length(vkr_preview_site* site, uint64_t index, uint64_t* out_length) {
-  if (out_length != nullptr) *out_length = 0;
-  if (site == nullptr || out_length == nullptr) return VKR_PREVIEW_INVALID_ARGUMENT;
-  if (!site->loaded()) return VKR_PREVIEW_WRONG_STATE;
-  const vesmara::Resource* resource = resourceAt(*site, index);
-  if (resource == nullptr) return VKR_PREVIEW_INVALID_ARGUMENT;
-  *out_length = resource->length;
-  return VKR_PREVIEW_OK;
+  return vesmara::abi::callExclusive(site, [&]() -> Status {
+    if (out_length != nullptr) *out_length = 0;
+    if (site == nullptr || out_length == nullptr) return VKR_PREVIEW_INVALID_ARGUMENT;
+    if (!site->loaded()) return VKR_PREVIEW_WRONG_STATE;
+    const vesmara::Resource* resource = resourceAt(*site, index);
+    if (resource == nullptr) return VKR_PREVIEW_INVALID_ARGUMENT;
+    *out_length = resource->length;
+    return VKR_PREVIEW_OK;
+  });
 }
 
 VKR_PREVIEW_API Status vkr_preview_site_resource_path(vkr_preview_site* site, uint64_t index, char* buffer,
                                                       uint64_t capacity, uint64_t* out_length) {
-  const vesmara::Resource* resource = nullptr;
-  const Status status = checkResourceGetter(site, index, buffer, capacity, out_length, resource);
-  if (status != VKR_PREVIEW_OK) return status;
-  return vesmara::abi::deliverString(resource->path, buffer, capacity, out_length);
+  return vesmara::abi::callExclusive(site, [&]() -> Status {
+    const vesmara::Resource* resource = nullptr;
+    const Status status = checkResourceGetter(site, index, buffer, capacity, out_length, resource);
+    if (status != VKR_PREVIEW_OK) return status;
+    return vesmara::abi::deliverString(resource->path, buffer, capacity, out_length);
+  });
 }
 
 VKR_PREVIEW_API Status vkr_preview_site_resource_string(vkr_preview_site* site, uint64_t index, uint32_t field,
                                                         char* buffer, uint64_t capacity, uint64_t* out_length) {
-  const vesmara::Resource* resource = nullptr;
-  const Status status = checkResourceGetter(site, index, buffer, capacity, out_length, resource);
-  if (status != VKR_PREVIEW_OK) return status;
-  const vesmara::SiteIndex& index_data = site->index();
-  std::string_view text;
-  switch (field) {
-    case VKR_PREVIEW_RESOURCE_PATH:
-      text = resource->path;
-      break;
-    case VKR_PREVIEW_RESOURCE_SHA256:
-      text = resource->sha256;
-      break;
-    case VKR_PREVIEW_RESOURCE_MIME:
-      text = resource->mime;
-      break;
-    case VKR_PREVIEW_RESOURCE_ACCESS:
-      text = vesmara::effectiveAccess(index_data, *resource);
-      break;
-    case VKR_PREVIEW_RESOURCE_DELIVERY:
-      text = vesmara::effectiveDelivery(*resource);
-      break;
-    default:
-      return VKR_PREVIEW_INVALID_ARGUMENT;
-  }
-  return vesmara::abi::deliverString(text, buffer, capacity, out_length);
+  return vesmara::abi::callExclusive(site, [&]() -> Status {
+    const vesmara::Resource* resource = nullptr;
+    const Status status = checkResourceGetter(site, index, buffer, capacity, out_length, resource);
+    if (status != VKR_PREVIEW_OK) return status;
+    const vesmara::SiteIndex& index_data = site->index();
+    std::string_view text;
+    switch (field) {
+      case VKR_PREVIEW_RESOURCE_PATH:
+        text = resource->path;
+        break;
+      case VKR_PREVIEW_RESOURCE_SHA256:
+        text = resource->sha256;
+        break;
+      case VKR_PREVIEW_RESOURCE_MIME:
+        text = resource->mime;
+        break;
+      case VKR_PREVIEW_RESOURCE_ACCESS:
+        text = vesmara::effectiveAccess(index_data, *resource);
+        break;
+      case VKR_PREVIEW_RESOURCE_DELIVERY:
+        text = vesmara::effectiveDelivery(*resource);
+        break;
+      default:
+        return VKR_PREVIEW_INVALID_ARGUMENT;
+    }
+    return vesmara::abi::deliverString(text, buffer, capacity, out_length);
+  });
 }
 
 VKR_PREVIEW_API void vkr_preview_site_release(vkr_preview_site* site) { delete site; }

@@ -78,9 +78,11 @@ VKR_PREVIEW_API Status vkr_preview_site_read_memory(vkr_preview_site* site, cons
                                                     const uint8_t* member_key, uint64_t member_key_length,
                                                     uint8_t* buffer, uint64_t capacity, uint64_t* out_length,
                                                     char* message, uint64_t message_capacity) {
-  MessageBuffer buffer_message(message, message_capacity);
-  return readMemory(site, path, path_length, member_key, member_key_length, buffer, capacity, out_length,
-                    buffer_message);
+  return vesmara::abi::callExclusive(site, [&]() -> Status {
+    MessageBuffer buffer_message(message, message_capacity);
+    return readMemory(site, path, path_length, member_key, member_key_length, buffer, capacity, out_length,
+                      buffer_message);
+  });
 }
 
 VKR_PREVIEW_API Status vkr_preview_site_read_memory_operation(vkr_preview_site* site, vkr_preview_operation* operation,
@@ -99,9 +101,11 @@ VKR_PREVIEW_API Status vkr_preview_site_download(vkr_preview_site* site, const c
                                                  const uint8_t* member_key, uint64_t member_key_length,
                                                  const char* destination, uint64_t destination_length,
                                                  uint64_t* out_written, char* message, uint64_t message_capacity) {
-  MessageBuffer buffer_message(message, message_capacity);
-  return download(site, path, path_length, member_key, member_key_length, destination, destination_length, out_written,
-                  buffer_message);
+  return vesmara::abi::callExclusive(site, [&]() -> Status {
+    MessageBuffer buffer_message(message, message_capacity);
+    return download(site, path, path_length, member_key, member_key_length, destination, destination_length,
+                    out_written, buffer_message);
+  });
 }
 
 VKR_PREVIEW_API Status vkr_preview_site_download_operation(vkr_preview_site* site, vkr_preview_operation* operation,
