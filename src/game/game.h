@@ -16,8 +16,7 @@
 #include "base/secure_bytes.h"
 #include "game/game_session.h"
 #include "hosts/platform.h"
-#include "media/media_decoder.h"
-#include "retrieval/site.h"
+#include "retrieval/resource_read.h"
 
 namespace vesmara {
 
@@ -33,7 +32,7 @@ class Game {
   Game(const Game&) = delete;
   Game& operator=(const Game&) = delete;
 
-  HttpHost& transport() { return *transport_; }
+  HttpHost& transport() { return *hosts_.transport; }
   // What the last successful refresh adopted; `verified` is false before one.
   const GameSnapshot& snapshot() const { return snapshot_; }
 
@@ -49,12 +48,8 @@ class Game {
                  std::uint64_t& written, DownloadFailure& failure);
 
  private:
-  ReadHosts readHosts() { return {*transport_, *crypto_, media_.get()}; }
-
   Platform& platform_;
-  std::unique_ptr<HttpHost> transport_;
-  std::unique_ptr<CryptoHost> crypto_;
-  std::unique_ptr<MediaDecoder> media_;
+  OwnedHosts hosts_;
   std::string game_id_;
   std::string game_version_;
   GameSnapshot snapshot_;

@@ -13,18 +13,15 @@ constexpr std::string_view kAbsent = "Resource absent from index";
 }  // namespace
 
 Site::Site(Platform& platform, std::unique_ptr<HttpHost> transport)
-    : platform_(platform),
-      transport_(std::move(transport)),
-      crypto_(platform.makeCryptoHost()),
-      media_(makeMediaDecoder(platform.makePngDecoder())) {}
+    : platform_(platform), hosts_(platform, std::move(transport)) {}
 
 bool Site::load(std::optional<std::span<const std::uint8_t>> external, Failure& failure) {
   if (load_started_) return failure.fail(FailureKind::WrongState, "");
   load_started_ = true;
-  if (transport_->isCancelled()) return failure.fail(FailureKind::Cancelled, "");
+  if (hosts_.transport->isCancelled()) return failure.fail(FailureKind::Cancelled, "");
   LoadedIndex loaded;
-  const bool ok = external ? loadExternalIndex(*transport_, *crypto_, *external, loaded, failure)
-                           : loadHostedIndex(*transport_, *crypto_, loaded, failure);
+  const bool ok = external ? loadExternalIndex(*hosts_.transport, *hosts_.crypto, *external, loaded, failure)
+                           : loadHostedIndex(*hosts_.transport, *hosts_.crypto, loaded, failure);
   if (!ok) return false;
   index_ = std::move(loaded);
   loaded_ = true;
@@ -54,7 +51,7 @@ bool Site::readIntoMemory(std::string_view path, const SecretKey* member_key, st
   if (resource == nullptr) return false;
   PrivateMemoryOutput sink(resource->length);
   ResourceReadResult result;
-  if (!readResource(index_.index, path, member_key, readHosts(), sink, result, failure)) return false;
+  if (!readResource(index_.index, path, member_key, hosts_.borrow(), sink, result, failure)) return false;
   if (!sink.committed() || sink.bytes().size() != resource->length || result.length != resource->length ||
       buffer.size() < resource->length) {
     return failure.fail(FailureKind::Integrity, "Verified resource length changed");
@@ -68,19 +65,11 @@ bool Site::download(std::string_view path, const SecretKey* member_key, std::str
   written = 0;
   if (!loaded_) return failure.failure.fail(FailureKind::WrongState, "");
   if (findResource(index_.index, path) == nullptr) return failure.failure.fail(FailureKind::NotFound, kAbsent);
-  std::string refusal;
-  const auto sink = platform_.makeFileOutput(destination, refusal);
-  if (!sink->isOpen()) {
-    failure.output_error = sink->error();
-    return failure.failure.fail(FailureKind::Output, refusal);
-  }
-  ResourceReadResult result;
-  if (!readResource(index_.index, path, member_key, readHosts(), *sink, result, failure.failure)) {
-    failure.output_error = sink->error();
-    return false;
-  }
-  written = result.length;
-  return true;
+  return readIntoFile(platform_, destination, written, failure,
+                      [&](OutputHost& sink, ResourceReadResult& result, Failure& read_failure) {
+                        return readResource(index_.index, path, member_key, hosts_.borrow(), sink, result,
+                                            read_failure);
+                      });
 }
 
 }  // namespace vesmara

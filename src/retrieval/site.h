@@ -12,24 +12,14 @@
 
 #include "base/failure.h"
 #include "base/secure_bytes.h"
-#include "hosts/file_output.h"
 #include "hosts/platform.h"
 #include "index/hosted_index.h"
-#include "media/media_decoder.h"
 #include "retrieval/resource_read.h"
 
 namespace vesmara {
 
 // The largest resource a read into memory delivers: 64 MiB.
 inline constexpr std::uint64_t kMaxInMemoryRead = 67108864;
-
-// Where a failed download stopped: the failure, and the file sink's own error
-// (None when the sink did not fail), so that the caller can tell an existing
-// target from other output failures.
-struct DownloadFailure {
-  Failure failure;
-  FileOutputError output_error = FileOutputError::None;
-};
 
 // States: Prepared (no load yet), Spent (a load was attempted and did not
 // succeed: only cancel and release remain), Loaded.
@@ -45,7 +35,7 @@ class Site {
   Site(const Site&) = delete;
   Site& operator=(const Site&) = delete;
 
-  HttpHost& transport() { return *transport_; }
+  HttpHost& transport() { return *hosts_.transport; }
   bool loaded() const { return loaded_; }
   // True once a load was attempted, whether or not it succeeded.
   bool loadStarted() const { return load_started_; }
@@ -75,13 +65,9 @@ class Site {
                 std::uint64_t& written, DownloadFailure& failure);
 
  private:
-  ReadHosts readHosts() { return {*transport_, *crypto_, media_.get()}; }
-
   Platform& platform_;
   // Declared before the index so that the index is released first.
-  std::unique_ptr<HttpHost> transport_;
-  std::unique_ptr<CryptoHost> crypto_;
-  std::unique_ptr<MediaDecoder> media_;
+  OwnedHosts hosts_;
   LoadedIndex index_;
   bool load_started_ = false;
   bool loaded_ = false;
