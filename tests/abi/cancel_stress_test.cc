@@ -16,6 +16,7 @@
 #include "hosts/platform.h"
 #include "index/paths.h"
 #include "publish/site_builder.h"
+#include "support/temp_dir.h"
 #include "support/test_origin.h"
 #include "vkr_preview.h"
 
@@ -78,14 +79,12 @@ class CancelStressTest : public testing::Test {
     auto crypto = defaultPlatform().makeCryptoHost();
     ASSERT_TRUE(publish::buildSite(*crypto, sources, options, site_, error)) << error;
     expected_ = sources[1].bytes;
-    char pattern[] = "/tmp/vkr-stress-XXXXXX";
-    directory_ = mkdtemp(pattern);
   }
-  void TearDown() override { fs::remove_all(directory_); }
 
   publish::BuiltSite site_;
   Bytes expected_;
-  fs::path directory_;
+  const test::TempDir temp_{"vkr-stress"};
+  const fs::path directory_ = temp_.path();
   char message_[256] = {};
 };
 

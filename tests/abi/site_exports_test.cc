@@ -234,25 +234,30 @@ TEST_F(SiteExportsTest, Operations) {
 
 TEST_F(SiteExportsTest, CancelDuringAStalledLoad) {
   origin_.setGlobalBehaviour({.stallBeforeHead = std::chrono::milliseconds(20000)});
+  std::size_t stalls = 0;
   for (const bool through_operation : {false, true}) {
     vkr_preview_site* site = prepare(origin_.origin());
     vkr_preview_operation* operation = nullptr;
     ASSERT_EQ(vkr_preview_operation_prepare(&operation), VKR_PREVIEW_OK);
-    std::thread canceller([&] {
-      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    std::chrono::steady_clock::time_point cancelled_at;
+    bool stalled = false;
+    std::thread canceller([&, stall = ++stalls] {
+      stalled = origin_.waitForStalls(stall);  // the load is stuck on its request
+      cancelled_at = std::chrono::steady_clock::now();
       if (through_operation) {
         vkr_preview_operation_cancel(operation);
       } else {
         vkr_preview_site_cancel(site);
       }
     });
-    const auto start = std::chrono::steady_clock::now();
     const vkr_preview_status status =
         through_operation ? vkr_preview_site_load_hosted_operation(site, operation, message_, sizeof message_)
                           : vkr_preview_site_load_hosted(site, message_, sizeof message_);
+    const auto returned_at = std::chrono::steady_clock::now();
     canceller.join();
+    ASSERT_TRUE(stalled);
     EXPECT_EQ(status, VKR_PREVIEW_CANCELLED) << message_;
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_LT(returned_at - cancelled_at, std::chrono::seconds(5));
     EXPECT_EQ(vkr_preview_site_load_hosted(site, message_, sizeof message_), VKR_PREVIEW_WRONG_STATE);
     vkr_preview_operation_release(operation);
     vkr_preview_site_release(site);

@@ -11,6 +11,7 @@
 #include "index/paths.h"
 #include "publish/site_builder.h"
 #include "support/nginx_server.h"
+#include "support/temp_dir.h"
 #include "support/test_origin.h"
 #include "vkr_preview.h"
 
@@ -22,12 +23,7 @@ using Bytes = std::vector<std::uint8_t>;
 
 class NginxSiteTest : public testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/vkr-e2e-XXXXXX";
-    work_ = mkdtemp(pattern);
-    member_key_.assign(32, 0x77);
-  }
-  void TearDown() override { fs::remove_all(work_); }
+  void SetUp() override { member_key_.assign(32, 0x77); }
 
   publish::BuiltSite publishTree(const std::vector<publish::SourceFile>& sources, publish::SiteOptions options,
                                  const std::string& name) {
@@ -56,7 +52,8 @@ class NginxSiteTest : public testing::Test {
   }
 
   std::unique_ptr<CryptoHost> crypto_ = defaultPlatform().makeCryptoHost();
-  fs::path work_;
+  const test::TempDir temp_{"vkr-e2e"};
+  const fs::path work_ = temp_.path();
   Bytes member_key_;
   char message_[256] = {};
 };

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <future>
 #include <map>
 #include <optional>
 #include <set>
@@ -493,24 +494,42 @@ TEST_F(CurlHostTest, HttpsToAPlainServerFailsTheHandshake) {
 
 // ---- Cancellation ---------------------------------------------------------------
 
+// The transport looks every 25 ms; the bound leaves room for a loaded
+// machine yet stays well below the 10 s stall limit, which would otherwise
+// end the fetch.
+constexpr auto kPromptCancel = std::chrono::seconds(5);
+
 TEST_F(CurlHostTest, CancelFromAnotherThreadDuringAStalledBody) {
   TestOrigin::Behaviour stall;
   stall.stallMidBody = milliseconds(30000);
   origin_.setGlobalBehaviour(stall);
-  auto host = makeHost(CurlHttpOptions{});  // the real 10 s limits
+  std::promise<void> head_read;
+  std::future<void> head = head_read.get_future();
+  CurlHttpOptions options;  // the real 10 s limits
+  bool told = false;
+  options.stepHook = [&head_read, &told](CurlStep step) {
+    if (step == CurlStep::Status && !told) {
+      told = true;
+      head_read.set_value();
+    }
+    return true;
+  };
+  auto host = makeHost(std::move(options));
   Clock::time_point cancelledAt;
+  bool stalled = false;
   std::thread canceller([&] {
-    std::this_thread::sleep_for(milliseconds(300));
+    // Once the client has the head and the origin holds back the rest.
+    stalled = head.wait_for(std::chrono::seconds(30)) == std::future_status::ready && origin_.waitForStalls(1);
     cancelledAt = Clock::now();
     host->cancel();
   });
   const std::string message = whole(*host, "/data/file.bin");
   const auto returnedAt = Clock::now();
   canceller.join();
+  ASSERT_TRUE(stalled);
   EXPECT_EQ(message, "HTTP read cancelled");
   EXPECT_TRUE(host->isCancelled());
-  // Well within a second of the cancel (the transport looks every 25 ms).
-  EXPECT_LT(returnedAt - cancelledAt, milliseconds(500));
+  EXPECT_LT(returnedAt - cancelledAt, kPromptCancel);
 }
 
 TEST_F(CurlHostTest, CancelFromAnotherThreadBeforeTheHead) {
@@ -519,16 +538,18 @@ TEST_F(CurlHostTest, CancelFromAnotherThreadBeforeTheHead) {
   origin_.setGlobalBehaviour(silent);
   auto host = makeHost(CurlHttpOptions{});
   Clock::time_point cancelledAt;
+  bool stalled = false;
   std::thread canceller([&] {
-    std::this_thread::sleep_for(milliseconds(300));
+    stalled = origin_.waitForStalls(1);  // the request is in, the answer held back
     cancelledAt = Clock::now();
     host->cancel();
   });
   const std::string message = range(*host, "/data/file.bin", 0, 9);
   const auto returnedAt = Clock::now();
   canceller.join();
+  ASSERT_TRUE(stalled);
   EXPECT_EQ(message, "HTTP send failed or cancelled");
-  EXPECT_LT(returnedAt - cancelledAt, milliseconds(500));
+  EXPECT_LT(returnedAt - cancelledAt, kPromptCancel);
   // After a reset the same host fetches again.
   origin_.clearBehaviours();
   host->resetCancel();

@@ -13,6 +13,7 @@
 #include "publish/media/media_encoder.h"
 #include "publish/site_builder.h"
 #include "support/nginx_server.h"
+#include "support/temp_dir.h"
 #include "vkr_preview.h"
 
 namespace vesmara {
@@ -22,8 +23,8 @@ namespace fs = std::filesystem;
 using test::Bytes;
 
 TEST(MediaSiteTest, PartsInEveryCodecReadBack) {
-  char pattern[] = "/tmp/vkr-media-XXXXXX";
-  const fs::path work = mkdtemp(pattern);
+  const test::TempDir temp("vkr-media");
+  const fs::path& work = temp.path();
   const auto crypto = defaultPlatform().makeCryptoHost();
   const std::vector<publish::SourceFile> sources = {
       {.name = "index.html", .mime = "text/html", .bytes = test::payloadBytes(500, 1)},
@@ -74,7 +75,6 @@ TEST(MediaSiteTest, PartsInEveryCodecReadBack) {
     EXPECT_EQ(out, source.bytes) << source.name;
   }
   vkr_preview_site_release(handle);
-  fs::remove_all(work);
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 // fails, the read reports it and nothing reaches the caller: the memory
 // buffer keeps its bytes and the destination folder stays empty.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <string>
@@ -14,6 +13,7 @@
 #include "publish/site_builder.h"
 #include "retrieval/site.h"
 #include "support/fault_platform.h"
+#include "support/temp_dir.h"
 #include "support/test_origin.h"
 
 namespace vesmara {
@@ -46,18 +46,14 @@ class SiteFaultTest : public testing::Test {
     site_ = std::make_unique<Site>(platform_, platform_.makeHttpHost(origin_.origin(), refusal));
     Failure failure;
     ASSERT_TRUE(site_->load(std::nullopt, failure)) << failure.message;
-    directory_ = fs::temp_directory_path() / ("vkr-fault-" + std::to_string(::getpid()));
-    fs::remove_all(directory_);
-    fs::create_directory(directory_);
   }
-
-  void TearDown() override { fs::remove_all(directory_); }
 
   test::TestOrigin origin_;
   test::FaultPlatform platform_;
   std::unique_ptr<Site> site_;
   SecretKey member_key_;
-  fs::path directory_;
+  const test::TempDir temp_{"vkr-fault"};
+  const fs::path directory_ = temp_.path();
 };
 
 TEST_F(SiteFaultTest, EveryHostFailureIsReportedAndDeliversNothing) {
