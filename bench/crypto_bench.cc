@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "hosts/crypto_host.h"
+#include "hosts/platform.h"
 
 namespace vesmara {
 namespace {
@@ -113,7 +114,7 @@ bool rawEvpGcmOpen(const std::uint8_t* key, const std::uint8_t* nonce, const std
 }
 
 int run() {
-  const std::unique_ptr<CryptoHost> crypto = makePlatformCryptoHost();
+  const std::unique_ptr<CryptoHost> crypto = defaultPlatform().makeCryptoHost();
   std::vector<std::uint8_t> input(kBufferLength);
   std::array<std::uint8_t, kAesKeyLength> key{};
   std::array<std::uint8_t, kAesBlockLength> counter{};

@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "hosts/platform.h"
 #include "index/paths.h"
 #include "publish/site_builder.h"
 #include "support/nginx_server.h"
@@ -303,7 +304,7 @@ void largeIndex(vesmara::CryptoHost& crypto) {
 int main(int argc, char** argv) {
   if (argc == 6 && std::strcmp(argv[1], kChildFlag) == 0) return runDownloadChild(argv);
   const double fraction = argc > 1 ? std::atof(argv[1]) : 1.0;
-  auto crypto = vesmara::makePlatformCryptoHost();
+  auto crypto = vesmara::defaultPlatform().makeCryptoHost();
   char pattern[] = "/tmp/vkr-bench-XXXXXX";
   const fs::path work = mkdtemp(pattern);
   largeIndex(*crypto);

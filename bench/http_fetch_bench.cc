@@ -42,9 +42,9 @@ using Clock = std::chrono::steady_clock;
 bool fetchOne(CurlHttpHost& host, std::mt19937_64& random) {
   const std::uint64_t first = random() % (kFileSize - kRangeSize);
   HttpResponse response;
-  std::string message;
-  if (!host.fetchRange(kPath, first, first + kRangeSize - 1, kRangeSize, response, message)) {
-    std::fprintf(stderr, "fetch failed: %s\n", message.c_str());
+  Failure failure;
+  if (!host.fetchRange(kPath, first, first + kRangeSize - 1, kRangeSize, response, failure)) {
+    std::fprintf(stderr, "fetch failed: %s\n", failure.message.c_str());
     return false;
   }
   return response.status == 206 && response.body.size() == kRangeSize;
@@ -142,7 +142,8 @@ bool waitForServer(const std::string& origin) {
     std::string message;
     CurlHttpHost host(origin, message);
     HttpResponse response;
-    if (host.fetchRange(kPath, 0, kRangeSize - 1, kRangeSize, response, message)) return true;
+    Failure failure;
+    if (host.fetchRange(kPath, 0, kRangeSize - 1, kRangeSize, response, failure)) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   return false;

@@ -23,6 +23,7 @@
 #include <string_view>
 #include <vector>
 
+#include "hosts/platform.h"
 #include "hosts/png_codec.h"
 #include "media/audio_carrier.h"
 #include "media/audio_transport.h"
@@ -159,7 +160,7 @@ void benchWorst(CryptoHost& crypto) {
 }
 
 void benchPng(CryptoHost& crypto) {
-  const auto decoder = makePlatformMediaDecoder();
+  const auto decoder = makeMediaDecoder(defaultPlatform().makePngDecoder());
   const std::uint32_t side = 4096;  // 16,777,216 pixels
   struct Carrier {
     const char* name;
@@ -181,10 +182,11 @@ void benchPng(CryptoHost& crypto) {
   Bytes frame_png;
   if (!encodeRgbaPng(side, side, frame.pixels, frame_png, 1)) die("PNG encoding failed");
   carriers.push_back({"frame-luma2", "frame-luma2", std::move(frame_png)});
+  const auto png = defaultPlatform().makePngDecoder();
   for (const Carrier& carrier : carriers) {
     const double alone = timeBest(3, [&] {
       Bytes pixels;  // a fresh buffer, as every decode has
-      if (decodePngPixels(carrier.png, side, side, pixels) != PngDecodeStatus::Ok) die("libspng failed");
+      if (png->decodePixels(carrier.png, side, side, pixels) != PngDecodeStatus::Ok) die("libspng failed");
     });
     Bytes out;
     const double full = timeBest(3, [&] {
@@ -231,7 +233,7 @@ void benchSnr(CryptoHost& crypto) {
 }  // namespace vesmara
 
 int main(int argc, char** argv) {
-  const auto crypto = vesmara::makePlatformCryptoHost();
+  const auto crypto = vesmara::defaultPlatform().makeCryptoHost();
   std::vector<std::string_view> names(argv + 1, argv + argc);
   if (names.empty()) names = {"audio", "scan", "worst", "png", "snr"};
   for (const std::string_view name : names) {

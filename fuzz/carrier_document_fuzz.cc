@@ -6,11 +6,12 @@
 
 #include "fuzz_support.h"
 #include "hosts/crypto_host.h"
+#include "hosts/platform.h"
 #include "index/hosted_index.h"
 #include "index/memory_host.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const auto crypto = vesmara::makePlatformCryptoHost();
+  static const auto crypto = vesmara::defaultPlatform().makeCryptoHost();
   static vesmara::fuzz::NeverCancelled parent;
   vesmara::MemoryHost host(vesmara::SecureBytes(data, data + size), parent);
   vesmara::LoadedIndex holder;

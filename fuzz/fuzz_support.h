@@ -16,13 +16,11 @@ class NeverCancelled final : public HttpHost {
  public:
   void cancel() override {}
   void resetCancel() override {}
-  bool fetchRange(std::string_view, std::uint64_t, std::uint64_t, std::uint64_t, HttpResponse&, std::string&) override {
+  bool fetchRange(std::string_view, std::uint64_t, std::uint64_t, std::uint64_t, HttpResponse&, Failure&) override {
     return false;
   }
-  bool fetchSuffix(std::string_view, std::uint64_t, std::uint64_t, HttpResponse&, std::string&) override {
-    return false;
-  }
-  bool fetchWhole(std::string_view, std::uint64_t, HttpResponse&, std::string&) override { return false; }
+  bool fetchSuffix(std::string_view, std::uint64_t, std::uint64_t, HttpResponse&, Failure&) override { return false; }
+  bool fetchWhole(std::string_view, std::uint64_t, HttpResponse&, Failure&) override { return false; }
   bool isCancelled() const override { return false; }
 };
 

@@ -1,6 +1,7 @@
 // The small parsers that read text a server or a caller controls: the
-// Content-Range value, the origin policy and the request path rule. Never a
-// crash, and every acceptance is consistent with what was accepted.
+// Content-Range value, a response head, the origin policy and the request
+// path rule. Never a crash, and every acceptance is consistent with what
+// was accepted.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -8,8 +9,8 @@
 
 #include "base/decimal.h"
 #include "hosts/http_path.h"
+#include "hosts/http_rules.h"
 #include "hosts/origin_policy.h"
-#include "index/paths.h"
 
 namespace {
 
@@ -28,6 +29,24 @@ void checkContentRange(std::string_view value) {
   const std::optional<vesmara::ContentRange> again = vesmara::parseContentRange(canonical);
   if (!again || again->first != range->first || again->last != range->last || again->total != range->total) {
     __builtin_trap();
+  }
+}
+
+// The input as the lines of a response head.
+void checkResponseHead(std::string_view text) {
+  vesmara::ResponseHead head;
+  while (!text.empty()) {
+    const std::size_t end = text.find('\n');
+    const std::string_view line = text.substr(0, end == std::string_view::npos ? text.size() : end + 1);
+    text.remove_prefix(line.size());
+    if (head.readLine(line)) break;
+  }
+  const std::string_view refusal = head.refusal();
+  if (refusal.empty() && (head.status() < 100 || head.status() > 999)) __builtin_trap();
+  for (const auto* value : {&head.contentRange(), &head.etag()}) {
+    if (!*value) continue;
+    const std::string kept = vesmara::keptHeaderValue(**value);
+    if (kept.size() > vesmara::kMaxKeptHeaderValue || vesmara::printableAsciiPrefix(kept) != kept) __builtin_trap();
   }
 }
 
@@ -61,6 +80,7 @@ void checkPath(std::string_view path) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view input(reinterpret_cast<const char*>(data), size);
   checkContentRange(input);
+  checkResponseHead(input);
   checkOrigin(input);
   checkPath(input);
   return 0;

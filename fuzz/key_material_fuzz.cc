@@ -5,6 +5,7 @@
 #include <string>
 
 #include "fuzz_support.h"
+#include "hosts/platform.h"
 #include "index/external_index.h"
 #include "index/paths.h"
 
@@ -20,7 +21,7 @@ void checkLocator(const vesmara::PrivateIndexLocator& locator) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const auto crypto = vesmara::makePlatformCryptoHost();
+  static const auto crypto = vesmara::defaultPlatform().makeCryptoHost();
   static vesmara::fuzz::NeverCancelled parent;
   const std::span<const std::uint8_t> material(data, size);
   vesmara::PrivateIndexLocator locator;

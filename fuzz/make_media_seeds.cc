@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "hosts/platform.h"
 #include "hosts/png_codec.h"
 #include "media_seeds.h"
 #include "publish/media/frame_writer.h"
@@ -34,7 +35,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::filesystem::path out = argv[1];
-  const auto crypto = vesmara::makePlatformCryptoHost();
+  const auto crypto = vesmara::defaultPlatform().makeCryptoHost();
   std::string error;
 
   Bytes wav;

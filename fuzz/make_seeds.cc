@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "hosts/platform.h"
 #include "publish/site_builder.h"
 
 namespace {
@@ -23,7 +24,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::filesystem::path out = argv[1];
-  auto crypto = vesmara::makePlatformCryptoHost();
+  auto crypto = vesmara::defaultPlatform().makeCryptoHost();
   const std::vector<vesmara::publish::SourceFile> sources = {
       {.name = "index.html", .mime = "text/html", .bytes = {'<', 'p', '>'}},
       {.name = "a/b.css", .mime = "text/css", .bytes = std::vector<std::uint8_t>(300, 'c')},

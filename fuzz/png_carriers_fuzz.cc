@@ -7,16 +7,18 @@
 #include <vector>
 
 #include "hosts/crypto_host.h"
+#include "hosts/platform.h"
 #include "media/frame_format.h"
 #include "media/frame_payload.h"
 #include "media/pixel_payload.h"
 #include "media/png_carrier.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const auto crypto = vesmara::makePlatformCryptoHost();
+  static const auto crypto = vesmara::defaultPlatform().makeCryptoHost();
+  static const auto png = vesmara::defaultPlatform().makePngDecoder();
   vesmara::RgbaImage image;
   std::string message;
-  if (!vesmara::decodePngCarrier(std::span(data, size), image, message)) {
+  if (!vesmara::decodePngCarrier(std::span(data, size), *png, image, message)) {
     if (message.empty()) __builtin_trap();
     return 0;
   }

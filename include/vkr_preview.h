@@ -31,8 +31,12 @@
  *   VKR_PREVIEW_BUFFER_TOO_SMALL with n reported and nothing copied;
  *   otherwise the n bytes and a terminating 0 are written.
  * - Threads: one call at a time per handle. The cancel functions may be
- *   called from any thread at any time while the handle exists. The library
- *   starts no threads and keeps no global state.
+ *   called from any thread at any time while the handle exists. A call on a
+ *   site or game that another thread's call is still using returns
+ *   VKR_PREVIEW_WRONG_STATE at once, touching neither the handle nor any of
+ *   its arguments (not even the output zeroing or the message); an
+ *   operation refused this way stays unused. The library starts no threads
+ *   and keeps no global state.
  *
  * This header is valid C99 and C++.
  */

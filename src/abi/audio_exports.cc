@@ -8,6 +8,7 @@
 #include "abi/conventions.h"
 #include "base/secure_bytes.h"
 #include "hosts/crypto_host.h"
+#include "hosts/platform.h"
 #include "media/audio_format.h"
 #include "media/audio_transport.h"
 
@@ -42,7 +43,7 @@ VKR_PREVIEW_API Status vkr_preview_audio_decode_file(const uint8_t* data, uint64
     // The caller's bytes are copied once, so that nothing the caller does to
     // them while the decode runs can change what is read.
     const std::vector<std::uint8_t> recording(data, data + size);
-    const auto crypto = vesmara::makePlatformCryptoHost();
+    const auto crypto = vesmara::defaultPlatform().makeCryptoHost();
     vesmara::SecureBytes plaintext;
     vesmara::Failure failure;
     if (!vesmara::decodeMediaTransport(recording, key.bytes(), *crypto, plaintext, failure)) {

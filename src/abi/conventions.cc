@@ -24,16 +24,26 @@ Status deliverString(std::string_view text, char* buffer, std::uint64_t capacity
 
 Status statusForKind(FailureKind kind) {
   switch (kind) {
-    case FailureKind::InvalidData: return VKR_PREVIEW_INVALID_DATA;
-    case FailureKind::Authentication: return VKR_PREVIEW_AUTHENTICATION_FAILED;
-    case FailureKind::Integrity: return VKR_PREVIEW_INTEGRITY_FAILURE;
-    case FailureKind::Transport: return VKR_PREVIEW_TRANSPORT_FAILURE;
-    case FailureKind::Output: return VKR_PREVIEW_OUTPUT_FAILURE;
-    case FailureKind::Unsupported: return VKR_PREVIEW_UNSUPPORTED;
-    case FailureKind::Cancelled: return VKR_PREVIEW_CANCELLED;
-    case FailureKind::NotFound: return VKR_PREVIEW_NOT_FOUND;
-    case FailureKind::WrongState: return VKR_PREVIEW_WRONG_STATE;
-    case FailureKind::RollbackRefused: return VKR_PREVIEW_ROLLBACK_REFUSED;
+    case FailureKind::InvalidData:
+      return VKR_PREVIEW_INVALID_DATA;
+    case FailureKind::Authentication:
+      return VKR_PREVIEW_AUTHENTICATION_FAILED;
+    case FailureKind::Integrity:
+      return VKR_PREVIEW_INTEGRITY_FAILURE;
+    case FailureKind::Transport:
+      return VKR_PREVIEW_TRANSPORT_FAILURE;
+    case FailureKind::Output:
+      return VKR_PREVIEW_OUTPUT_FAILURE;
+    case FailureKind::Unsupported:
+      return VKR_PREVIEW_UNSUPPORTED;
+    case FailureKind::Cancelled:
+      return VKR_PREVIEW_CANCELLED;
+    case FailureKind::NotFound:
+      return VKR_PREVIEW_NOT_FOUND;
+    case FailureKind::WrongState:
+      return VKR_PREVIEW_WRONG_STATE;
+    case FailureKind::RollbackRefused:
+      return VKR_PREVIEW_ROLLBACK_REFUSED;
     case FailureKind::Internal:
     case FailureKind::Provider:
     case FailureKind::None:

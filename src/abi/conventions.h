@@ -103,6 +103,19 @@ Status runContained(MessageBuffer& message, std::string_view boundary, Work&& wo
   }
 }
 
+// Runs `call` (returning a Status) with `handle` claimed. A handle that
+// another call is using gives 15 at once, with neither the handle nor any
+// argument touched; a null handle goes to `call` unclaimed, whose own checks
+// refuse it.
+template <typename Handle, typename Call>
+Status callExclusive(Handle* handle, Call&& call) noexcept {
+  if (handle == nullptr) return call();
+  if (handle->busy.exchange(true, std::memory_order_acquire)) return VKR_PREVIEW_WRONG_STATE;
+  const Status status = call();
+  handle->busy.store(false, std::memory_order_release);
+  return status;
+}
+
 }  // namespace vesmara::abi
 
 #endif  // VESMARA_ABI_CONVENTIONS_H_

@@ -7,7 +7,7 @@
 #include "abi/conventions.h"
 #include "abi/handles.h"
 #include "abi/operation.h"
-#include "hosts/file_output.h"
+#include "hosts/platform.h"
 
 using vesmara::abi::MessageBuffer;
 using vesmara::abi::Status;
@@ -16,18 +16,13 @@ namespace {
 
 constexpr std::uint64_t kMaxExternalInput = 1048576;
 
-vesmara::ReadHosts hostsOf(vkr_preview_game& game) { return {*game.transport, *game.crypto, game.media.get()}; }
-
 Status refresh(vkr_preview_game* game, std::optional<std::span<const std::uint8_t>> external,
                std::uint32_t allow_rollback, MessageBuffer& message, std::string_view boundary) {
   return vesmara::abi::runContained(message, boundary, [&]() -> Status {
     vesmara::Failure failure;
-    if (!vesmara::refreshGame(hostsOf(*game), game->game_id, game->game_version, external, allow_rollback == 1,
-                              game->snapshot, failure)) {
-      message.write(failure.message);
-      return vesmara::abi::statusForFailure(failure.kind, game->transport->isCancelled());
-    }
-    return VKR_PREVIEW_OK;
+    if (game->refresh(external, allow_rollback == 1, failure)) return VKR_PREVIEW_OK;
+    message.write(failure.message);
+    return vesmara::abi::statusForFailure(failure.kind, game->transport().isCancelled());
   });
 }
 
@@ -56,24 +51,16 @@ Status fetchItem(vkr_preview_game* game, const char* item_id, std::uint64_t item
       !message.usable() || !vesmara::abi::isValidMemberKey(member_key, member_key_length)) {
     return VKR_PREVIEW_INVALID_ARGUMENT;
   }
-  if (!game->snapshot.verified) return VKR_PREVIEW_WRONG_STATE;
+  if (!game->snapshot().verified) return VKR_PREVIEW_WRONG_STATE;
   return vesmara::abi::runContained(message, "Native game item fetch failed", [&]() -> Status {
     const std::optional<vesmara::SecretKey> key = vesmara::abi::copyMemberKey(member_key);
-    // The destination is prepared before the item is looked up.
-    std::string refusal;
-    const auto sink = vesmara::makePlatformFileOutput(std::string_view(destination, destination_length), refusal);
-    if (!sink->isOpen()) {
-      message.write(refusal);
-      return vesmara::abi::statusForOutputError(sink->error());
+    vesmara::DownloadFailure failure;
+    if (!game->fetchItem(std::string_view(item_id, item_id_length), key ? &*key : nullptr,
+                         std::string_view(destination, destination_length), *out_written, failure)) {
+      message.write(failure.failure.message);
+      return vesmara::abi::statusForDownloadFailure(failure.failure.kind, game->transport().isCancelled(),
+                                                    failure.output_error);
     }
-    vesmara::ResourceReadResult result;
-    vesmara::Failure failure;
-    if (!vesmara::fetchGameItem(game->snapshot, std::string_view(item_id, item_id_length), key ? &*key : nullptr,
-                                hostsOf(*game), *sink, result, failure)) {
-      message.write(failure.message);
-      return vesmara::abi::statusForDownloadFailure(failure.kind, game->transport->isCancelled(), sink->error());
-    }
-    *out_written = result.length;
     return VKR_PREVIEW_OK;
   });
 }
@@ -84,8 +71,8 @@ extern "C" {
 
 VKR_PREVIEW_API Status vkr_preview_game_create(const char* origin, uint64_t origin_length, const char* game_id,
                                                uint64_t game_id_length, const char* game_version,
-                                               uint64_t game_version_length, vkr_preview_game** out_game,
-                                               char* message, uint64_t message_capacity) {
+                                               uint64_t game_version_length, vkr_preview_game** out_game, char* message,
+                                               uint64_t message_capacity) {
   if (out_game != nullptr) *out_game = nullptr;
   MessageBuffer buffer(message, message_capacity);
   if (out_game == nullptr || !vesmara::abi::isTextArgument(origin, origin_length, vesmara::abi::kOriginLimit) ||
@@ -96,43 +83,42 @@ VKR_PREVIEW_API Status vkr_preview_game_create(const char* origin, uint64_t orig
   }
   return vesmara::abi::runContained(buffer, "Native game creation failed", [&]() -> Status {
     std::string refusal;
-    auto transport = vesmara::makePlatformHttpHost(std::string_view(origin, origin_length), refusal);
+    auto transport = vesmara::defaultPlatform().makeHttpHost(std::string_view(origin, origin_length), refusal);
     if (transport == nullptr) {
       buffer.write(refusal);
       return VKR_PREVIEW_INVALID_ARGUMENT;
     }
-    auto game = std::make_unique<vkr_preview_game>();
-    game->transport = std::move(transport);
-    game->crypto = vesmara::makePlatformCryptoHost();
-    game->media = vesmara::makePlatformMediaDecoder();
-    game->game_id.assign(game_id, game_id_length);
-    game->game_version.assign(game_version, game_version_length);
-    *out_game = game.release();
+    *out_game = new vkr_preview_game(vesmara::defaultPlatform(), std::move(transport),
+                                     std::string_view(game_id, game_id_length),
+                                     std::string_view(game_version, game_version_length));
     return VKR_PREVIEW_OK;
   });
 }
 
 VKR_PREVIEW_API Status vkr_preview_game_refresh_hosted(vkr_preview_game* game, uint32_t allow_rollback, char* message,
                                                        uint64_t message_capacity) {
-  MessageBuffer buffer(message, message_capacity);
-  return refreshHosted(game, allow_rollback, buffer);
+  return vesmara::abi::callExclusive(game, [&]() -> Status {
+    MessageBuffer buffer(message, message_capacity);
+    return refreshHosted(game, allow_rollback, buffer);
+  });
 }
 
 VKR_PREVIEW_API Status vkr_preview_game_refresh_hosted_operation(vkr_preview_game* game,
                                                                  vkr_preview_operation* operation,
                                                                  uint32_t allow_rollback, char* message,
                                                                  uint64_t message_capacity) {
-  MessageBuffer buffer(message, message_capacity);
-  if (game == nullptr || operation == nullptr) return VKR_PREVIEW_INVALID_ARGUMENT;
-  return vesmara::abi::runUnderOperation(*operation, *game->transport,
-                                         [&] { return refreshHosted(game, allow_rollback, buffer); });
+  return vesmara::abi::callUnderOperation(
+      game, operation, nullptr, message, message_capacity,
+      [&](MessageBuffer& buffer) { return refreshHosted(game, allow_rollback, buffer); });
 }
 
 VKR_PREVIEW_API Status vkr_preview_game_refresh_external(vkr_preview_game* game, const uint8_t* external,
                                                          uint64_t external_length, uint32_t allow_rollback,
                                                          char* message, uint64_t message_capacity) {
-  MessageBuffer buffer(message, message_capacity);
-  return refreshExternal(game, external, external_length, allow_rollback, buffer);
+  return vesmara::abi::callExclusive(game, [&]() -> Status {
+    MessageBuffer buffer(message, message_capacity);
+    return refreshExternal(game, external, external_length, allow_rollback, buffer);
+  });
 }
 
 VKR_PREVIEW_API Status vkr_preview_game_refresh_external_operation(vkr_preview_game* game,
@@ -140,59 +126,66 @@ VKR_PREVIEW_API Status vkr_preview_game_refresh_external_operation(vkr_preview_g
                                                                    const uint8_t* external, uint64_t external_length,
                                                                    uint32_t allow_rollback, char* message,
                                                                    uint64_t message_capacity) {
-  MessageBuffer buffer(message, message_capacity);
-  if (game == nullptr || operation == nullptr) return VKR_PREVIEW_INVALID_ARGUMENT;
-  return vesmara::abi::runUnderOperation(*operation, *game->transport, [&] {
-    return refreshExternal(game, external, external_length, allow_rollback, buffer);
-  });
+  return vesmara::abi::callUnderOperation(
+      game, operation, nullptr, message, message_capacity,
+      [&](MessageBuffer& buffer) { return refreshExternal(game, external, external_length, allow_rollback, buffer); });
 }
 
 VKR_PREVIEW_API Status vkr_preview_game_catalogue_revision(vkr_preview_game* game, uint64_t* out_revision) {
-  if (out_revision != nullptr) *out_revision = 0;
-  if (game == nullptr || out_revision == nullptr) return VKR_PREVIEW_INVALID_ARGUMENT;
-  if (!game->snapshot.verified) return VKR_PREVIEW_WRONG_STATE;
-  *out_revision = game->snapshot.catalogue.revision;
-  return VKR_PREVIEW_OK;
+  return vesmara::abi::callExclusive(game, [&]() -> Status {
+    if (out_revision != nullptr) *out_revision = 0;
+    if (game == nullptr || out_revision == nullptr) return VKR_PREVIEW_INVALID_ARGUMENT;
+    if (!game->snapshot().verified) return VKR_PREVIEW_WRONG_STATE;
+    *out_revision = game->snapshot().catalogue.revision;
+    return VKR_PREVIEW_OK;
+  });
 }
 
 VKR_PREVIEW_API Status vkr_preview_game_index_digest(vkr_preview_game* game, char* buffer, uint64_t capacity,
                                                      uint64_t* out_length) {
-  if (out_length != nullptr) *out_length = 0;
-  if (game == nullptr) return VKR_PREVIEW_INVALID_ARGUMENT;
-  if (!game->snapshot.verified) return VKR_PREVIEW_WRONG_STATE;
-  if (out_length == nullptr || (capacity != 0 && buffer == nullptr)) return VKR_PREVIEW_INVALID_ARGUMENT;
-  return vesmara::abi::deliverString(game->snapshot.index.digest, buffer, capacity, out_length);
+  return vesmara::abi::callExclusive(game, [&]() -> Status {
+    if (out_length != nullptr) *out_length = 0;
+    if (game == nullptr) return VKR_PREVIEW_INVALID_ARGUMENT;
+    if (!game->snapshot().verified) return VKR_PREVIEW_WRONG_STATE;
+    if (out_length == nullptr || (capacity != 0 && buffer == nullptr)) return VKR_PREVIEW_INVALID_ARGUMENT;
+    return vesmara::abi::deliverString(game->snapshot().index.digest, buffer, capacity, out_length);
+  });
 }
 
 VKR_PREVIEW_API Status vkr_preview_game_item_count(vkr_preview_game* game, uint64_t* out_count) {
-  if (out_count != nullptr) *out_count = 0;
-  if (game == nullptr || out_count == nullptr) return VKR_PREVIEW_INVALID_ARGUMENT;
-  if (!game->snapshot.verified) return VKR_PREVIEW_WRONG_STATE;
-  *out_count = game->snapshot.catalogue.items.size();
-  return VKR_PREVIEW_OK;
+  return vesmara::abi::callExclusive(game, [&]() -> Status {
+    if (out_count != nullptr) *out_count = 0;
+    if (game == nullptr || out_count == nullptr) return VKR_PREVIEW_INVALID_ARGUMENT;
+    if (!game->snapshot().verified) return VKR_PREVIEW_WRONG_STATE;
+    *out_count = game->snapshot().catalogue.items.size();
+    return VKR_PREVIEW_OK;
+  });
 }
 
 VKR_PREVIEW_API Status vkr_preview_game_item_string(vkr_preview_game* game, uint64_t index, uint32_t field,
                                                     char* buffer, uint64_t capacity, uint64_t* out_length) {
-  if (out_length == nullptr) return VKR_PREVIEW_INVALID_ARGUMENT;
-  *out_length = 0;
-  if (game == nullptr || (capacity != 0 && buffer == nullptr)) return VKR_PREVIEW_INVALID_ARGUMENT;
-  if (!game->snapshot.verified) return VKR_PREVIEW_WRONG_STATE;
-  const auto& items = game->snapshot.catalogue.items;
-  if (index >= items.size()) return VKR_PREVIEW_INVALID_ARGUMENT;
-  const std::optional<std::string_view> text = items[index].field(field);
-  if (!text) return VKR_PREVIEW_INVALID_ARGUMENT;
-  return vesmara::abi::deliverString(*text, buffer, capacity, out_length);
+  return vesmara::abi::callExclusive(game, [&]() -> Status {
+    if (out_length == nullptr) return VKR_PREVIEW_INVALID_ARGUMENT;
+    *out_length = 0;
+    if (game == nullptr || (capacity != 0 && buffer == nullptr)) return VKR_PREVIEW_INVALID_ARGUMENT;
+    if (!game->snapshot().verified) return VKR_PREVIEW_WRONG_STATE;
+    const auto& items = game->snapshot().catalogue.items;
+    if (index >= items.size()) return VKR_PREVIEW_INVALID_ARGUMENT;
+    const std::optional<std::string_view> text = items[index].field(field);
+    if (!text) return VKR_PREVIEW_INVALID_ARGUMENT;
+    return vesmara::abi::deliverString(*text, buffer, capacity, out_length);
+  });
 }
 
-VKR_PREVIEW_API Status vkr_preview_game_fetch_item(vkr_preview_game* game, const char* item_id,
-                                                   uint64_t item_id_length, const uint8_t* member_key,
-                                                   uint64_t member_key_length, const char* destination,
-                                                   uint64_t destination_length, uint64_t* out_written, char* message,
-                                                   uint64_t message_capacity) {
-  MessageBuffer buffer(message, message_capacity);
-  return fetchItem(game, item_id, item_id_length, member_key, member_key_length, destination, destination_length,
-                   out_written, buffer);
+VKR_PREVIEW_API Status vkr_preview_game_fetch_item(vkr_preview_game* game, const char* item_id, uint64_t item_id_length,
+                                                   const uint8_t* member_key, uint64_t member_key_length,
+                                                   const char* destination, uint64_t destination_length,
+                                                   uint64_t* out_written, char* message, uint64_t message_capacity) {
+  return vesmara::abi::callExclusive(game, [&]() -> Status {
+    MessageBuffer buffer(message, message_capacity);
+    return fetchItem(game, item_id, item_id_length, member_key, member_key_length, destination, destination_length,
+                     out_written, buffer);
+  });
 }
 
 VKR_PREVIEW_API Status vkr_preview_game_fetch_item_operation(vkr_preview_game* game, vkr_preview_operation* operation,
@@ -201,17 +194,15 @@ VKR_PREVIEW_API Status vkr_preview_game_fetch_item_operation(vkr_preview_game* g
                                                              const char* destination, uint64_t destination_length,
                                                              uint64_t* out_written, char* message,
                                                              uint64_t message_capacity) {
-  if (out_written != nullptr) *out_written = 0;
-  MessageBuffer buffer(message, message_capacity);
-  if (game == nullptr || operation == nullptr) return VKR_PREVIEW_INVALID_ARGUMENT;
-  return vesmara::abi::runUnderOperation(*operation, *game->transport, [&] {
-    return fetchItem(game, item_id, item_id_length, member_key, member_key_length, destination, destination_length,
-                     out_written, buffer);
-  });
+  return vesmara::abi::callUnderOperation(
+      game, operation, out_written, message, message_capacity, [&](MessageBuffer& buffer) {
+        return fetchItem(game, item_id, item_id_length, member_key, member_key_length, destination, destination_length,
+                         out_written, buffer);
+      });
 }
 
 VKR_PREVIEW_API void vkr_preview_game_cancel(vkr_preview_game* game) {
-  if (game != nullptr) game->transport->cancel();
+  if (game != nullptr) game->transport().cancel();
 }
 
 VKR_PREVIEW_API void vkr_preview_game_release(vkr_preview_game* game) { delete game; }

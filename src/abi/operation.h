@@ -3,6 +3,7 @@
 #ifndef VESMARA_ABI_OPERATION_H_
 #define VESMARA_ABI_OPERATION_H_
 
+#include <cstdint>
 #include <mutex>
 
 #include "abi/conventions.h"
@@ -47,6 +48,22 @@ Status runUnderOperation(vkr_preview_operation& operation, HttpHost& transport, 
     operation.finished = true;
   }
   return status;
+}
+
+// The shape every `_operation` export shares: the handle is claimed (see
+// callExclusive), `*out` (when given) is zeroed and the message emptied, a
+// null handle or operation is an invalid argument, and `call(message)` —
+// the plain export's body — runs under the operation with the handle's
+// transport bound.
+template <typename Handle, typename Call>
+Status callUnderOperation(Handle* handle, vkr_preview_operation* operation, std::uint64_t* out, char* message,
+                          std::uint64_t message_capacity, Call&& call) noexcept {
+  return callExclusive(handle, [&] {
+    if (out != nullptr) *out = 0;
+    MessageBuffer buffer(message, message_capacity);
+    if (handle == nullptr || operation == nullptr) return VKR_PREVIEW_INVALID_ARGUMENT;
+    return runUnderOperation(*operation, handle->transport(), [&] { return call(buffer); });
+  });
 }
 
 // Sets the operation's cancel request and cancels the transport bound to it, if any.

@@ -21,7 +21,7 @@ VKR_PREVIEW_API void vkr_preview_operation_cancel(vkr_preview_operation* operati
 VKR_PREVIEW_API void vkr_preview_operation_release(vkr_preview_operation* operation) { delete operation; }
 
 VKR_PREVIEW_API void vkr_preview_site_cancel(vkr_preview_site* site) {
-  if (site != nullptr) site->transport->cancel();
+  if (site != nullptr) site->transport().cancel();
 }
 
 }  // extern "C"

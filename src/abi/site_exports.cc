@@ -9,6 +9,7 @@
 #include "abi/handles.h"
 #include "abi/operation.h"
 #include "hosts/callback_http_host.h"
+#include "hosts/platform.h"
 #include "index/external_index.h"
 
 using vesmara::abi::MessageBuffer;
@@ -23,11 +24,7 @@ constexpr std::string_view kCallbackBoundary = "Caller transport preparation fai
 constexpr std::string_view kLoadBoundary = "Native site open failed";
 
 std::unique_ptr<vkr_preview_site> makeSite(std::unique_ptr<vesmara::HttpHost> transport) {
-  auto site = std::make_unique<vkr_preview_site>();
-  site->transport = std::move(transport);
-  site->crypto = vesmara::makePlatformCryptoHost();
-  site->media = vesmara::makePlatformMediaDecoder();
-  return site;
+  return std::make_unique<vkr_preview_site>(vesmara::defaultPlatform(), std::move(transport));
 }
 
 Status prepareSite(const char* origin, std::uint64_t origin_length, vkr_preview_site** out_site,
@@ -38,7 +35,7 @@ Status prepareSite(const char* origin, std::uint64_t origin_length, vkr_preview_
   }
   return vesmara::abi::runContained(message, kPrepareBoundary, [&]() -> Status {
     std::string refusal;
-    auto transport = vesmara::makePlatformHttpHost(std::string_view(origin, origin_length), refusal);
+    auto transport = vesmara::defaultPlatform().makeHttpHost(std::string_view(origin, origin_length), refusal);
     if (transport == nullptr) {
       message.write(refusal);
       return VKR_PREVIEW_INVALID_ARGUMENT;
@@ -55,23 +52,13 @@ std::optional<std::span<const std::uint8_t>> externalInput(const std::uint8_t* e
 }
 
 // Loads the index once: hosted when `external` is empty, external otherwise.
-Status loadSite(vkr_preview_site& site, std::optional<std::span<const std::uint8_t>> external,
-                MessageBuffer& message) {
-  if (site.load_started) return VKR_PREVIEW_WRONG_STATE;
-  site.load_started = true;
-  if (site.transport->isCancelled()) return VKR_PREVIEW_CANCELLED;
+Status loadSite(vkr_preview_site& site, std::optional<std::span<const std::uint8_t>> external, MessageBuffer& message) {
+  if (site.loadStarted()) return VKR_PREVIEW_WRONG_STATE;
   return vesmara::abi::runContained(message, kLoadBoundary, [&]() -> Status {
-    vesmara::LoadedIndex loaded;
     vesmara::Failure failure;
-    const bool ok = external ? vesmara::loadExternalIndex(*site.transport, *site.crypto, *external, loaded, failure)
-                             : vesmara::loadHostedIndex(*site.transport, *site.crypto, loaded, failure);
-    if (!ok) {
-      message.write(failure.message);
-      return vesmara::abi::statusForFailure(failure.kind, site.transport->isCancelled());
-    }
-    site.index = std::move(loaded);
-    site.loaded = true;
-    return VKR_PREVIEW_OK;
+    if (site.load(external, failure)) return VKR_PREVIEW_OK;
+    message.write(failure.message);
+    return vesmara::abi::statusForFailure(failure.kind, site.transport().isCancelled());
   });
 }
 
@@ -105,7 +92,7 @@ Status openSite(const char* origin, std::uint64_t origin_length, vkr_preview_sit
 }
 
 const vesmara::Resource* resourceAt(const vkr_preview_site& site, std::uint64_t index) {
-  const auto& resources = site.index.index.resources;
+  const auto& resources = site.index().resources;
   return index < resources.size() ? &resources[index] : nullptr;
 }
 
@@ -116,7 +103,7 @@ Status checkResourceGetter(vkr_preview_site* site, std::uint64_t index, char* bu
   if (site == nullptr || out_length == nullptr || (capacity != 0 && buffer == nullptr)) {
     return VKR_PREVIEW_INVALID_ARGUMENT;
   }
-  if (!site->loaded) return VKR_PREVIEW_WRONG_STATE;
+  if (!site->loaded()) return VKR_PREVIEW_WRONG_STATE;
   resource = resourceAt(*site, index);
   return resource == nullptr ? VKR_PREVIEW_INVALID_ARGUMENT : VKR_PREVIEW_OK;
 }
@@ -126,9 +113,9 @@ Status deliverIndexString(vkr_preview_site* site, char* buffer, std::uint64_t ca
                           const std::string vesmara::SiteIndex::*field) {
   if (out_length != nullptr) *out_length = 0;
   if (site == nullptr) return VKR_PREVIEW_INVALID_ARGUMENT;
-  if (!site->loaded) return VKR_PREVIEW_WRONG_STATE;
+  if (!site->loaded()) return VKR_PREVIEW_WRONG_STATE;
   if (out_length == nullptr || (capacity != 0 && buffer == nullptr)) return VKR_PREVIEW_INVALID_ARGUMENT;
-  return vesmara::abi::deliverString(site->index.index.*field, buffer, capacity, out_length);
+  return vesmara::abi::deliverString(site->index().*field, buffer, capacity, out_length);
 }
 
 }  // namespace
@@ -183,93 +170,113 @@ VKR_PREVIEW_API Status vkr_preview_site_open_external(const char* origin, uint64
 }
 
 VKR_PREVIEW_API Status vkr_preview_site_load_hosted(vkr_preview_site* site, char* message, uint64_t message_capacity) {
-  MessageBuffer buffer(message, message_capacity);
-  return loadHosted(site, buffer);
+  return vesmara::abi::callExclusive(site, [&]() -> Status {
+    MessageBuffer buffer(message, message_capacity);
+    return loadHosted(site, buffer);
+  });
 }
 
 VKR_PREVIEW_API Status vkr_preview_site_load_hosted_operation(vkr_preview_site* site, vkr_preview_operation* operation,
                                                               char* message, uint64_t message_capacity) {
-  MessageBuffer buffer(message, message_capacity);
-  if (site == nullptr || operation == nullptr) return VKR_PREVIEW_INVALID_ARGUMENT;
-  return vesmara::abi::runUnderOperation(*operation, *site->transport, [&] { return loadHosted(site, buffer); });
+  return vesmara::abi::callUnderOperation(site, operation, nullptr, message, message_capacity,
+                                          [&](MessageBuffer& buffer) { return loadHosted(site, buffer); });
 }
 
 VKR_PREVIEW_API Status vkr_preview_site_load_external(vkr_preview_site* site, const uint8_t* external,
                                                       uint64_t external_length, char* message,
                                                       uint64_t message_capacity) {
-  MessageBuffer buffer(message, message_capacity);
-  return loadExternal(site, external, external_length, buffer);
+  return vesmara::abi::callExclusive(site, [&]() -> Status {
+    MessageBuffer buffer(message, message_capacity);
+    return loadExternal(site, external, external_length, buffer);
+  });
 }
 
 VKR_PREVIEW_API Status vkr_preview_site_load_external_operation(vkr_preview_site* site,
                                                                 vkr_preview_operation* operation,
                                                                 const uint8_t* external, uint64_t external_length,
                                                                 char* message, uint64_t message_capacity) {
-  MessageBuffer buffer(message, message_capacity);
-  if (site == nullptr || operation == nullptr) return VKR_PREVIEW_INVALID_ARGUMENT;
-  return vesmara::abi::runUnderOperation(*operation, *site->transport, [&] {
-    return loadExternal(site, external, external_length, buffer);
-  });
+  return vesmara::abi::callUnderOperation(
+      site, operation, nullptr, message, message_capacity,
+      [&](MessageBuffer& buffer) { return loadExternal(site, external, external_length, buffer); });
 }
 
 VKR_PREVIEW_API Status vkr_preview_site_entry_path(vkr_preview_site* site, char* buffer, uint64_t capacity,
                                                    uint64_t* out_length) {
-  return deliverIndexString(site, buffer, capacity, out_length, &vesmara::SiteIndex::entry);
+  return vesmara::abi::callExclusive(site, [&]() -> Status {
+    return deliverIndexString(site, buffer, capacity, out_length, &vesmara::SiteIndex::entry);
+  });
 }
 
 VKR_PREVIEW_API Status vkr_preview_site_member_key_id(vkr_preview_site* site, char* buffer, uint64_t capacity,
                                                       uint64_t* out_length) {
-  return deliverIndexString(site, buffer, capacity, out_length, &vesmara::SiteIndex::member_key_id);
+  return vesmara::abi::callExclusive(site, [&]() -> Status {
+    return deliverIndexString(site, buffer, capacity, out_length, &vesmara::SiteIndex::member_key_id);
+  });
 }
 
 VKR_PREVIEW_API Status vkr_preview_site_resource_count(vkr_preview_site* site, uint64_t* out_count) {
-  if (out_count != nullptr) *out_count = 0;
-  if (site == nullptr || out_count == nullptr) return VKR_PREVIEW_INVALID_ARGUMENT;
-  if (!site->loaded) return VKR_PREVIEW_WRONG_STATE;
-  *out_count = site->index.index.resources.size();
-  return VKR_PREVIEW_OK;
+  return vesmara::abi::callExclusive(site, [&]() -> Status {
+    if (out_count != nullptr) *out_count = 0;
+    if (site == nullptr || out_count == nullptr) return VKR_PREVIEW_INVALID_ARGUMENT;
+    if (!site->loaded()) return VKR_PREVIEW_WRONG_STATE;
+    *out_count = site->index().resources.size();
+    return VKR_PREVIEW_OK;
+  });
 }
 
 VKR_PREVIEW_API Status vkr_preview_site_resource_length(vkr_preview_site* site, uint64_t index, uint64_t* out_length) {
-  if (out_length != nullptr) *out_length = 0;
-  if (site == nullptr || out_length == nullptr) return VKR_PREVIEW_INVALID_ARGUMENT;
-  if (!site->loaded) return VKR_PREVIEW_WRONG_STATE;
-  const vesmara::Resource* resource = resourceAt(*site, index);
-  if (resource == nullptr) return VKR_PREVIEW_INVALID_ARGUMENT;
-  *out_length = resource->length;
-  return VKR_PREVIEW_OK;
+  return vesmara::abi::callExclusive(site, [&]() -> Status {
+    if (out_length != nullptr) *out_length = 0;
+    if (site == nullptr || out_length == nullptr) return VKR_PREVIEW_INVALID_ARGUMENT;
+    if (!site->loaded()) return VKR_PREVIEW_WRONG_STATE;
+    const vesmara::Resource* resource = resourceAt(*site, index);
+    if (resource == nullptr) return VKR_PREVIEW_INVALID_ARGUMENT;
+    *out_length = resource->length;
+    return VKR_PREVIEW_OK;
+  });
 }
 
 VKR_PREVIEW_API Status vkr_preview_site_resource_path(vkr_preview_site* site, uint64_t index, char* buffer,
                                                       uint64_t capacity, uint64_t* out_length) {
-  const vesmara::Resource* resource = nullptr;
-  const Status status = checkResourceGetter(site, index, buffer, capacity, out_length, resource);
-  if (status != VKR_PREVIEW_OK) return status;
-  return vesmara::abi::deliverString(resource->path, buffer, capacity, out_length);
+  return vesmara::abi::callExclusive(site, [&]() -> Status {
+    const vesmara::Resource* resource = nullptr;
+    const Status status = checkResourceGetter(site, index, buffer, capacity, out_length, resource);
+    if (status != VKR_PREVIEW_OK) return status;
+    return vesmara::abi::deliverString(resource->path, buffer, capacity, out_length);
+  });
 }
 
 VKR_PREVIEW_API Status vkr_preview_site_resource_string(vkr_preview_site* site, uint64_t index, uint32_t field,
                                                         char* buffer, uint64_t capacity, uint64_t* out_length) {
-  const vesmara::Resource* resource = nullptr;
-  const Status status = checkResourceGetter(site, index, buffer, capacity, out_length, resource);
-  if (status != VKR_PREVIEW_OK) return status;
-  const vesmara::SiteIndex& index_data = site->index.index;
-  std::string_view text;
-  switch (field) {
-    case VKR_PREVIEW_RESOURCE_PATH: text = resource->path; break;
-    case VKR_PREVIEW_RESOURCE_SHA256: text = resource->sha256; break;
-    case VKR_PREVIEW_RESOURCE_MIME: text = resource->mime; break;
-    case VKR_PREVIEW_RESOURCE_ACCESS: text = vesmara::effectiveAccess(index_data, *resource); break;
-    case VKR_PREVIEW_RESOURCE_DELIVERY: text = vesmara::effectiveDelivery(*resource); break;
-    default: return VKR_PREVIEW_INVALID_ARGUMENT;
-  }
-  return vesmara::abi::deliverString(text, buffer, capacity, out_length);
+  return vesmara::abi::callExclusive(site, [&]() -> Status {
+    const vesmara::Resource* resource = nullptr;
+    const Status status = checkResourceGetter(site, index, buffer, capacity, out_length, resource);
+    if (status != VKR_PREVIEW_OK) return status;
+    const vesmara::SiteIndex& index_data = site->index();
+    std::string_view text;
+    switch (field) {
+      case VKR_PREVIEW_RESOURCE_PATH:
+        text = resource->path;
+        break;
+      case VKR_PREVIEW_RESOURCE_SHA256:
+        text = resource->sha256;
+        break;
+      case VKR_PREVIEW_RESOURCE_MIME:
+        text = resource->mime;
+        break;
+      case VKR_PREVIEW_RESOURCE_ACCESS:
+        text = vesmara::effectiveAccess(index_data, *resource);
+        break;
+      case VKR_PREVIEW_RESOURCE_DELIVERY:
+        text = vesmara::effectiveDelivery(*resource);
+        break;
+      default:
+        return VKR_PREVIEW_INVALID_ARGUMENT;
+    }
+    return vesmara::abi::deliverString(text, buffer, capacity, out_length);
+  });
 }
 
-VKR_PREVIEW_API void vkr_preview_site_release(vkr_preview_site* site) {
-  if (site == nullptr) return;
-  site->index = vesmara::LoadedIndex();  // the index first, then the transport
-  delete site;
-}
+VKR_PREVIEW_API void vkr_preview_site_release(vkr_preview_site* site) { delete site; }
 
 }  // extern "C"

@@ -1,26 +1,17 @@
 // Reads of a loaded site: a resource into caller memory, or to a file.
-#include <cstring>
 #include <optional>
 #include <string_view>
 
 #include "abi/conventions.h"
 #include "abi/handles.h"
 #include "abi/operation.h"
-#include "hosts/file_output.h"
-#include "retrieval/memory_output.h"
-#include "retrieval/resource_read.h"
 
 using vesmara::abi::MessageBuffer;
 using vesmara::abi::Status;
 
 namespace {
 
-constexpr std::uint64_t kMaxInMemoryRead = 67108864;  // 64 MiB
-constexpr std::string_view kAbsent = "Resource absent from index";
-
 const vesmara::SecretKey* keyPointer(const std::optional<vesmara::SecretKey>& key) { return key ? &*key : nullptr; }
-
-vesmara::ReadHosts hostsOf(vkr_preview_site& site) { return {*site.transport, *site.crypto, site.media.get()}; }
 
 Status readMemory(vkr_preview_site* site, const char* path, std::uint64_t path_length, const std::uint8_t* member_key,
                   std::uint64_t member_key_length, std::uint8_t* buffer, std::uint64_t capacity,
@@ -32,16 +23,12 @@ Status readMemory(vkr_preview_site* site, const char* path, std::uint64_t path_l
       !vesmara::abi::isValidMemberKey(member_key, member_key_length)) {
     return VKR_PREVIEW_INVALID_ARGUMENT;
   }
-  if (!site->loaded) return VKR_PREVIEW_WRONG_STATE;
   const std::string_view resource_path(path, path_length);
-  const vesmara::Resource* resource = vesmara::findResource(site->index.index, resource_path);
+  vesmara::Failure failure;
+  const vesmara::Resource* resource = site->findForMemoryRead(resource_path, failure);
   if (resource == nullptr) {
-    message.write(kAbsent);
-    return VKR_PREVIEW_NOT_FOUND;
-  }
-  if (resource->length > kMaxInMemoryRead) {
-    message.write("Resource exceeds in-memory read limit; use file download");
-    return VKR_PREVIEW_UNSUPPORTED;
+    message.write(failure.message);
+    return vesmara::abi::statusForKind(failure.kind);
   }
   *out_length = resource->length;
   if (buffer == nullptr && capacity == 0) return VKR_PREVIEW_OK;
@@ -49,19 +36,11 @@ Status readMemory(vkr_preview_site* site, const char* path, std::uint64_t path_l
   *out_length = 0;
   return vesmara::abi::runContained(message, "Native in-memory read failed", [&]() -> Status {
     const std::optional<vesmara::SecretKey> key = vesmara::abi::copyMemberKey(member_key);
-    vesmara::PrivateMemoryOutput sink(resource->length);
-    vesmara::ResourceReadResult result;
-    vesmara::Failure failure;
-    if (!vesmara::readResource(site->index.index, resource_path, keyPointer(key), hostsOf(*site), sink, result,
-                               failure)) {
+    const std::span<std::uint8_t> destination(buffer, static_cast<std::size_t>(resource->length));
+    if (!site->readIntoMemory(resource_path, keyPointer(key), destination, failure)) {
       message.write(failure.message);
-      return vesmara::abi::statusForFailure(failure.kind, site->transport->isCancelled());
+      return vesmara::abi::statusForFailure(failure.kind, site->transport().isCancelled());
     }
-    if (!sink.committed() || sink.bytes().size() != resource->length || result.length != resource->length) {
-      message.write("Verified resource length changed");
-      return VKR_PREVIEW_INTEGRITY_FAILURE;
-    }
-    if (!sink.bytes().empty()) std::memcpy(buffer, sink.bytes().data(), sink.bytes().size());
     *out_length = resource->length;
     return VKR_PREVIEW_OK;
   });
@@ -77,28 +56,16 @@ Status download(vkr_preview_site* site, const char* path, std::uint64_t path_len
       !message.usable() || !vesmara::abi::isValidMemberKey(member_key, member_key_length)) {
     return VKR_PREVIEW_INVALID_ARGUMENT;
   }
-  if (!site->loaded) return VKR_PREVIEW_WRONG_STATE;
+  if (!site->loaded()) return VKR_PREVIEW_WRONG_STATE;
   return vesmara::abi::runContained(message, "Native resource download failed", [&]() -> Status {
     const std::optional<vesmara::SecretKey> key = vesmara::abi::copyMemberKey(member_key);
-    const std::string_view resource_path(path, path_length);
-    if (vesmara::findResource(site->index.index, resource_path) == nullptr) {
-      message.write(kAbsent);
-      return VKR_PREVIEW_NOT_FOUND;
+    vesmara::DownloadFailure failure;
+    if (!site->download(std::string_view(path, path_length), keyPointer(key),
+                        std::string_view(destination, destination_length), *out_written, failure)) {
+      message.write(failure.failure.message);
+      return vesmara::abi::statusForDownloadFailure(failure.failure.kind, site->transport().isCancelled(),
+                                                    failure.output_error);
     }
-    std::string refusal;
-    const auto sink = vesmara::makePlatformFileOutput(std::string_view(destination, destination_length), refusal);
-    if (!sink->isOpen()) {
-      message.write(refusal);
-      return vesmara::abi::statusForOutputError(sink->error());
-    }
-    vesmara::ResourceReadResult result;
-    vesmara::Failure failure;
-    if (!vesmara::readResource(site->index.index, resource_path, keyPointer(key), hostsOf(*site), *sink, result,
-                               failure)) {
-      message.write(failure.message);
-      return vesmara::abi::statusForDownloadFailure(failure.kind, site->transport->isCancelled(), sink->error());
-    }
-    *out_written = result.length;
     return VKR_PREVIEW_OK;
   });
 }
@@ -111,9 +78,11 @@ VKR_PREVIEW_API Status vkr_preview_site_read_memory(vkr_preview_site* site, cons
                                                     const uint8_t* member_key, uint64_t member_key_length,
                                                     uint8_t* buffer, uint64_t capacity, uint64_t* out_length,
                                                     char* message, uint64_t message_capacity) {
-  MessageBuffer buffer_message(message, message_capacity);
-  return readMemory(site, path, path_length, member_key, member_key_length, buffer, capacity, out_length,
-                    buffer_message);
+  return vesmara::abi::callExclusive(site, [&]() -> Status {
+    MessageBuffer buffer_message(message, message_capacity);
+    return readMemory(site, path, path_length, member_key, member_key_length, buffer, capacity, out_length,
+                      buffer_message);
+  });
 }
 
 VKR_PREVIEW_API Status vkr_preview_site_read_memory_operation(vkr_preview_site* site, vkr_preview_operation* operation,
@@ -121,22 +90,22 @@ VKR_PREVIEW_API Status vkr_preview_site_read_memory_operation(vkr_preview_site* 
                                                               const uint8_t* member_key, uint64_t member_key_length,
                                                               uint8_t* buffer, uint64_t capacity, uint64_t* out_length,
                                                               char* message, uint64_t message_capacity) {
-  if (out_length != nullptr) *out_length = 0;
-  MessageBuffer buffer_message(message, message_capacity);
-  if (site == nullptr || operation == nullptr) return VKR_PREVIEW_INVALID_ARGUMENT;
-  return vesmara::abi::runUnderOperation(*operation, *site->transport, [&] {
-    return readMemory(site, path, path_length, member_key, member_key_length, buffer, capacity, out_length,
-                      buffer_message);
-  });
+  return vesmara::abi::callUnderOperation(site, operation, out_length, message, message_capacity,
+                                          [&](MessageBuffer& buffer_message) {
+                                            return readMemory(site, path, path_length, member_key, member_key_length,
+                                                              buffer, capacity, out_length, buffer_message);
+                                          });
 }
 
 VKR_PREVIEW_API Status vkr_preview_site_download(vkr_preview_site* site, const char* path, uint64_t path_length,
                                                  const uint8_t* member_key, uint64_t member_key_length,
                                                  const char* destination, uint64_t destination_length,
                                                  uint64_t* out_written, char* message, uint64_t message_capacity) {
-  MessageBuffer buffer_message(message, message_capacity);
-  return download(site, path, path_length, member_key, member_key_length, destination, destination_length,
-                  out_written, buffer_message);
+  return vesmara::abi::callExclusive(site, [&]() -> Status {
+    MessageBuffer buffer_message(message, message_capacity);
+    return download(site, path, path_length, member_key, member_key_length, destination, destination_length,
+                    out_written, buffer_message);
+  });
 }
 
 VKR_PREVIEW_API Status vkr_preview_site_download_operation(vkr_preview_site* site, vkr_preview_operation* operation,
@@ -145,13 +114,11 @@ VKR_PREVIEW_API Status vkr_preview_site_download_operation(vkr_preview_site* sit
                                                            const char* destination, uint64_t destination_length,
                                                            uint64_t* out_written, char* message,
                                                            uint64_t message_capacity) {
-  if (out_written != nullptr) *out_written = 0;
-  MessageBuffer buffer_message(message, message_capacity);
-  if (site == nullptr || operation == nullptr) return VKR_PREVIEW_INVALID_ARGUMENT;
-  return vesmara::abi::runUnderOperation(*operation, *site->transport, [&] {
-    return download(site, path, path_length, member_key, member_key_length, destination, destination_length,
-                    out_written, buffer_message);
-  });
+  return vesmara::abi::callUnderOperation(
+      site, operation, out_written, message, message_capacity, [&](MessageBuffer& buffer_message) {
+        return download(site, path, path_length, member_key, member_key_length, destination, destination_length,
+                        out_written, buffer_message);
+      });
 }
 
 }  // extern "C"

@@ -11,8 +11,7 @@ class CatalogueOutput final : public OutputHost {
  public:
   bool write(const std::uint8_t* data, std::uint64_t length) override {
     // After abort nothing is accepted, and the size test cannot overflow.
-    if (aborted_ || complete_ || (data == nullptr && length != 0) ||
-        length > kMaxCatalogueResource - bytes_.size()) {
+    if (aborted_ || complete_ || (data == nullptr && length != 0) || length > kMaxCatalogueResource - bytes_.size()) {
       return false;
     }
     bytes_.insert(bytes_.end(), data, data + length);
@@ -32,7 +31,9 @@ class CatalogueOutput final : public OutputHost {
   }
 
   bool complete() const { return complete_; }
-  std::string_view text() const { return std::string_view(reinterpret_cast<const char*>(bytes_.data()), bytes_.size()); }
+  std::string_view text() const {
+    return std::string_view(reinterpret_cast<const char*>(bytes_.data()), bytes_.size());
+  }
   std::size_t size() const { return bytes_.size(); }
 
  private:
@@ -49,8 +50,8 @@ bool verifyCatalogue(const ReadHosts& hosts, std::string_view game_id, std::stri
   const SiteIndex& index = fresh.index.index;
   const std::string path = catalogueResourcePath();
   const Resource* resource = findResource(index, path);
-  if (resource == nullptr || (!index.member_key_id.empty() && resource->access != "public") ||
-      resource->length < 2 || resource->length > kMaxCatalogueResource) {
+  if (resource == nullptr || (!index.member_key_id.empty() && resource->access != "public") || resource->length < 2 ||
+      resource->length > kMaxCatalogueResource) {
     return failure.fail(FailureKind::InvalidData, kCatalogueUnavailable);
   }
   CatalogueOutput output;
@@ -59,10 +60,8 @@ bool verifyCatalogue(const ReadHosts& hosts, std::string_view game_id, std::stri
   if (!output.complete() || output.size() != resource->length) {
     return failure.fail(FailureKind::InvalidData, "Game catalogue was not fully verified");
   }
-  if (!parseCatalogue(output.text(), fresh.catalogue, failure.message)) {
-    failure.kind = FailureKind::InvalidData;
-    return false;
-  }
+  std::string message;
+  if (!parseCatalogue(output.text(), fresh.catalogue, message)) return failure.fail(FailureKind::InvalidData, message);
   if (!isCatalogueCompatible(fresh.catalogue, game_id, game_version)) {
     return failure.fail(FailureKind::InvalidData, "Game ID or version is incompatible with catalogue");
   }

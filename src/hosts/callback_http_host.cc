@@ -8,12 +8,6 @@
 namespace vesmara {
 namespace {
 
-bool fail(HttpResponse& response, std::string& message, std::string_view text) {
-  response.reset();
-  message.assign(text);
-  return false;
-}
-
 // A (pointer, length) pair of the response record is usable when the
 // pointer is non-null or the length is 0.
 bool isPresentOrEmpty(const std::uint8_t* data, std::uint64_t length) { return data != nullptr || length == 0; }
@@ -36,9 +30,8 @@ class CallbackBridge {
   bool operator()(const CallbackRequest& request, CallbackResponse& out, std::string& message) const {
     vkr_preview_http_response record{};
     const std::uint32_t kind = static_cast<std::uint32_t>(request.kind) + 1;
-    const std::uint32_t result =
-        callback_(user_data_, kind, reinterpret_cast<const std::uint8_t*>(request.path.data()), request.path.size(),
-                  request.first, request.last, request.bound, &record);
+    const std::uint32_t result = callback_(user_data_, kind, reinterpret_cast<const std::uint8_t*>(request.path.data()),
+                                           request.path.size(), request.first, request.last, request.bound, &record);
 
     if (result == VKR_PREVIEW_CALLBACK_CANCELLED) {
       if (cell_ != nullptr && cell_->host != nullptr) cell_->host->cancel();
@@ -96,60 +89,62 @@ void CallbackHttpHost::resetCancel() { cancelled_.exchange(false); }
 
 bool CallbackHttpHost::isCancelled() const { return cancelled_.load(); }
 
-bool CallbackHttpHost::fetchRange(std::string_view path, std::uint64_t first, std::uint64_t last,
-                                  std::uint64_t bound, HttpResponse& response, std::string& message) {
-  return exchange(CallbackRequest{FetchKind::Range, path, first, last, bound}, response, message);
+bool CallbackHttpHost::fetchRange(std::string_view path, std::uint64_t first, std::uint64_t last, std::uint64_t bound,
+                                  HttpResponse& response, Failure& failure) {
+  return exchange(CallbackRequest{FetchKind::Range, path, first, last, bound}, response, failure);
 }
 
 bool CallbackHttpHost::fetchSuffix(std::string_view path, std::uint64_t length, std::uint64_t bound,
-                                   HttpResponse& response, std::string& message) {
-  return exchange(CallbackRequest{FetchKind::Suffix, path, length, 0, bound}, response, message);
+                                   HttpResponse& response, Failure& failure) {
+  return exchange(CallbackRequest{FetchKind::Suffix, path, length, 0, bound}, response, failure);
 }
 
 bool CallbackHttpHost::fetchWhole(std::string_view path, std::uint64_t bound, HttpResponse& response,
-                                  std::string& message) {
-  return exchange(CallbackRequest{FetchKind::Whole, path, 0, 0, bound}, response, message);
+                                  Failure& failure) {
+  return exchange(CallbackRequest{FetchKind::Whole, path, 0, 0, bound}, response, failure);
 }
 
-bool CallbackHttpHost::exchange(const CallbackRequest& request, HttpResponse& response, std::string& message) {
+bool CallbackHttpHost::exchange(const CallbackRequest& request, HttpResponse& response, Failure& failure) {
+  const auto fail = [&](std::string_view text) { return failFetch(*this, response, failure, text); };
   response.reset();
   // The range and suffix argument checks, the cancellation flag, then the
   // path and bound. A caller transport always holds an accepted origin.
   const FetchRequest rules{request.kind, request.path, request.first, request.last, request.bound};
-  if (!checkRequestRules(rules, /*originValid=*/true, isCancelled(), message)) return false;
+  std::string message;
+  if (!checkRequestRules(rules, /*originValid=*/true, isCancelled(), message)) {
+    return fail(message);
+  }
 
   CallbackResponse answer;
-  message.clear();
   if (!callable_(request, answer, message)) {
-    if (isCancelled()) return fail(response, message, kHttpReadCancelled);
-    if (message.empty()) return fail(response, message, kCallerTransportFailed);
-    response.reset();
-    return false;
+    if (isCancelled()) return fail(kHttpReadCancelled);
+    if (message.empty()) return fail(kCallerTransportFailed);
+    return fail(message);
   }
-  if (isCancelled()) return fail(response, message, kHttpReadCancelled);
+  if (isCancelled()) return fail(kHttpReadCancelled);
 
   const bool sameUrl = answer.url.size() == origin_text_.size() + request.path.size() &&
                        std::string_view(answer.url).starts_with(origin_text_) &&
                        std::string_view(answer.url).ends_with(request.path);
-  if (!sameUrl) return fail(response, message, kCarrierChangedUrl);
+  if (!sameUrl) return fail(kCarrierChangedUrl);
 
-  if (!isAcceptedStatus(request.kind, answer.status)) return fail(response, message, kCarrierResponseNotValid);
+  if (!isAcceptedStatus(request.kind, answer.status)) return fail(kCarrierResponseNotValid);
 
   if (!isCallerHeaderValue(answer.contentRange) || !isCallerHeaderValue(answer.etag) ||
       !isCallerHeaderValue(answer.contentEncoding)) {
-    return fail(response, message, kCarrierHeadersInvalid);
+    return fail(kCarrierHeadersInvalid);
   }
   if (!answer.contentEncoding.empty() && !isIdentityEncoding(answer.contentEncoding)) {
-    return fail(response, message, kCarrierUsedContentEncoding);
+    return fail(kCarrierUsedContentEncoding);
   }
-  if (answer.body.size() > request.bound) return fail(response, message, kCarrierExceededBound);
+  if (answer.body.size() > request.bound) return fail(kCarrierExceededBound);
 
   response.status = answer.status;
   response.valid = true;
   response.contentRange = std::move(answer.contentRange);
   response.etag = std::move(answer.etag);
   response.body = std::move(answer.body);
-  message.clear();
+  failure.clear();
   return true;
 }
 

@@ -74,16 +74,16 @@ class CallbackHttpHost final : public HttpHost {
   void cancel() override;
   void resetCancel() override;
   bool fetchRange(std::string_view path, std::uint64_t first, std::uint64_t last, std::uint64_t bound,
-                  HttpResponse& response, std::string& message) override;
+                  HttpResponse& response, Failure& failure) override;
   bool fetchSuffix(std::string_view path, std::uint64_t length, std::uint64_t bound, HttpResponse& response,
-                   std::string& message) override;
-  bool fetchWhole(std::string_view path, std::uint64_t bound, HttpResponse& response, std::string& message) override;
+                   Failure& failure) override;
+  bool fetchWhole(std::string_view path, std::uint64_t bound, HttpResponse& response, Failure& failure) override;
   bool isCancelled() const override;
 
   const std::string& originText() const { return origin_text_; }
 
  private:
-  bool exchange(const CallbackRequest& request, HttpResponse& response, std::string& message);
+  bool exchange(const CallbackRequest& request, HttpResponse& response, Failure& failure);
 
   // Destroyed in reverse order: the callable, then the origin text.
   std::string origin_text_;

@@ -102,9 +102,6 @@ class CryptoHost {
                              std::vector<std::uint8_t>& output) = 0;
 };
 
-// The provider of the platform the library was built for.
-std::unique_ptr<CryptoHost> makePlatformCryptoHost();
-
 // SHA-256 of `data` in one go (create, one update, finish). False when the
 // provider fails; `digest` is then unset.
 bool computeSha256(CryptoHost& crypto, ByteSpan data, Sha256Digest& digest);

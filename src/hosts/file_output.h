@@ -32,11 +32,6 @@ class FileOutput : public OutputHost {
   virtual FileOutputError error() const = 0;
 };
 
-// The platform's file sink for `destination`, the destination's UTF-8 text.
-// Never returns null; a bad destination gives a sink that is not open, with
-// the reason in `message` (emptied on success). Throws only std::bad_alloc.
-std::unique_ptr<FileOutput> makePlatformFileOutput(std::string_view destination, std::string& message);
-
 }  // namespace vesmara
 
 #endif  // VESMARA_HOSTS_FILE_OUTPUT_H_

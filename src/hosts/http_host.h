@@ -5,7 +5,9 @@
 // suffix or a whole file of a path on the site's origin, with a bound on the
 // body size. The HTTP transports (CurlHttpHost, CallbackHttpHost) apply the
 // request and response rules of http_rules.h; the messages they report are
-// fixed texts that callers compare byte for byte.
+// fixed texts that callers compare byte for byte. A failed fetch reports
+// through the same Failure every other step uses, with its kind already
+// set, so consumers pass it on unchanged.
 #ifndef VESMARA_HOSTS_HTTP_HOST_H_
 #define VESMARA_HOSTS_HTTP_HOST_H_
 
@@ -14,6 +16,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "base/failure.h"
 
 namespace vesmara {
 
@@ -58,12 +62,13 @@ struct HttpResponse {
 // bytes are discarded first), so a caller can recycle one buffer across
 // fetches.
 //
-// Every fetch returns true on success, leaving `message` empty, or false
-// with a fixed failure message in `message`. Fetches run on the calling
-// thread; cancel() may be called from any other thread at any time and only
-// sets an atomic flag that a running fetch notices at its next check. A
-// consumer tells a cancelled fetch from a failed one by asking isCancelled()
-// after the failure. Fetches may throw std::bad_alloc and nothing else.
+// Every fetch returns true on success, leaving `failure` clear, or false
+// with a fixed message in `failure` and the kind fetchFailureKind() gives:
+// Cancelled while the cancellation flag is set, Transport otherwise.
+// Fetches run on the calling thread; cancel() may be called from any other
+// thread at any time and only sets an atomic flag that a running fetch
+// notices at its next check. Fetches may throw std::bad_alloc and nothing
+// else.
 class HttpHost {
  public:
   virtual ~HttpHost() = default;
@@ -77,15 +82,14 @@ class HttpHost {
   // Bytes `first` to `last` inclusive of `path`; the body may be at most
   // `bound` bytes.
   virtual bool fetchRange(std::string_view path, std::uint64_t first, std::uint64_t last, std::uint64_t bound,
-                          HttpResponse& response, std::string& message) = 0;
+                          HttpResponse& response, Failure& failure) = 0;
 
   // The last `length` bytes of `path`.
   virtual bool fetchSuffix(std::string_view path, std::uint64_t length, std::uint64_t bound, HttpResponse& response,
-                           std::string& message) = 0;
+                           Failure& failure) = 0;
 
   // The whole of `path`.
-  virtual bool fetchWhole(std::string_view path, std::uint64_t bound, HttpResponse& response,
-                          std::string& message) = 0;
+  virtual bool fetchWhole(std::string_view path, std::uint64_t bound, HttpResponse& response, Failure& failure) = 0;
 
   // The current value of the cancellation flag.
   virtual bool isCancelled() const = 0;
@@ -96,10 +100,11 @@ class HttpHost {
   HttpHost& operator=(const HttpHost&) = delete;
 };
 
-// The platform's own HTTP client for `origin`, after the origin policy. A
-// refused origin gives null with the policy's message in `message` (emptied
-// otherwise). No network activity. Throws only std::bad_alloc.
-std::unique_ptr<HttpHost> makePlatformHttpHost(std::string_view origin, std::string& message);
+// The kind of a failed fetch of `host`: Cancelled while its flag is set,
+// Transport otherwise.
+inline FailureKind fetchFailureKind(const HttpHost& host) {
+  return host.isCancelled() ? FailureKind::Cancelled : FailureKind::Transport;
+}
 
 }  // namespace vesmara
 

@@ -30,6 +30,11 @@ bool checkRequestRules(const FetchRequest& request, bool originValid, bool cance
   return true;
 }
 
+bool failFetch(const HttpHost& host, HttpResponse& response, Failure& failure, std::string_view message) {
+  response.reset();
+  return failure.fail(fetchFailureKind(host), message);
+}
+
 std::string rangeHeaderValue(const FetchRequest& request) {
   switch (request.kind) {
     case FetchKind::Range:
@@ -92,6 +97,133 @@ std::string_view printableAsciiPrefix(std::string_view value) {
     ++n;
   }
   return value.substr(0, n);
+}
+
+std::string_view fetchStepMessage(FetchStep step, bool cancelled) {
+  switch (step) {
+    case FetchStep::Session:
+      return kHttpSessionFailed;
+    case FetchStep::Connection:
+      return kHttpConnectionFailed;
+    case FetchStep::Request:
+      return kHttpRequestCreationFailed;
+    case FetchStep::Policy:
+      return kHttpRequestPolicyFailed;
+    case FetchStep::Send:
+      return kHttpSendFailed;
+    case FetchStep::Status:
+      return cancelled ? kHttpReadCancelled : kHttpStatusUnavailable;
+    case FetchStep::ContentEncoding:
+      return cancelled ? kHttpReadCancelled : kHttpContentEncodingUnavailable;
+    case FetchStep::Body:
+      return cancelled ? kHttpReadCancelled : kHttpBodyReadFailed;
+  }
+  return kHttpBodyReadFailed;
+}
+
+std::uint32_t parseStatusLine(std::string_view line) {
+  const std::size_t space = line.find(' ');
+  if (space == std::string_view::npos || line.size() < space + 4) return 0;
+  const std::string_view digits = line.substr(space + 1, 3);
+  if (line.size() > space + 4 && line[space + 4] != ' ') return 0;
+  std::uint32_t code = 0;
+  for (char c : digits) {
+    if (c < '0' || c > '9') return 0;
+    code = code * 10 + static_cast<std::uint32_t>(c - '0');
+  }
+  return code >= 100 ? code : 0;
+}
+
+std::string_view contentEncodingRefusal(std::string_view value) {
+  if (value.size() > kMaxContentEncodingValue) return kHttpContentEncodingUnavailable;
+  if (!isIdentityEncoding(value)) return kCarrierUsedContentEncoding;
+  return {};
+}
+
+std::string keptHeaderValue(std::string_view value) {
+  if (value.size() > kMaxKeptHeaderValue) return {};
+  return std::string(printableAsciiPrefix(value));
+}
+
+std::string_view statusRefusal(FetchKind kind, std::uint32_t status) {
+  if (status != 200 && status != 206) return kCarrierStatusNot200Or206;
+  if (!isAcceptedStatus(kind, status)) return kWholeCarrierNot200;
+  return {};
+}
+
+bool ResponseHead::readLine(std::string_view line) {
+  if (line.ends_with('\n')) line.remove_suffix(1);
+  if (line.ends_with('\r')) line.remove_suffix(1);
+
+  if (line.starts_with("HTTP/")) {
+    start(parseStatusLine(line));
+  } else if (line.empty()) {
+    if (status_ < 100 || status_ > 199) return true;
+    start(0);  // an interim head; the final one follows
+  } else if (isBlank(line.front())) {
+    // A folded continuation line extends the previous field's value.
+    const std::string_view more = trimBlanks(line);
+    if (last_value_ != nullptr && !more.empty()) {
+      last_value_->push_back(' ');
+      last_value_->append(more);
+    }
+  } else {
+    const std::size_t colon = line.find(':');
+    last_value_ = nullptr;
+    if (colon != std::string_view::npos) addField(line.substr(0, colon), trimBlanks(line.substr(colon + 1)));
+  }
+  return false;
+}
+
+std::string_view ResponseHead::refusal() const {
+  if (status_ == 0) return kHttpStatusUnavailable;
+  // Several fields combine into one list, which is identity only when each
+  // of them is.
+  for (const std::string& value : content_encodings_) {
+    const std::string_view refused = contentEncodingRefusal(value);
+    if (!refused.empty()) return refused;
+  }
+  return {};
+}
+
+void ResponseHead::start(std::uint32_t status) {
+  status_ = status;
+  content_encodings_.clear();
+  content_range_.reset();
+  etag_.reset();
+  content_length_.reset();
+  last_value_ = nullptr;
+}
+
+void ResponseHead::addField(std::string_view name, std::string_view value) {
+  if (equalsIgnoringAsciiCase(name, "content-encoding")) {
+    last_value_ = &content_encodings_.emplace_back(value);
+  } else if (equalsIgnoringAsciiCase(name, "content-range")) {
+    if (!content_range_) last_value_ = &content_range_.emplace(value);
+  } else if (equalsIgnoringAsciiCase(name, "etag")) {
+    if (!etag_) last_value_ = &etag_.emplace(value);
+  } else if (equalsIgnoringAsciiCase(name, "content-length")) {
+    if (!content_length_) last_value_ = &content_length_.emplace(value);
+  }
+}
+
+std::optional<ContentRange> parseContentRange(std::string_view value) {
+  constexpr std::string_view kUnit = "bytes ";
+  if (!value.starts_with(kUnit) || value.size() == kUnit.size()) return std::nullopt;
+  const std::string_view rest = value.substr(kUnit.size());
+  const std::size_t dash = rest.find('-');
+  const std::size_t slash = rest.find('/');
+  if (dash == std::string_view::npos || slash == std::string_view::npos || dash > slash) return std::nullopt;
+  const auto first = parseUnsignedDecimal(rest.substr(0, dash));
+  const auto last = parseUnsignedDecimal(rest.substr(dash + 1, slash - dash - 1));
+  const auto total = parseUnsignedDecimal(rest.substr(slash + 1));
+  if (!first || !last || !total || *first > *last || *last >= *total) return std::nullopt;
+  return ContentRange{*first, *last, *total};
+}
+
+bool isExactContentRange(std::string_view value, std::uint64_t first, std::uint64_t last) {
+  const std::optional<ContentRange> range = parseContentRange(value);
+  return range && range->first == first && range->last == last && range->total > last;
 }
 
 }  // namespace vesmara

@@ -54,11 +54,6 @@ class PngDecoder {
   PngDecoder& operator=(const PngDecoder&) = delete;
 };
 
-// Transitional: the PNG decoder of this build as a free function, until every
-// caller takes a PngDecoder from its Platform.
-PngDecodeStatus decodePngPixels(std::span<const std::uint8_t> png, std::uint32_t width, std::uint32_t height,
-                                std::vector<std::uint8_t>& rgba);
-
 // The PNG colour types, numbered as in the IHDR chunk.
 enum class PngColourType : std::uint8_t {
   Grey = 0,
@@ -94,7 +89,7 @@ struct PngEncoding {
 // complete PNG file. False when the encoding is invalid or the encoder fails.
 bool encodePng(const PngEncoding& encoding, std::span<const std::uint8_t> samples, std::vector<std::uint8_t>& png);
 
-// An 8-bit RGBA image (`rgba` as decodePngPixels gives it) as a PNG file:
+// An 8-bit RGBA image (`rgba` as a PngDecoder gives it) as a PNG file:
 // colour type RGB when every pixel is opaque, RGBA otherwise.
 bool encodeRgbaPng(std::uint32_t width, std::uint32_t height, std::span<const std::uint8_t> rgba,
                    std::vector<std::uint8_t>& png, int compression_level = 6,

@@ -13,20 +13,18 @@
 namespace vesmara::carrier {
 
 // ---- Footer: the last 128 bytes of the favicon --------------------------
+//   0 magic, 8 version (u16), 10 footer length (u16), 12 four zero bytes,
+//   16 icon length, 24 payload offset, 32 payload length (u64 each),
+//   40 payload digest (32 bytes), 72 unused (32 bytes, not examined),
+//   104 prefix digest (24 bytes).
 inline constexpr std::string_view kFooterMagic = "VKR1TAIL";
 inline constexpr std::size_t kFooterLength = 128;
 inline constexpr std::uint16_t kFooterVersionPlain = 1;     // no prefix digest
 inline constexpr std::uint16_t kFooterVersionPrefixed = 2;  // carries a prefix digest
-// Field offsets.
-inline constexpr std::size_t kFooterVersionAt = 8;
-inline constexpr std::size_t kFooterLengthAt = 10;
-inline constexpr std::size_t kFooterReservedAt = 12;  // 4 zero bytes
-inline constexpr std::size_t kFooterIconLengthAt = 16;
-inline constexpr std::size_t kFooterPayloadOffsetAt = 24;
-inline constexpr std::size_t kFooterPayloadLengthAt = 32;
-inline constexpr std::size_t kFooterPayloadDigestAt = 40;   // 32 bytes
-inline constexpr std::size_t kFooterUnusedAt = 72;          // 32 bytes, not examined
-inline constexpr std::size_t kFooterPrefixDigestAt = 104;   // 24 bytes
+// The offsets the reader and the writer skip to; the other fields are read
+// and written in order.
+inline constexpr std::size_t kFooterUnusedAt = 72;
+inline constexpr std::size_t kFooterPrefixDigestAt = 104;
 inline constexpr std::size_t kPrefixDigestLength = 24;
 
 // ---- Container: the payload ----------------------------------------------
@@ -36,18 +34,12 @@ inline constexpr std::size_t kContainerHeaderLength = 4096;
 inline constexpr std::uint64_t kMinPayloadLength = 4096;
 inline constexpr std::uint64_t kMaxPayloadLength = 16777216;
 inline constexpr std::uint64_t kMaxManifestLength = 1048576;
-// Header field offsets.
-inline constexpr std::size_t kHeaderVersionAt = 8;
-inline constexpr std::size_t kHeaderLengthAt = 10;
-inline constexpr std::size_t kHeaderReservedAt = 12;  // 4 zero bytes
-inline constexpr std::size_t kHeaderContainerLengthAt = 16;
-inline constexpr std::size_t kHeaderManifestOffsetAt = 24;
-inline constexpr std::size_t kHeaderManifestLengthAt = 32;
+// Header: 0 magic, 8 version (u16), 10 header length (u16), 12 four zero
+// bytes, 16 container length, 24 manifest offset, 32 manifest length,
+// 40 bootstrap offset, 48 bootstrap length (u64 each), 56 manifest digest,
+// 88 bootstrap digest (32 bytes each), 120 zeros up to the header's end.
 inline constexpr std::size_t kHeaderBootstrapOffsetAt = 40;
-inline constexpr std::size_t kHeaderBootstrapLengthAt = 48;
-inline constexpr std::size_t kHeaderManifestDigestAt = 56;
-inline constexpr std::size_t kHeaderBootstrapDigestAt = 88;
-inline constexpr std::size_t kHeaderTailReservedAt = 120;  // zero up to the header's end
+inline constexpr std::size_t kHeaderTailReservedAt = 120;
 
 // ---- Section manifest (JSON) -----------------------------------------------
 inline constexpr std::string_view kManifestFormat = "vkr.sections.v1";
@@ -60,20 +52,16 @@ inline constexpr std::string_view kKeyFilePrefix = "VKRKEY1:";
 inline constexpr std::string_view kKeyTokenMagic = "VKQ1";
 inline constexpr std::size_t kMinKeyTokenText = 124;
 inline constexpr std::size_t kMaxKeyTokenText = 464;
-// Token field offsets (big-endian integers).
-inline constexpr std::size_t kTokenPathLengthAt = 4;  // 1 byte
-inline constexpr std::size_t kTokenOffsetAt = 5;      // 8 bytes
-inline constexpr std::size_t kTokenLengthAt = 13;     // 4 bytes
-inline constexpr std::size_t kTokenDigestAt = 17;     // 32 bytes
-inline constexpr std::size_t kTokenNonceAt = 49;      // 12 bytes
-inline constexpr std::size_t kTokenKeyAt = 61;        // 32 bytes
-inline constexpr std::size_t kTokenFixedLength = 93;  // then the path
+// Token, big-endian integers: 0 magic, 4 path length (1 byte), 5 offset
+// (8 bytes), 13 length (4 bytes), 17 digest (32 bytes), 49 nonce
+// (12 bytes), 61 key (32 bytes), 93 the path.
+inline constexpr std::size_t kTokenFixedLength = 93;
 inline constexpr std::size_t kMaxTokenPathLength = 255;  // its length is one byte
 
 inline constexpr std::uint64_t kMinSealedIndexLength = 17;
 inline constexpr std::uint64_t kMaxSealedIndexLength = 16777232;  // 16 MiB + the GCM tag
 inline constexpr std::uint64_t kMinCredentialLength = 4224;
-inline constexpr std::uint64_t kMaxCredentialLength = 16842752;   // 16 MiB + 64 KiB
+inline constexpr std::uint64_t kMaxCredentialLength = 16842752;  // 16 MiB + 64 KiB
 
 // Additional data binding a sealed private index to its place:
 // label, 0, carrier path, 0, offset in decimal.

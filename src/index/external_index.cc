@@ -9,6 +9,7 @@
 #include "base/decimal.h"
 #include "base/hex.h"
 #include "base/wipe.h"
+#include "hosts/checked_fetch.h"
 #include "index/carrier_format.h"
 #include "index/memory_host.h"
 #include "index/paths.h"
@@ -48,6 +49,22 @@ bool readLocatorMembers(const JsonValue& object, PrivateIndexLocator& locator) {
          algorithm == "AES-256-GCM" && text("sha256", digest) && decodeLowerHex(digest, locator.sha256) &&
          text("nonce", nonce) && decodeLowerHex(nonce, locator.nonce) && text("key", key) &&
          decodeLowerHex(key, locator.key.mutableBytes());
+}
+
+// The one request to the origin: the sealed range of the external carrier.
+// A server that ignores the range may send the whole file, up to 16 MiB.
+bool fetchSealedRange(HttpHost& transport, const PrivateIndexLocator& locator, HttpResponse& response,
+                      CheckedBytes& fetched, Failure& failure) {
+  const CheckedRequest request{.path = locator.url,
+                               .first = locator.offset,
+                               .last = locator.offset + locator.length - 1,
+                               .bound = kSealedRangeBound,
+                               .whole_body_limit = kWholeCarrierLimit,
+                               .cancelled_before = "Index load cancelled"};
+  const CheckedFetchMessages messages{.unsafe = "External index carrier response is unsafe",
+                                      .bad_range = "External index range mismatch",
+                                      .short_whole = "External index fallback is too short"};
+  return fetchChecked(transport, request, messages, response, fetched, failure);
 }
 
 }  // namespace
@@ -112,9 +129,9 @@ bool readIcoCredential(const HttpHost& transport, CryptoHost& crypto, std::span<
     if (!readCarrierDocument(credential, crypto, document, ignored_digest, failure)) return false;
   }
   JsonValue root;
-  if (!parseJsonDocument(document, kCredentialJsonLimit, root, failure.message)) {
-    failure.kind = FailureKind::InvalidData;
-    return false;
+  std::string message;
+  if (!parseJsonDocument(document, kCredentialJsonLimit, root, message)) {
+    return failure.fail(FailureKind::InvalidData, message);
   }
   const std::optional<JsonValue> private_index = root.findMember("privateIndex");
   if (root.kind() != JsonKind::Object || root.findMember("webApp") || !private_index ||
@@ -163,36 +180,19 @@ bool loadExternalIndex(HttpHost& transport, CryptoHost& crypto, std::span<const 
                            ? parseKeyFile(material, locator, failure)
                            : readIcoCredential(transport, crypto, material, locator, failure);
   if (!located) return false;
-  if (transport.isCancelled()) return failure.fail(FailureKind::Cancelled, "Index load cancelled");
 
   HttpResponse response;
   const WipedOnExit<std::vector<std::uint8_t>> wipe_response(response.body);
-  std::string message;
-  const std::uint64_t last = locator.offset + locator.length - 1;
-  if (!transport.fetchRange(locator.url, locator.offset, last, kSealedRangeBound, response, message)) {
-    return failure.fail(transport.isCancelled() ? FailureKind::Cancelled : FailureKind::Transport, message);
-  }
-  if (!response.valid || (response.status != 200 && response.status != 206) ||
-      response.body.size() > (response.status == 206 ? kSealedRangeBound : kWholeCarrierLimit)) {
-    return failure.fail(FailureKind::Integrity, "External index carrier response is unsafe");
-  }
-  std::span<const std::uint8_t> sealed = response.body;
-  if (response.status == 206) {
-    if (!isExactContentRange(response.contentRange, locator.offset, last) || sealed.size() != locator.length) {
-      return failure.fail(FailureKind::Integrity, "External index range mismatch");
-    }
-  } else {
-    if (sealed.size() < locator.offset + locator.length) {
-      return failure.fail(FailureKind::Integrity, "External index fallback is too short");
-    }
-    sealed = sealed.subspan(static_cast<std::size_t>(locator.offset), static_cast<std::size_t>(locator.length));
-  }
+  CheckedBytes fetched;
+  if (!fetchSealedRange(transport, locator, response, fetched, failure)) return false;
+  const std::span<const std::uint8_t> sealed = fetched.requested;
 
   Sha256Digest digest{};
   if (!computeSha256(crypto, sealed, digest)) {
     return failure.fail(FailureKind::Provider, "External index SHA-256 provider failed");
   }
-  if (digest != locator.sha256) return failure.fail(FailureKind::Integrity, "External index ciphertext digest mismatch");
+  if (digest != locator.sha256)
+    return failure.fail(FailureKind::Integrity, "External index ciphertext digest mismatch");
 
   SecureBytes container;
   const GcmResult opened = crypto.aesGcmDecryptDetailed(

@@ -4,21 +4,20 @@
 #include <array>
 #include <optional>
 #include <span>
+#include <vector>
 
 #include "base/byte_reader.h"
 #include "base/hex.h"
 #include "base/wipe.h"
 #include "index/carrier_format.h"
+#include "index/favicon_fetch.h"
 #include "index/index_document.h"
-#include "index/paths.h"
 #include "json/json.h"
 
 namespace vesmara {
 namespace {
 
 using namespace carrier;
-
-constexpr std::uint64_t kFaviconBound = kMaxPayloadLength;
 
 struct Footer {
   std::uint16_t version = 0;
@@ -62,16 +61,19 @@ class CarrierDocumentReader {
     HttpResponse payload_response;
     const WipedOnExit<std::vector<std::uint8_t>> wipe_footer(footer_response.body);
     const WipedOnExit<std::vector<std::uint8_t>> wipe_payload(payload_response.body);
-    std::uint64_t favicon_length = 0;
+    FaviconFetch fetch;
+    std::span<const std::uint8_t> footer_bytes;
     Footer footer;
-    if (!fetchFooter(footer_response, favicon_length) || !parseFooter(footer_response.body, footer) ||
-        !checkFooterLayout(footer, favicon_length)) {
+    if (!fetchFaviconFooter(transport_, fetch, footer_response, footer_bytes, failure_) ||
+        !parseFooter(footer_bytes, footer) || !checkFooterLayout(footer, fetch.favicon_length)) {
       return false;
     }
-    if (transport_.isCancelled()) return failure_.fail(FailureKind::Cancelled, "Index load cancelled");
 
     std::span<const std::uint8_t> payload;
-    if (!fetchPayload(footer, favicon_length, footer_response.etag, payload_response, payload)) return false;
+    if (!fetchFaviconPayload(transport_, fetch, footer.payload_offset, footer.payload_length, payload_response, payload,
+                             failure_)) {
+      return false;
+    }
     wipeVector(footer_response.body);  // a server that ignored the range sent a whole favicon: free it
     if (!checkDigest(payload, footer.payload_digest, "VKR payload digest mismatch")) return false;
 
@@ -94,13 +96,8 @@ class CarrierDocumentReader {
   bool fail(std::string_view message) { return failure_.fail(FailureKind::InvalidData, message); }
   bool failIntegrity(const char* message) { return failure_.fail(FailureKind::Integrity, message); }
 
-  bool failFetch(const std::string& message) {
-    return failure_.fail(transport_.isCancelled() ? FailureKind::Cancelled : FailureKind::Transport, message);
-  }
-
   // Hashes `bytes` in one pass and compares the first expected.size() bytes.
-  bool checkDigest(std::span<const std::uint8_t> bytes, std::span<const std::uint8_t> expected,
-                   const char* mismatch) {
+  bool checkDigest(std::span<const std::uint8_t> bytes, std::span<const std::uint8_t> expected, const char* mismatch) {
     Sha256Digest digest{};
     if (!computeSha256(crypto_, bytes, digest)) {
       return failure_.fail(FailureKind::Provider, "Index SHA-256 provider failed");
@@ -109,30 +106,8 @@ class CarrierDocumentReader {
     return true;
   }
 
-  bool fetchFooter(HttpResponse& response, std::uint64_t& favicon_length) {
-    std::string message;
-    if (!transport_.fetchSuffix(kFaviconPath, kFooterLength, kFaviconBound, response, message)) {
-      return failFetch(message);
-    }
-    if (!response.valid || (response.status != 200 && response.status != 206) ||
-        response.body.size() < kFooterLength || response.body.size() > kFaviconBound) {
-      return failIntegrity("Favicon footer response is unavailable or unsafe");
-    }
-    if (response.status == 200) {
-      favicon_length = response.body.size();  // a server that ignored the range sent it all
-      return true;
-    }
-    const std::optional<ContentRange> range = parseContentRange(response.contentRange);
-    if (!range || range->last != range->total - 1 || range->last - range->first != kFooterLength - 1 ||
-        response.body.size() != kFooterLength) {
-      return failIntegrity("Invalid favicon footer range");
-    }
-    favicon_length = range->total;
-    return true;
-  }
-
-  bool parseFooter(std::span<const std::uint8_t> body, Footer& footer) {
-    ByteReader reader(body.last(kFooterLength));
+  bool parseFooter(std::span<const std::uint8_t> bytes, Footer& footer) {
+    ByteReader reader(bytes);
     std::uint16_t footer_length = 0;
     if (!reader.readExpected(kFooterMagic) || !reader.readU16(footer.version) || !reader.readU16(footer_length) ||
         !reader.readZeros(4)) {
@@ -170,43 +145,16 @@ class CarrierDocumentReader {
     return true;
   }
 
-  bool fetchPayload(const Footer& footer, std::uint64_t favicon_length, const std::string& first_etag,
-                    HttpResponse& response, std::span<const std::uint8_t>& payload) {
-    std::string message;
-    const std::uint64_t last = footer.payload_offset + footer.payload_length - 1;
-    if (!transport_.fetchRange(kFaviconPath, footer.payload_offset, last, kFaviconBound, response, message)) {
-      return failFetch(message);
-    }
-    const bool compare_etags = !first_etag.empty() && !response.etag.empty() && !first_etag.starts_with("W/");
-    if (!response.valid || (response.status != 200 && response.status != 206) ||
-        response.body.size() > kFaviconBound || (compare_etags && first_etag != response.etag)) {
-      return failIntegrity("Favicon changed during index load");
-    }
-    if (response.status == 200) {
-      if (response.body.size() != favicon_length) return failIntegrity("Incomplete favicon fallback");
-      payload = slice(response.body, footer.payload_offset, footer.payload_length);
-      return true;
-    }
-    const std::optional<ContentRange> range = parseContentRange(response.contentRange);
-    if (!range || range->first != footer.payload_offset || range->last != last || range->total != favicon_length ||
-        response.body.size() != footer.payload_length) {
-      return failIntegrity("Invalid VKR payload range");
-    }
-    payload = response.body;
-    return true;
-  }
-
   bool parseContainerHeader(std::span<const std::uint8_t> payload, ContainerHeader& header) {
     ByteReader reader(payload.first(kContainerHeaderLength));
     std::uint16_t version = 0;
     std::uint16_t header_length = 0;
-    const bool fields_ok = reader.readExpected(kContainerMagic) && reader.readU16(version) &&
-                           reader.readU16(header_length) && reader.readZeros(4) &&
-                           reader.readU64(header.container_length) && reader.readU64(header.manifest_offset) &&
-                           reader.readU64(header.manifest_length) && reader.readU64(header.bootstrap_offset) &&
-                           reader.readU64(header.bootstrap_length) &&
-                           reader.readBytes(kSha256Length, header.manifest_digest) &&
-                           reader.readBytes(kSha256Length, header.bootstrap_digest);
+    const bool fields_ok =
+        reader.readExpected(kContainerMagic) && reader.readU16(version) && reader.readU16(header_length) &&
+        reader.readZeros(4) && reader.readU64(header.container_length) && reader.readU64(header.manifest_offset) &&
+        reader.readU64(header.manifest_length) && reader.readU64(header.bootstrap_offset) &&
+        reader.readU64(header.bootstrap_length) && reader.readBytes(kSha256Length, header.manifest_digest) &&
+        reader.readBytes(kSha256Length, header.bootstrap_digest);
     if (!fields_ok || version != kContainerVersion || header_length != kContainerHeaderLength ||
         !reader.readZeros(kContainerHeaderLength - kHeaderTailReservedAt)) {
       return fail("Invalid VKR header");
@@ -246,8 +194,9 @@ class CarrierDocumentReader {
     const auto manifest_bytes = slice(payload, kContainerHeaderLength, header.manifest_length);
     JsonValue manifest;
     std::string message;
-    if (!parseJsonDocument(std::string_view(reinterpret_cast<const char*>(manifest_bytes.data()), manifest_bytes.size()),
-                           kMaxManifestLength, manifest, message)) {
+    if (!parseJsonDocument(
+            std::string_view(reinterpret_cast<const char*>(manifest_bytes.data()), manifest_bytes.size()),
+            kMaxManifestLength, manifest, message)) {
       return fail(message);
     }
     std::string format;
@@ -261,8 +210,8 @@ class CarrierDocumentReader {
     bool is_bootstrap = true;
     for (const JsonValue entry : sections->elements()) {
       Section section;
-      if (!readSectionEntry(entry, is_bootstrap ? kBootstrapSectionId : kDocumentSectionId, running,
-                            payload.size(), section)) {
+      if (!readSectionEntry(entry, is_bootstrap ? kBootstrapSectionId : kDocumentSectionId, running, payload.size(),
+                            section)) {
         return false;
       }
       const auto bytes = slice(payload, section.offset, section.length);
@@ -300,13 +249,11 @@ bool loadHostedIndex(HttpHost& transport, CryptoHost& crypto, LoadedIndex& holde
   std::string digest;
   const bool read = readCarrierDocument(transport, crypto, document, digest, failure);
   SiteIndex index;
-  const bool parsed = read && parseIndexDocument(document, index, failure.message);
+  std::string message;
+  const bool parsed = read && parseIndexDocument(document, index, message);
   wipeString(document);  // the plaintext of a private index
   if (!read) return false;
-  if (!parsed) {
-    failure.kind = FailureKind::InvalidData;
-    return false;
-  }
+  if (!parsed) return failure.fail(FailureKind::InvalidData, message);
   holder.index = std::move(index);
   holder.digest = std::move(digest);
   failure.clear();

@@ -5,7 +5,7 @@
 
 namespace vesmara {
 
-bool MemoryHost::serve(std::uint64_t first, std::uint64_t last, HttpResponse& response, std::string& message) const {
+bool MemoryHost::serve(std::uint64_t first, std::uint64_t last, HttpResponse& response, Failure& failure) const {
   response.status = 206;
   response.valid = true;
   response.contentRange = "bytes " + formatUnsignedDecimal(first) + "-" + formatUnsignedDecimal(last) + "/" +
@@ -13,27 +13,31 @@ bool MemoryHost::serve(std::uint64_t first, std::uint64_t last, HttpResponse& re
   response.etag.clear();
   response.body.assign(bytes_.begin() + static_cast<std::ptrdiff_t>(first),
                        bytes_.begin() + static_cast<std::ptrdiff_t>(last) + 1);
-  message.clear();
+  failure.clear();
   return true;
 }
 
+bool MemoryHost::refuse(Failure& failure) const {
+  failure.kind = fetchFailureKind(*this);
+  return false;
+}
+
 bool MemoryHost::fetchRange(std::string_view path, std::uint64_t first, std::uint64_t last, std::uint64_t,
-                            HttpResponse& response, std::string& message) {
-  if (path != kFaviconPath || first > last || last >= bytes_.size()) return false;
-  return serve(first, last, response, message);
+                            HttpResponse& response, Failure& failure) {
+  if (path != kFaviconPath || first > last || last >= bytes_.size()) return refuse(failure);
+  return serve(first, last, response, failure);
 }
 
 bool MemoryHost::fetchSuffix(std::string_view path, std::uint64_t length, std::uint64_t, HttpResponse& response,
-                             std::string& message) {
+                             Failure& failure) {
   // An empty suffix would have no last byte to name; it serves nothing.
-  if (path != kFaviconPath || length == 0 || length > bytes_.size()) return false;
-  return serve(bytes_.size() - length, bytes_.size() - 1, response, message);
+  if (path != kFaviconPath || length == 0 || length > bytes_.size()) return refuse(failure);
+  return serve(bytes_.size() - length, bytes_.size() - 1, response, failure);
 }
 
-bool MemoryHost::fetchWhole(std::string_view, std::uint64_t, HttpResponse& response, std::string& message) {
+bool MemoryHost::fetchWhole(std::string_view, std::uint64_t, HttpResponse& response, Failure& failure) {
   response.reset();
-  message = "Whole-carrier fetch is not supported by this host";
-  return false;
+  return failure.fail(fetchFailureKind(*this), "Whole-carrier fetch is not supported by this host");
 }
 
 }  // namespace vesmara

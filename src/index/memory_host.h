@@ -23,19 +23,21 @@ class MemoryHost final : public HttpHost {
   void cancel() override {}
   void resetCancel() override {}
 
-  // Serve bytes from the one file; a request outside it fails and leaves
-  // `response` and `message` untouched. No bound or request rule applies.
+  // Serve bytes from the one file; a request outside it fails with the
+  // failure's kind set and `response` and the failure's message untouched.
+  // No bound or request rule applies.
   bool fetchRange(std::string_view path, std::uint64_t first, std::uint64_t last, std::uint64_t bound,
-                  HttpResponse& response, std::string& message) override;
+                  HttpResponse& response, Failure& failure) override;
   bool fetchSuffix(std::string_view path, std::uint64_t length, std::uint64_t bound, HttpResponse& response,
-                   std::string& message) override;
+                   Failure& failure) override;
 
-  bool fetchWhole(std::string_view path, std::uint64_t bound, HttpResponse& response, std::string& message) override;
+  bool fetchWhole(std::string_view path, std::uint64_t bound, HttpResponse& response, Failure& failure) override;
 
   bool isCancelled() const override { return parent_.isCancelled(); }
 
  private:
-  bool serve(std::uint64_t first, std::uint64_t last, HttpResponse& response, std::string& message) const;
+  bool serve(std::uint64_t first, std::uint64_t last, HttpResponse& response, Failure& failure) const;
+  bool refuse(Failure& failure) const;
 
   SecureBytes bytes_;
   const HttpHost& parent_;

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "base/decimal.h"
 #include "hosts/http_path.h"
 #include "index/site_index.h"
 
@@ -10,9 +9,7 @@ namespace vesmara {
 namespace {
 
 // The checks shared by carrier and external carrier paths.
-bool isOutsideSiteRoot(std::string_view path) {
-  return path != kFaviconPath && !path.starts_with(kSiteNamespaceRoot);
-}
+bool isOutsideSiteRoot(std::string_view path) { return path != kFaviconPath && !path.starts_with(kSiteNamespaceRoot); }
 
 }  // namespace
 
@@ -39,29 +36,11 @@ bool isExternalCarrierPath(std::string_view path) {
 }
 
 const Resource* findResource(const SiteIndex& index, std::string_view path) {
-  const auto found = std::lower_bound(index.resources.begin(), index.resources.end(), path,
-                                      [](const Resource& resource, std::string_view key) { return resource.path < key; });
+  const auto found =
+      std::lower_bound(index.resources.begin(), index.resources.end(), path,
+                       [](const Resource& resource, std::string_view key) { return resource.path < key; });
   if (found == index.resources.end() || found->path != path) return nullptr;
   return &*found;
-}
-
-std::optional<ContentRange> parseContentRange(std::string_view value) {
-  constexpr std::string_view kUnit = "bytes ";
-  if (!value.starts_with(kUnit) || value.size() == kUnit.size()) return std::nullopt;
-  const std::string_view rest = value.substr(kUnit.size());
-  const std::size_t dash = rest.find('-');
-  const std::size_t slash = rest.find('/');
-  if (dash == std::string_view::npos || slash == std::string_view::npos || dash > slash) return std::nullopt;
-  const auto first = parseUnsignedDecimal(rest.substr(0, dash));
-  const auto last = parseUnsignedDecimal(rest.substr(dash + 1, slash - dash - 1));
-  const auto total = parseUnsignedDecimal(rest.substr(slash + 1));
-  if (!first || !last || !total || *first > *last || *last >= *total) return std::nullopt;
-  return ContentRange{*first, *last, *total};
-}
-
-bool isExactContentRange(std::string_view value, std::uint64_t first, std::uint64_t last) {
-  const std::optional<ContentRange> range = parseContentRange(value);
-  return range && range->first == first && range->last == last && range->total > last;
 }
 
 }  // namespace vesmara

@@ -1,5 +1,4 @@
-// The names an index uses for files on the origin, and the few text helpers
-// the index loaders share.
+// The names an index uses for files on the origin.
 //
 // Paths are never decoded, lowered or normalised: a path that is not already
 // in its one canonical form is refused, and accepted paths compare byte for
@@ -8,7 +7,6 @@
 #define VESMARA_INDEX_PATHS_H_
 
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -36,19 +34,6 @@ bool isCarrierPath(std::string_view path);
 // A carrier path without a length bound of its own (the transport still caps
 // every requested path).
 bool isExternalCarrierPath(std::string_view path);
-
-struct ContentRange {
-  std::uint64_t first = 0;
-  std::uint64_t last = 0;
-  std::uint64_t total = 0;
-};
-
-// "bytes FIRST-LAST/TOTAL" with first <= last < total. Numbers are compared
-// by value, so leading zeros are accepted.
-std::optional<ContentRange> parseContentRange(std::string_view value);
-
-// The same parse, accepted only for exactly the expected range of a larger object.
-bool isExactContentRange(std::string_view value, std::uint64_t first, std::uint64_t last);
 
 }  // namespace vesmara
 

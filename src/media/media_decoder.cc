@@ -14,6 +14,8 @@ namespace {
 // decodePngCarrier is a platform service.
 class CarrierMediaDecoder final : public MediaDecoder {
  public:
+  explicit CarrierMediaDecoder(std::unique_ptr<PngDecoder> png) : png_(std::move(png)) {}
+
   bool decode(std::string_view codec, std::span<const std::uint8_t> carrier, const AudioCarrier* audio,
               CryptoHost& crypto, std::vector<std::uint8_t>& output, std::string& message) override {
     output.clear();
@@ -35,12 +37,17 @@ class CarrierMediaDecoder final : public MediaDecoder {
       return false;
     }
     RgbaImage image;
-    return decodePngCarrier(carrier, image, message) && reader(image, crypto, output, message);
+    return decodePngCarrier(carrier, *png_, image, message) && reader(image, crypto, output, message);
   }
+
+ private:
+  std::unique_ptr<PngDecoder> png_;
 };
 
 }  // namespace
 
-std::unique_ptr<MediaDecoder> makePlatformMediaDecoder() { return std::make_unique<CarrierMediaDecoder>(); }
+std::unique_ptr<MediaDecoder> makeMediaDecoder(std::unique_ptr<PngDecoder> png) {
+  return std::make_unique<CarrierMediaDecoder>(std::move(png));
+}
 
 }  // namespace vesmara

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "hosts/crypto_host.h"
+#include "hosts/png_codec.h"
 #include "index/site_index.h"
 
 namespace vesmara {
@@ -37,8 +38,9 @@ class MediaDecoder {
   MediaDecoder& operator=(const MediaDecoder&) = delete;
 };
 
-// The decoder of this build, with every codec the library knows.
-std::unique_ptr<MediaDecoder> makePlatformMediaDecoder();
+// The decoder with every codec the library knows; PNG carriers are decoded
+// with `png`, the platform's decoder.
+std::unique_ptr<MediaDecoder> makeMediaDecoder(std::unique_ptr<PngDecoder> png);
 
 }  // namespace vesmara
 

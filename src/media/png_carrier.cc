@@ -43,7 +43,8 @@ std::string_view messageFor(PngDecodeStatus status) {
 
 }  // namespace
 
-bool decodePngCarrier(std::span<const std::uint8_t> carrier, RgbaImage& image, std::string& message) {
+bool decodePngCarrier(std::span<const std::uint8_t> carrier, PngDecoder& decoder, RgbaImage& image,
+                      std::string& message) {
   image = {};
   ByteReader reader(carrier);
   if (carrier.size() < kMinPngCarrierLength || carrier.size() > kMaxPngCarrierLength ||
@@ -59,7 +60,7 @@ bool decodePngCarrier(std::span<const std::uint8_t> carrier, RgbaImage& image, s
     message = "PNG pixel count exceeds limit";
     return false;
   }
-  const PngDecodeStatus status = decodePngPixels(carrier, width, height, image.pixels);
+  const PngDecodeStatus status = decoder.decodePixels(carrier, width, height, image.pixels);
   if (status != PngDecodeStatus::Ok) {
     message = messageFor(status);
     return false;

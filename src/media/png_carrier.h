@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "hosts/png_codec.h"
+
 namespace vesmara {
 
 inline constexpr std::uint64_t kMinPngCarrierLength = 33;
@@ -25,9 +27,11 @@ struct RgbaImage {
 };
 
 // Checks the carrier's size, signature and header against the bounds above
-// before any pixel memory exists, then decodes it. On failure `message`
-// holds the reason and `image` means nothing. Throws only std::bad_alloc.
-bool decodePngCarrier(std::span<const std::uint8_t> carrier, RgbaImage& image, std::string& message);
+// before any pixel memory exists, then decodes it with `decoder`. On
+// failure `message` holds the reason and `image` means nothing. Throws only
+// std::bad_alloc.
+bool decodePngCarrier(std::span<const std::uint8_t> carrier, PngDecoder& decoder, RgbaImage& image,
+                      std::string& message);
 
 }  // namespace vesmara
 

@@ -1,16 +1,10 @@
 #include "retrieval/part_fetch.h"
 
-#include <optional>
-
+#include "hosts/checked_fetch.h"
 #include "index/index_document.h"
-#include "index/paths.h"
 
 namespace vesmara {
 namespace {
-
-bool failFetch(HttpHost& transport, const std::string& message, Failure& failure) {
-  return failure.fail(transport.isCancelled() ? FailureKind::Cancelled : FailureKind::Transport, message);
-}
 
 bool failPart(const ResourcePart& part, std::string_view suffix, FailureKind kind, Failure& failure) {
   std::string message = part.url;
@@ -51,34 +45,22 @@ bool fetchRangePart(const ResourcePart& part, HttpHost& transport, PartFetchStat
       return true;
     }
   }
-  const std::uint64_t last = coalescedLast(resource, part_index);
+  const CheckedRequest request{.path = part.url,
+                               .first = part.offset,
+                               .last = coalescedLast(resource, part_index),
+                               .bound = kPartResponseBound,
+                               .etag_pin = &state.etag_pins[part.url]};
+  const CheckedFetchMessages messages{.subject = part.url,
+                                      .unsafe = ": unsafe or oversized response",
+                                      .etag_changed = ": ETag changed during download",
+                                      .bad_range = ": invalid Content-Range or short part",
+                                      .short_whole = ": full fallback is too short"};
   HttpResponse response;
   response.body = state.takeSpare();
-  std::string message;
-  if (!transport.fetchRange(part.url, part.offset, last, kPartResponseBound, response, message)) {
-    return failFetch(transport, message, failure);
-  }
-  if (!response.valid || (response.status != 206 && response.status != 200) ||
-      response.body.size() > kPartResponseBound) {
-    return failPart(part, ": unsafe or oversized response", FailureKind::Integrity, failure);
-  }
-  std::string& pin = state.etag_pins[part.url];
-  if (!response.etag.empty()) {
-    if (!pin.empty() && response.etag != pin) {
-      return failPart(part, ": ETag changed during download", FailureKind::Integrity, failure);
-    }
-    if (pin.empty() && !response.etag.starts_with("W/")) pin = response.etag;
-  }
+  CheckedBytes fetched;
+  if (!fetchChecked(transport, request, messages, response, fetched, failure)) return false;
   PartFetchState::Window window;
-  if (response.status == 206) {
-    if (!isExactContentRange(response.contentRange, part.offset, last) ||
-        response.body.size() != last - part.offset + 1) {
-      return failPart(part, ": invalid Content-Range or short part", FailureKind::Integrity, failure);
-    }
-    window.first = part.offset;
-  } else if (response.body.size() <= last) {
-    return failPart(part, ": full fallback is too short", FailureKind::Integrity, failure);
-  }
+  window.first = fetched.body_first;
   window.bytes = std::move(response.body);
   PartFetchState::Window& slot = state.windows[part.url];
   state.recycle(std::move(slot.bytes));
@@ -96,15 +78,15 @@ bool fetchMediaPart(const SiteIndex& index, const ResourcePart& part, HttpHost& 
   auto payload = state.decoded_media.find(key);
   if (payload == state.decoded_media.end()) {
     const std::uint64_t bound = part.codec == kCodecWav4Fsk1 ? kAudioMediaResponseBound : kMediaResponseBound;
+    const CheckedRequest request{.kind = FetchKind::Whole, .path = part.url, .bound = bound, .min_body = 1};
+    const CheckedFetchMessages messages{.subject = part.url, .unsafe = ": unsafe or oversized media response"};
     HttpResponse response;
-    std::string message;
-    if (!transport.fetchWhole(part.url, bound, response, message)) return failFetch(transport, message, failure);
-    if (!response.valid || response.status != 200 || response.body.empty() || response.body.size() > bound) {
-      return failPart(part, ": unsafe or oversized media response", FailureKind::Integrity, failure);
-    }
+    CheckedBytes fetched;
+    if (!fetchChecked(transport, request, messages, response, fetched, failure)) return false;
     const auto carrier = index.audio_carriers.find(part.url);
     const AudioCarrier* audio = carrier == index.audio_carriers.end() ? nullptr : &carrier->second;
     std::vector<std::uint8_t> decoded;
+    std::string message;
     if (!decoder->decode(part.codec, response.body, audio, crypto, decoded, message)) {
       return failure.fail(FailureKind::Integrity, message);
     }

@@ -19,8 +19,8 @@
 namespace vesmara {
 
 inline constexpr std::uint64_t kPartResponseBound = 16777216;
-inline constexpr std::uint64_t kCoalescingMinParts = 65;         // more than 64 parts
-inline constexpr std::uint64_t kCoalescingPartBelow = 1048576;   // parts under 1 MiB
+inline constexpr std::uint64_t kCoalescingMinParts = 65;        // more than 64 parts
+inline constexpr std::uint64_t kCoalescingPartBelow = 1048576;  // parts under 1 MiB
 inline constexpr std::uint64_t kMaxCoalescedRange = 1048576;
 inline constexpr std::uint64_t kMediaResponseBound = 67108864;
 inline constexpr std::uint64_t kAudioMediaResponseBound = 134217728;
@@ -61,7 +61,7 @@ class PartFetchState {
  private:
   const Resource& resource_;
   std::vector<std::uint8_t> spare_;
-  std::vector<std::size_t> next_same_url_;        // next part with the same url, or parts.size()
+  std::vector<std::size_t> next_same_url_;                          // next part with the same url, or parts.size()
   std::map<std::string, std::size_t, std::less<>> last_media_use_;  // media key -> last part index
 };
 

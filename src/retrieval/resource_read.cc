@@ -7,15 +7,25 @@
 #include "retrieval/part_fetch.h"
 
 namespace vesmara {
+
+OwnedHosts::OwnedHosts(Platform& platform, std::unique_ptr<HttpHost> http)
+    : transport(std::move(http)),
+      crypto(platform.makeCryptoHost()),
+      media(makeMediaDecoder(platform.makePngDecoder())) {}
 namespace {
 
 constexpr std::string_view kCancelled = "Download cancelled";
 
 class ResourceReader {
  public:
-  ResourceReader(const SiteIndex& index, const Resource& resource, const SecretKey* member_key,
-                 const ReadHosts& hosts, OutputHost& sink, Failure& failure)
-      : index_(index), resource_(resource), member_key_(member_key), hosts_(hosts), sink_(sink), failure_(failure),
+  ResourceReader(const SiteIndex& index, const Resource& resource, const SecretKey* member_key, const ReadHosts& hosts,
+                 OutputHost& sink, Failure& failure)
+      : index_(index),
+        resource_(resource),
+        member_key_(member_key),
+        hosts_(hosts),
+        sink_(sink),
+        failure_(failure),
         state_(resource) {}
 
   bool read(ResourceReadResult& result) {

@@ -13,11 +13,12 @@
 #include <thread>
 #include <vector>
 
+#include "hosts/platform.h"
 #include "index/paths.h"
 #include "publish/site_builder.h"
+#include "support/temp_dir.h"
 #include "support/test_origin.h"
 #include "vkr_preview.h"
-#include "support/temporary_directory.h"
 
 namespace vesmara {
 namespace {
@@ -75,16 +76,15 @@ class CancelStressTest : public testing::Test {
         {.name = "index.html", .mime = "text/html", .bytes = {'o', 'k'}},
         {.name = "data.bin", .mime = "application/octet-stream", .bytes = Bytes(bytes.begin(), bytes.end())}};
     std::string error;
-    auto crypto = makePlatformCryptoHost();
+    auto crypto = defaultPlatform().makeCryptoHost();
     ASSERT_TRUE(publish::buildSite(*crypto, sources, options, site_, error)) << error;
     expected_ = sources[1].bytes;
-    directory_ = test::makeTemporaryDirectory("vkr-stress");
   }
-  void TearDown() override { fs::remove_all(directory_); }
 
   publish::BuiltSite site_;
   Bytes expected_;
-  fs::path directory_;
+  const test::TempDir temp_{"vkr-stress"};
+  const fs::path directory_ = temp_.path();
   char message_[256] = {};
 };
 

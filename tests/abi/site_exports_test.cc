@@ -2,11 +2,13 @@
 
 #include <chrono>
 #include <cstring>
+#include <future>
 #include <map>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "hosts/platform.h"
 #include "index/paths.h"
 #include "publish/site_builder.h"
 #include "support/site_fixture.h"
@@ -56,7 +58,7 @@ class SiteExportsTest : public testing::Test {
     return site;
   }
 
-  std::unique_ptr<CryptoHost> crypto_ = makePlatformCryptoHost();
+  std::unique_ptr<CryptoHost> crypto_ = defaultPlatform().makeCryptoHost();
   test::TestOrigin origin_;
   test::BuiltSite site_;
   char message_[256] = {};
@@ -112,9 +114,9 @@ TEST_F(SiteExportsTest, PrepareRefusals) {
             VKR_PREVIEW_INVALID_ARGUMENT);
   EXPECT_EQ(vkr_preview_site_prepare(good.data(), 0, &site, message_, sizeof message_), VKR_PREVIEW_INVALID_ARGUMENT);
   EXPECT_EQ(vkr_preview_site_prepare(good.data(), good.size(), &site, nullptr, 4), VKR_PREVIEW_INVALID_ARGUMENT);
-  EXPECT_EQ(vkr_preview_site_prepare_callback(good.data(), good.size(), nullptr, nullptr, &site, message_,
-                                              sizeof message_),
-            VKR_PREVIEW_INVALID_ARGUMENT);
+  EXPECT_EQ(
+      vkr_preview_site_prepare_callback(good.data(), good.size(), nullptr, nullptr, &site, message_, sizeof message_),
+      VKR_PREVIEW_INVALID_ARGUMENT);
   EXPECT_STREQ(message_, "");
   EXPECT_EQ(site, nullptr);
 }
@@ -129,7 +131,8 @@ TEST_F(SiteExportsTest, StatesPreparedSpentLoaded) {
   EXPECT_EQ(vkr_preview_site_resource_count(site, &length), VKR_PREVIEW_WRONG_STATE);
   // External input outside 1 to 1 MiB is an argument error that keeps the site Prepared.
   const Bytes big(1048577, 'x');
-  EXPECT_EQ(vkr_preview_site_load_external(site, big.data(), 0, message_, sizeof message_), VKR_PREVIEW_INVALID_ARGUMENT);
+  EXPECT_EQ(vkr_preview_site_load_external(site, big.data(), 0, message_, sizeof message_),
+            VKR_PREVIEW_INVALID_ARGUMENT);
   EXPECT_EQ(vkr_preview_site_load_external(site, big.data(), big.size(), message_, sizeof message_),
             VKR_PREVIEW_INVALID_ARGUMENT);
   // A failed load leaves the site Spent.
@@ -185,7 +188,8 @@ TEST_F(SiteExportsTest, LoadOverTheWire) {
   EXPECT_EQ(load_message(), std::make_pair(VKR_PREVIEW_OK, std::string()));
   // A favicon replaced between the two requests: different strong ETags.
   origin_.setGlobalBehaviour({.changeEtag = true});
-  EXPECT_EQ(load_message(), std::make_pair(VKR_PREVIEW_INTEGRITY_FAILURE, std::string("Favicon changed during index load")));
+  EXPECT_EQ(load_message(),
+            std::make_pair(VKR_PREVIEW_INTEGRITY_FAILURE, std::string("Favicon changed during index load")));
   // A weak first ETag skips the comparison.
   origin_.setGlobalBehaviour({.changeEtag = true, .etag = std::string("W/\"weak\"")});
   EXPECT_EQ(load_message().first, VKR_PREVIEW_OK);
@@ -235,25 +239,30 @@ TEST_F(SiteExportsTest, CancelDuringAStalledLoad) {
                     "the cancelled load ends at the 10 s time-out";
   }
   origin_.setGlobalBehaviour({.stallBeforeHead = std::chrono::milliseconds(20000)});
+  std::size_t stalls = 0;
   for (const bool through_operation : {false, true}) {
     vkr_preview_site* site = prepare(origin_.origin());
     vkr_preview_operation* operation = nullptr;
     ASSERT_EQ(vkr_preview_operation_prepare(&operation), VKR_PREVIEW_OK);
-    std::thread canceller([&] {
-      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    std::chrono::steady_clock::time_point cancelled_at;
+    bool stalled = false;
+    std::thread canceller([&, stall = ++stalls] {
+      stalled = origin_.waitForStalls(stall);  // the load is stuck on its request
+      cancelled_at = std::chrono::steady_clock::now();
       if (through_operation) {
         vkr_preview_operation_cancel(operation);
       } else {
         vkr_preview_site_cancel(site);
       }
     });
-    const auto start = std::chrono::steady_clock::now();
     const vkr_preview_status status =
         through_operation ? vkr_preview_site_load_hosted_operation(site, operation, message_, sizeof message_)
                           : vkr_preview_site_load_hosted(site, message_, sizeof message_);
+    const auto returned_at = std::chrono::steady_clock::now();
     canceller.join();
+    ASSERT_TRUE(stalled);
     EXPECT_EQ(status, VKR_PREVIEW_CANCELLED) << message_;
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_LT(returned_at - cancelled_at, std::chrono::seconds(5));
     EXPECT_EQ(vkr_preview_site_load_hosted(site, message_, sizeof message_), VKR_PREVIEW_WRONG_STATE);
     vkr_preview_operation_release(operation);
     vkr_preview_site_release(site);
@@ -367,6 +376,61 @@ TEST_F(SiteExportsTest, CallerTransport) {
             VKR_PREVIEW_OK);
   EXPECT_EQ(vkr_preview_site_load_hosted(site, message_, sizeof message_), VKR_PREVIEW_CANCELLED);
   EXPECT_STREQ(message_, "HTTP read cancelled");
+  vkr_preview_site_release(site);
+}
+
+// A caller transport that holds its first request until released, so that
+// a load stays in progress while other threads use the same handle.
+struct HeldOrigin {
+  std::promise<void> entered;
+  std::shared_future<void> release;
+};
+
+uint32_t holdRequest(void* user_data, uint32_t, const uint8_t*, uint64_t, uint64_t, uint64_t, uint64_t,
+                     vkr_preview_http_response*) {
+  auto& origin = *static_cast<HeldOrigin*>(user_data);
+  origin.entered.set_value();
+  origin.release.wait();
+  return 1;
+}
+
+TEST_F(SiteExportsTest, AHandleInUseRefusesEveryOtherCallUntouched) {
+  std::promise<void> release;
+  HeldOrigin held{.release = release.get_future().share()};
+  const std::string origin = "https://sites.example";
+  vkr_preview_site* site = nullptr;
+  ASSERT_EQ(vkr_preview_site_prepare_callback(origin.data(), origin.size(), holdRequest, &held, &site, message_,
+                                              sizeof message_),
+            VKR_PREVIEW_OK);
+  std::thread loader([site] { vkr_preview_site_load_hosted(site, nullptr, 0); });
+  held.entered.get_future().wait();
+
+  const std::string path = siteRootPath("app/index.html");
+  vkr_preview_operation* operation = nullptr;
+  ASSERT_EQ(vkr_preview_operation_prepare(&operation), VKR_PREVIEW_OK);
+  std::uint64_t length = 7;
+  std::uint8_t buffer[8];
+  char message[16] = "untouched";
+  const std::pair<const char*, vkr_preview_status> calls[] = {
+      {"load", vkr_preview_site_load_hosted(site, message, sizeof message)},
+      {"load under an operation", vkr_preview_site_load_hosted_operation(site, operation, message, sizeof message)},
+      {"count", vkr_preview_site_resource_count(site, &length)},
+      {"entry", vkr_preview_site_entry_path(site, nullptr, 0, &length)},
+      {"read", vkr_preview_site_read_memory(site, path.data(), path.size(), nullptr, 0, buffer, sizeof buffer, &length,
+                                            message, sizeof message)},
+      {"download", vkr_preview_site_download(site, path.data(), path.size(), nullptr, 0, "/tmp/x", 6, &length, message,
+                                             sizeof message)},
+  };
+  for (const auto& [name, status] : calls) EXPECT_EQ(status, VKR_PREVIEW_WRONG_STATE) << name;
+  EXPECT_EQ(length, 7u);
+  EXPECT_STREQ(message, "untouched");
+
+  release.set_value();
+  loader.join();
+  // The refused operation was never started: it still serves one call.
+  EXPECT_EQ(vkr_preview_site_resource_count(site, nullptr), VKR_PREVIEW_INVALID_ARGUMENT);
+  EXPECT_EQ(vkr_preview_site_load_hosted_operation(site, operation, message, sizeof message), VKR_PREVIEW_WRONG_STATE);
+  vkr_preview_operation_release(operation);
   vkr_preview_site_release(site);
 }
 

@@ -10,13 +10,14 @@
 #include <thread>
 #include <vector>
 
+#include "hosts/platform.h"
 #include "index/paths.h"
 #include "publish/carrier_writer.h"
 #include "publish/index_writer.h"
 #include "publish/site_builder.h"
+#include "support/temp_dir.h"
 #include "support/test_origin.h"
 #include "vkr_preview.h"
-#include "support/temporary_directory.h"
 
 namespace vesmara {
 namespace {
@@ -55,13 +56,9 @@ class SiteReadTest : public testing::Test {
               VKR_PREVIEW_OK)
         << message_;
     origin_.clearLog();
-    directory_ = test::makeTemporaryDirectory("vkr-read");
   }
 
-  void TearDown() override {
-    vkr_preview_site_release(site_);
-    fs::remove_all(directory_);
-  }
+  void TearDown() override { vkr_preview_site_release(site_); }
 
   vkr_preview_status readMemory(const std::string& name, Bytes& out, bool with_key = false) {
     const std::string path = siteRootPath("app/" + name);
@@ -85,12 +82,13 @@ class SiteReadTest : public testing::Test {
                                                      target.data(), target.size(), &written, message_, sizeof message_);
   }
 
-  std::unique_ptr<CryptoHost> crypto_ = makePlatformCryptoHost();
+  std::unique_ptr<CryptoHost> crypto_ = defaultPlatform().makeCryptoHost();
   test::TestOrigin origin_;
   publish::BuiltSite built_;
   vkr_preview_site* site_ = nullptr;
   Bytes key_, big_, secret_;
-  fs::path directory_;
+  const test::TempDir temp_{"vkr-read"};
+  const fs::path directory_ = temp_.path();
   char message_[256] = {};
 };
 
@@ -175,13 +173,15 @@ TEST_F(SiteReadTest, CancelledDownloadLeavesNothingAndTheNextOperationWorks) {
   origin_.setGlobalBehaviour({.stallMidBody = std::chrono::milliseconds(20000)});
   vkr_preview_operation* operation = nullptr;
   ASSERT_EQ(vkr_preview_operation_prepare(&operation), VKR_PREVIEW_OK);
+  bool stalled = false;
   std::thread canceller([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    stalled = origin_.waitForStalls(1);  // half a carrier is out, the rest held back
     vkr_preview_operation_cancel(operation);
   });
   std::uint64_t written = 0;
   EXPECT_EQ(download("big.bin", directory_ / "big.bin", written, operation), VKR_PREVIEW_CANCELLED);
   canceller.join();
+  EXPECT_TRUE(stalled);
   vkr_preview_operation_release(operation);
   EXPECT_TRUE(entriesOf(directory_).empty());
 

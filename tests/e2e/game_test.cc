@@ -9,12 +9,13 @@
 #include <thread>
 #include <vector>
 
+#include "hosts/platform.h"
 #include "publish/game_writer.h"
 #include "publish/site_builder.h"
 #include "support/nginx_server.h"
+#include "support/temp_dir.h"
 #include "support/test_origin.h"
 #include "vkr_preview.h"
-#include "support/temporary_directory.h"
 
 namespace vesmara {
 namespace {
@@ -45,7 +46,6 @@ publish::GameDescription gameDescription(std::uint64_t revision, std::size_t ite
 class GameTest : public testing::Test {
  protected:
   void SetUp() override {
-    work_ = test::makeTemporaryDirectory("vkr-game");
     key_.assign(32, 0x24);
     publishRevision(gameDescription(5), "r5");
     serve("r5");
@@ -57,7 +57,6 @@ class GameTest : public testing::Test {
   void TearDown() override {
     vkr_preview_game_release(game_);
     server_.reset();
-    fs::remove_all(work_);
   }
 
   // Publishes a site holding `game` into work_/name.
@@ -136,8 +135,9 @@ class GameTest : public testing::Test {
     return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   }
 
-  std::unique_ptr<CryptoHost> crypto_ = makePlatformCryptoHost();
-  fs::path work_;
+  std::unique_ptr<CryptoHost> crypto_ = defaultPlatform().makeCryptoHost();
+  const test::TempDir temp_{"vkr-game"};
+  const fs::path work_ = temp_.path();
   Bytes key_;
   std::unique_ptr<test::NginxServer> server_;
   vkr_preview_game* game_ = nullptr;
@@ -241,7 +241,7 @@ TEST_F(GameTest, ExternalRefreshWithAKeyFile) {
 }
 
 TEST(GameCancel, RefreshAndFetchCancelledFromAnotherThread) {
-  auto crypto = makePlatformCryptoHost();
+  auto crypto = defaultPlatform().makeCryptoHost();
   std::vector<publish::SourceFile> sources = {{.name = "index.html", .mime = "text/html", .bytes = {'o', 'k'}}};
   std::string error;
   ASSERT_TRUE(publish::addGameToSources(gameDescription(1), sources, error)) << error;
@@ -255,16 +255,19 @@ TEST(GameCancel, RefreshAndFetchCancelledFromAnotherThread) {
   const std::string id = "lantern-keep";
   const std::string version = "1.4.0";
   char message[256];
-  const fs::path directory = test::makeTemporaryDirectory("vkr-game-cancel");
+  const test::TempDir temp("vkr-game-cancel");
+  const fs::path& directory = temp.path();
 
+  std::size_t stalls = 0;
   for (const bool through_operation : {false, true}) {
     vkr_preview_game* game = nullptr;
     ASSERT_EQ(vkr_preview_game_create(origin_text.data(), origin_text.size(), id.data(), id.size(), version.data(),
                                       version.size(), &game, message, sizeof message),
               VKR_PREVIEW_OK);
-    const auto cancel_soon = [&](vkr_preview_operation* operation) {
-      return std::thread([=] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    // Cancels once the call is stuck on the origin's next stall.
+    const auto cancel_when_stalled = [&](vkr_preview_operation* operation) {
+      return std::thread([&origin, game, operation, stall = ++stalls] {
+        EXPECT_TRUE(origin.waitForStalls(stall)) << "stall " << stall;
         if (operation != nullptr) {
           vkr_preview_operation_cancel(operation);
         } else {
@@ -278,7 +281,7 @@ TEST(GameCancel, RefreshAndFetchCancelledFromAnotherThread) {
     if (through_operation) {
       ASSERT_EQ(vkr_preview_operation_prepare(&operation), VKR_PREVIEW_OK);
     }
-    std::thread canceller = cancel_soon(operation);
+    std::thread canceller = cancel_when_stalled(operation);
     const vkr_preview_status refreshed =
         through_operation ? vkr_preview_game_refresh_hosted_operation(game, operation, 0, message, sizeof message)
                           : vkr_preview_game_refresh_hosted(game, 0, message, sizeof message);
@@ -298,7 +301,7 @@ TEST(GameCancel, RefreshAndFetchCancelledFromAnotherThread) {
     if (through_operation) {
       ASSERT_EQ(vkr_preview_operation_prepare(&operation), VKR_PREVIEW_OK);
     }
-    canceller = cancel_soon(operation);
+    canceller = cancel_when_stalled(operation);
     const std::string target = (directory / "base.pak").string();
     const std::string item = "base";
     std::uint64_t written = 0;
@@ -315,11 +318,10 @@ TEST(GameCancel, RefreshAndFetchCancelledFromAnotherThread) {
     origin.clearBehaviours();
     vkr_preview_game_release(game);
   }
-  fs::remove_all(directory);
 }
 
 TEST(GameCatalogueSize, ExactlyTheLimitIsReadOneMoreIsRefusedBeforeAnyRequest) {
-  auto crypto = makePlatformCryptoHost();
+  auto crypto = defaultPlatform().makeCryptoHost();
   std::string document;
   std::string error;
   ASSERT_TRUE(publish::writeCatalogueDocument(gameDescription(1), document, error)) << error;

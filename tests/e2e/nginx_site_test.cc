@@ -7,12 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "hosts/platform.h"
 #include "index/paths.h"
 #include "publish/site_builder.h"
 #include "support/nginx_server.h"
+#include "support/temp_dir.h"
 #include "support/test_origin.h"
 #include "vkr_preview.h"
-#include "support/temporary_directory.h"
 
 namespace vesmara {
 namespace {
@@ -22,11 +23,7 @@ using Bytes = std::vector<std::uint8_t>;
 
 class NginxSiteTest : public testing::Test {
  protected:
-  void SetUp() override {
-    work_ = test::makeTemporaryDirectory("vkr-e2e");
-    member_key_.assign(32, 0x77);
-  }
-  void TearDown() override { fs::remove_all(work_); }
+  void SetUp() override { member_key_.assign(32, 0x77); }
 
   publish::BuiltSite publishTree(const std::vector<publish::SourceFile>& sources, publish::SiteOptions options,
                                  const std::string& name) {
@@ -54,8 +51,9 @@ class NginxSiteTest : public testing::Test {
     return out;
   }
 
-  std::unique_ptr<CryptoHost> crypto_ = makePlatformCryptoHost();
-  fs::path work_;
+  std::unique_ptr<CryptoHost> crypto_ = defaultPlatform().makeCryptoHost();
+  const test::TempDir temp_{"vkr-e2e"};
+  const fs::path work_ = temp_.path();
   Bytes member_key_;
   char message_[256] = {};
 };

@@ -1,3 +1,5 @@
+#include "hosts/callback_http_host.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -6,8 +8,6 @@
 #include <optional>
 #include <string>
 #include <vector>
-
-#include "hosts/callback_http_host.h"
 
 namespace vesmara {
 namespace {
@@ -85,11 +85,14 @@ class CallbackHostTest : public ::testing::Test {
     response_.etag = "junk";
     response_.contentRange = "junk";
     response_.body = {1, 2, 3};
-    std::string message = "junk";
-    const bool ok = host_->fetchRange("/data/a.bin", 0, 3, bound, response_, message);
-    EXPECT_EQ(ok, message.empty());
+    Failure failure{"junk", FailureKind::Internal};
+    const bool ok = host_->fetchRange("/data/a.bin", 0, 3, bound, response_, failure);
+    EXPECT_EQ(ok, failure.message.empty());
+    EXPECT_EQ(failure.kind, ok                     ? FailureKind::None
+                            : host_->isCancelled() ? FailureKind::Cancelled
+                                                   : FailureKind::Transport);
     if (!ok) expectEmptyResponse();
-    return message;
+    return failure.message;
   }
 
   void expectEmptyResponse() {
@@ -136,14 +139,14 @@ TEST_F(CallbackHostTest, RangeFetchReachesTheCallbackAndIsCopied) {
 }
 
 TEST_F(CallbackHostTest, SuffixAndWholeKinds) {
-  std::string message;
+  Failure failure;
   script_.status = 200;
-  ASSERT_TRUE(host_->fetchSuffix("/favicon.ico", 128, 500, response_, message)) << message;
+  ASSERT_TRUE(host_->fetchSuffix("/favicon.ico", 128, 500, response_, failure)) << failure.message;
   EXPECT_EQ(script_.kind, 2u);
   EXPECT_EQ(script_.first, 128u);
   EXPECT_EQ(script_.last, 0u);
   EXPECT_EQ(script_.bound, 500u);
-  ASSERT_TRUE(host_->fetchWhole("/m/a.png", 7, response_, message)) << message;
+  ASSERT_TRUE(host_->fetchWhole("/m/a.png", 7, response_, failure)) << failure.message;
   EXPECT_EQ(script_.kind, 3u);
   EXPECT_EQ(script_.first, 0u);
   EXPECT_EQ(script_.last, 0u);
@@ -152,26 +155,28 @@ TEST_F(CallbackHostTest, SuffixAndWholeKinds) {
 }
 
 TEST_F(CallbackHostTest, RequestRulesComeBeforeTheCallback) {
-  std::string message;
+  Failure failure;
   host_->cancel();
-  EXPECT_FALSE(host_->fetchRange("/a", 5, 4, 10, response_, message));
-  EXPECT_EQ(message, "Invalid requested range");
-  EXPECT_FALSE(host_->fetchRange("/a", 0, UINT64_MAX, 10, response_, message));
-  EXPECT_EQ(message, "Invalid requested range");
-  EXPECT_FALSE(host_->fetchSuffix("/a", 0, 10, response_, message));
-  EXPECT_EQ(message, "Invalid requested suffix");
-  EXPECT_FALSE(host_->fetchWhole("/a", 10, response_, message));
-  EXPECT_EQ(message, "HTTP read cancelled");
+  EXPECT_FALSE(host_->fetchRange("/a", 5, 4, 10, response_, failure));
+  EXPECT_EQ(failure.message, "Invalid requested range");
+  EXPECT_FALSE(host_->fetchRange("/a", 0, UINT64_MAX, 10, response_, failure));
+  EXPECT_EQ(failure.message, "Invalid requested range");
+  EXPECT_FALSE(host_->fetchSuffix("/a", 0, 10, response_, failure));
+  EXPECT_EQ(failure.message, "Invalid requested suffix");
+  EXPECT_FALSE(host_->fetchWhole("/a", 10, response_, failure));
+  EXPECT_EQ(failure.message, "HTTP read cancelled");
+  EXPECT_EQ(failure.kind, FailureKind::Cancelled);
   host_->resetCancel();
-  EXPECT_FALSE(host_->fetchWhole("/a/", 10, response_, message));
-  EXPECT_EQ(message, "Invalid HTTP path or response bound");
-  EXPECT_FALSE(host_->fetchWhole("/a", 0, response_, message));
-  EXPECT_EQ(message, "Invalid HTTP path or response bound");
-  EXPECT_FALSE(host_->fetchWhole("/a", 134217729, response_, message));
-  EXPECT_EQ(message, "Invalid HTTP path or response bound");
+  EXPECT_FALSE(host_->fetchWhole("/a/", 10, response_, failure));
+  EXPECT_EQ(failure.message, "Invalid HTTP path or response bound");
+  EXPECT_EQ(failure.kind, FailureKind::Transport);
+  EXPECT_FALSE(host_->fetchWhole("/a", 0, response_, failure));
+  EXPECT_EQ(failure.message, "Invalid HTTP path or response bound");
+  EXPECT_FALSE(host_->fetchWhole("/a", 134217729, response_, failure));
+  EXPECT_EQ(failure.message, "Invalid HTTP path or response bound");
   EXPECT_EQ(script_.calls, 0);
   script_.status = 200;
-  EXPECT_TRUE(host_->fetchWhole("/a", 134217728, response_, message)) << message;
+  EXPECT_TRUE(host_->fetchWhole("/a", 134217728, response_, failure)) << failure.message;
   EXPECT_EQ(script_.calls, 1);
 }
 
@@ -214,10 +219,10 @@ TEST_F(CallbackHostTest, StatusOutsideTwoHundredAndTwoHundredSixIsOutOfBounds) {
 }
 
 TEST_F(CallbackHostTest, WholeFetchAcceptsOnlyTwoHundred) {
-  std::string message;
+  Failure failure;
   script_.status = 206;
-  EXPECT_FALSE(host_->fetchWhole("/a", 100, response_, message));
-  EXPECT_EQ(message, "HTTP carrier response was not valid for the request");
+  EXPECT_FALSE(host_->fetchWhole("/a", 100, response_, failure));
+  EXPECT_EQ(failure.message, "HTTP carrier response was not valid for the request");
 }
 
 TEST_F(CallbackHostTest, BodyBound) {
@@ -303,7 +308,7 @@ TEST_F(CallbackHostTest, HeaderBytes) {
   EXPECT_EQ(fetch(), "");
   EXPECT_EQ(response_.etag, "\"a\tb\"");
   for (const std::string& bad : {std::string("\"a\x80\""), std::string("a\rb"), std::string("a\nb"),
-                                std::string("\x7F"), std::string("a\0b", 3)}) {
+                                 std::string("\x7F"), std::string("a\0b", 3)}) {
     script_.etag = bad;
     EXPECT_EQ(fetch(), "HTTP carrier headers are invalid") << testing::PrintToString(bad);
     script_.etag = "\"e\"";
@@ -329,31 +334,30 @@ TEST_F(CallbackHostTest, ContentEncoding) {
 
 TEST(CallbackHostCallable, MessagesOfACustomCallable) {
   HttpResponse response;
-  std::string message;
-  CallbackHttpHost silent("https://example.com", [](const CallbackRequest&, CallbackResponse&, std::string&) {
-    return false;
-  });
-  EXPECT_FALSE(silent.fetchWhole("/a", 10, response, message));
-  EXPECT_EQ(message, "Caller transport failed");
+  Failure failure;
+  CallbackHttpHost silent("https://example.com",
+                          [](const CallbackRequest&, CallbackResponse&, std::string&) { return false; });
+  EXPECT_FALSE(silent.fetchWhole("/a", 10, response, failure));
+  EXPECT_EQ(failure.message, "Caller transport failed");
 
   CallbackHttpHost talking("https://example.com", [](const CallbackRequest&, CallbackResponse&, std::string& m) {
     m = "Own reason";
     return false;
   });
-  EXPECT_FALSE(talking.fetchWhole("/a", 10, response, message));
-  EXPECT_EQ(message, "Own reason");
+  EXPECT_FALSE(talking.fetchWhole("/a", 10, response, failure));
+  EXPECT_EQ(failure.message, "Own reason");
 
   // Past the bridge, an oversized body is still refused.
-  CallbackHttpHost oversized("https://example.com", [](const CallbackRequest& request, CallbackResponse& out,
-                                                       std::string&) {
-    out.status = 200;
-    out.url = "https://example.com" + std::string(request.path);
-    out.body.assign(request.bound + 1, 0);
-    return true;
-  });
+  CallbackHttpHost oversized("https://example.com",
+                             [](const CallbackRequest& request, CallbackResponse& out, std::string&) {
+                               out.status = 200;
+                               out.url = "https://example.com" + std::string(request.path);
+                               out.body.assign(request.bound + 1, 0);
+                               return true;
+                             });
   response.body = {1};
-  EXPECT_FALSE(oversized.fetchWhole("/a", 10, response, message));
-  EXPECT_EQ(message, "HTTP carrier exceeded response bound");
+  EXPECT_FALSE(oversized.fetchWhole("/a", 10, response, failure));
+  EXPECT_EQ(failure.message, "HTTP carrier exceeded response bound");
   EXPECT_TRUE(response.body.empty());
 }
 

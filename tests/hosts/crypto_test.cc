@@ -20,6 +20,7 @@
 #include "base/hex.h"
 #include "base/secure_bytes.h"
 #include "hosts/crypto_host.h"
+#include "hosts/platform.h"
 #ifdef _WIN32
 #include "hosts/windows/windows_crypto_host.h"
 #else
@@ -224,7 +225,7 @@ TEST(Sha256, PublishedDigestsInOneUpdateOrByteByByte) {
 TEST(Sha256, MillionLettersInUnevenPieces) {
   const std::string letters(1000000, 'a');
   const ByteSpan message = textBytes(letters);
-  const auto hasher = makePlatformCryptoHost()->createHasher();
+  const auto hasher = defaultPlatform().makeCryptoHost()->createHasher();
   ASSERT_NE(hasher, nullptr);
   std::size_t offset = 0;
   for (std::size_t piece = 1; offset < message.size(); piece = piece % 4099 + 1) {

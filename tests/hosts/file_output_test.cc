@@ -21,7 +21,9 @@
 
 #include "base/hex.h"
 #include "hosts/file_output.h"
+#include "hosts/platform.h"
 #include "hosts/posix/posix_file_output.h"
+#include "support/temp_dir.h"
 
 namespace vesmara {
 namespace {
@@ -97,19 +99,14 @@ void expectRefused(const std::string& destination, FileOutputError error, std::s
 class FileOutputTest : public testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/vkr-file-output-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
     // The sink refuses links on the chain, so the directory is named by its real path.
-    root_ = fs::canonical(pattern);
+    root_ = fs::canonical(temp_.path());
     descriptors_ = openDescriptorCount();
   }
 
   // Every descriptor a sink opened (directories, the temporary file) is
   // closed again whatever state the sink ended in.
-  void TearDown() override {
-    EXPECT_EQ(openDescriptorCount(), descriptors_);
-    fs::remove_all(root_);
-  }
+  void TearDown() override { EXPECT_EQ(openDescriptorCount(), descriptors_); }
 
   static long openDescriptorCount() {
     return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator());
@@ -117,6 +114,7 @@ class FileOutputTest : public testing::Test {
 
   std::string at(std::string_view relative) const { return (root_ / relative).string(); }
 
+  const test::TempDir temp_{"vkr-file-output"};
   fs::path root_;
   long descriptors_ = 0;
 };
@@ -201,7 +199,7 @@ TEST_F(FileOutputTest, HostilePathsAreRefusedBeforeTouchingTheDisk) {
 
 TEST_F(FileOutputTest, CommitPublishesWrittenBytesByRename) {
   std::string message = "stale";
-  const std::unique_ptr<FileOutput> out = makePlatformFileOutput(at("result.bin"), message);
+  const std::unique_ptr<FileOutput> out = defaultPlatform().makeFileOutput(at("result.bin"), message);
   ASSERT_TRUE(out->isOpen());
   EXPECT_EQ(message, "");
   EXPECT_EQ(out->error(), FileOutputError::None);

@@ -1,10 +1,10 @@
+#include "hosts/http_rules.h"
+
 #include <gtest/gtest.h>
 
 #include <limits>
 #include <string>
 #include <vector>
-
-#include "hosts/http_rules.h"
 
 namespace vesmara {
 namespace {
@@ -94,7 +94,9 @@ TEST(ResponseRules, IdentityEncoding) {
     EXPECT_TRUE(isIdentityEncoding(ok)) << ok;
   }
   for (const char* bad : {"", " ", "\t \t", "gzip", "br", "identity, gzip", "identit", "identityx", "i dentity",
-                          "\"identity\"", "identity\r", "\xC4\xB1" "dentity"}) {
+                          "\"identity\"", "identity\r",
+                          "\xC4\xB1"
+                          "dentity"}) {
     EXPECT_FALSE(isIdentityEncoding(bad)) << bad;
   }
 }
@@ -124,6 +126,125 @@ TEST(ResponseRules, PrintablePrefixAndTrim) {
   EXPECT_EQ(printableAsciiPrefix("\x7F"), "");
   EXPECT_EQ(trimBlanks(" \t a b \t"), "a b");
   EXPECT_EQ(trimBlanks(" \t "), "");
+}
+
+TEST(ClientSteps, OneMessagePerStep) {
+  const struct {
+    FetchStep step;
+    const char* failed;
+    const char* cancelled;
+  } cases[] = {
+      {FetchStep::Session, "WinHTTP session failed", "WinHTTP session failed"},
+      {FetchStep::Connection, "HTTP connection failed or cancelled", "HTTP connection failed or cancelled"},
+      {FetchStep::Request, "HTTP request creation failed", "HTTP request creation failed"},
+      {FetchStep::Policy, "HTTP request policy failed", "HTTP request policy failed"},
+      {FetchStep::Send, "HTTP send failed or cancelled", "HTTP send failed or cancelled"},
+      {FetchStep::Status, "HTTP response status is unavailable", "HTTP read cancelled"},
+      {FetchStep::ContentEncoding, "HTTP content encoding is unavailable", "HTTP read cancelled"},
+      {FetchStep::Body, "HTTP body read failed", "HTTP read cancelled"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(fetchStepMessage(c.step), c.failed) << static_cast<int>(c.step);
+    EXPECT_EQ(fetchStepMessage(c.step, true), c.cancelled) << static_cast<int>(c.step);
+  }
+  EXPECT_EQ(statusRefusal(FetchKind::Range, 206), "");
+  EXPECT_EQ(statusRefusal(FetchKind::Suffix, 200), "");
+  EXPECT_EQ(statusRefusal(FetchKind::Whole, 200), "");
+  EXPECT_EQ(statusRefusal(FetchKind::Whole, 206), "Whole-carrier response was not 200");
+  EXPECT_EQ(statusRefusal(FetchKind::Whole, 404), "HTTP carrier response was not 200 or 206");
+  EXPECT_EQ(statusRefusal(FetchKind::Range, 301), "HTTP carrier response was not 200 or 206");
+}
+
+TEST(ClientHead, StatusLines) {
+  const struct {
+    const char* line;
+    std::uint32_t status;
+  } cases[] = {
+      {"HTTP/1.1 206 Partial Content", 206},
+      {"HTTP/1.0 200", 200},
+      {"HTTP/2 404 ", 404},
+      {"HTTP/1.1 99 Low", 0},
+      {"HTTP/1.1 2000 OK", 0},
+      {"HTTP/1.1 20x OK", 0},
+      {"HTTP/1.1  200 OK", 0},
+      {"HTTP/1.1", 0},
+      {"HTTP/1.1 -20 OK", 0},
+  };
+  for (const auto& c : cases) EXPECT_EQ(parseStatusLine(c.line), c.status) << c.line;
+}
+
+TEST(ClientHead, FieldsOfTheFinalHead) {
+  ResponseHead head;
+  for (const char* line :
+       {"HTTP/1.1 100 Continue\r\n", "ETag: \"interim\"\r\n", "\r\n", "HTTP/1.1 206 Partial Content\r\n",
+        "etag:  \"one\" \r\n", "ETag: \"two\"\r\n", "Content-Range: bytes 0-9/\r\n", "\t 10 \r\n", "no colon\r\n",
+        " dropped\r\n", "Content-Encoding: identity\r\n", "CONTENT-ENCODING: Identity\r\n"}) {
+    EXPECT_FALSE(head.readLine(line)) << line;
+  }
+  EXPECT_TRUE(head.readLine("\r\n"));
+  EXPECT_EQ(head.status(), 206u);
+  EXPECT_EQ(head.etag(), "\"one\"");
+  EXPECT_EQ(head.contentRange(), "bytes 0-9/ 10");  // a folded line continues the value
+  EXPECT_FALSE(head.contentLength().has_value());
+  EXPECT_EQ(head.refusal(), "");
+
+  EXPECT_FALSE(head.readLine("HTTP/1.1 200 OK"));  // a new head starts over
+  EXPECT_FALSE(head.etag().has_value());
+  for (const char* line : {"Content-Encoding: identity", "Content-Encoding: gzip"}) head.readLine(line);
+  EXPECT_EQ(head.refusal(), "HTTP carrier used content encoding");
+  ResponseHead garbled;
+  EXPECT_TRUE(garbled.readLine("\n"));
+  EXPECT_EQ(garbled.refusal(), "HTTP response status is unavailable");
+}
+
+TEST(ClientHead, HeaderValueLimits) {
+  EXPECT_EQ(contentEncodingRefusal(" identity\t"), "");
+  EXPECT_EQ(contentEncodingRefusal(""), "HTTP carrier used content encoding");
+  EXPECT_EQ(contentEncodingRefusal(std::string(255, 'x')), "HTTP carrier used content encoding");
+  EXPECT_EQ(contentEncodingRefusal("identity" + std::string(248, ' ')), "HTTP content encoding is unavailable");
+  EXPECT_EQ(keptHeaderValue(std::string(4095, 'e')).size(), 4095u);
+  EXPECT_EQ(keptHeaderValue(std::string(4096, 'e')), "");
+  EXPECT_EQ(keptHeaderValue("W/\"ab\x80zz\""), "W/\"ab");
+}
+
+TEST(ContentRange, ParseAndExactCheck) {
+  const struct {
+    const char* value;
+    bool ok;
+    ContentRange range;
+  } cases[] = {
+      {"bytes 0-127/128", true, {0, 127, 128}},
+      {"bytes 0-0/1", true, {0, 0, 1}},
+      {"bytes 007-010/0100", true, {7, 10, 100}},
+      {"bytes 5-4/10", false, {}},
+      {"bytes 0-9/9", false, {}},
+      {"bytes 0-9/10 ", false, {}},
+      {"bytes */10", false, {}},
+      {"bytes 0-9/*", false, {}},
+      {"Bytes 0-9/10", false, {}},
+      {"bytes  0-9/10", false, {}},
+      {"bytes ", false, {}},
+      {"bytes 0/9-10", false, {}},
+      {"bytes 0-18446744073709551615/18446744073709551615", false, {}},
+      {"bytes 0-18446744073709551614/18446744073709551615",
+       true,
+       {0, 18446744073709551614ULL, 18446744073709551615ULL}},
+      {"bytes 0-1/99999999999999999999", false, {}},
+  };
+  for (const auto& c : cases) {
+    const auto range = parseContentRange(c.value);
+    ASSERT_EQ(range.has_value(), c.ok) << c.value;
+    if (c.ok) {
+      EXPECT_EQ(range->first, c.range.first) << c.value;
+      EXPECT_EQ(range->last, c.range.last) << c.value;
+      EXPECT_EQ(range->total, c.range.total) << c.value;
+    }
+  }
+  EXPECT_TRUE(isExactContentRange("bytes 10-19/20", 10, 19));
+  EXPECT_TRUE(isExactContentRange("bytes 010-019/1000", 10, 19));
+  EXPECT_FALSE(isExactContentRange("bytes 10-18/20", 10, 19));
+  EXPECT_FALSE(isExactContentRange("bytes 11-19/20", 10, 19));
+  EXPECT_FALSE(isExactContentRange("bytes */20", 10, 19));
 }
 
 }  // namespace

@@ -10,6 +10,8 @@
 #include <fstream>
 #include <string>
 
+#include "support/temp_dir.h"
+
 namespace vesmara::test {
 namespace {
 
@@ -146,7 +148,8 @@ TEST_F(TestOriginTest, StallsEndWhenTheOriginStops) {
 }
 
 TEST_F(TestOriginTest, ServesADirectoryTree) {
-  const auto root = std::filesystem::temp_directory_path() / ("vkr_origin_" + std::to_string(origin_.port()));
+  const TempDir temp("vkr-origin");
+  const std::filesystem::path& root = temp.path();
   std::filesystem::create_directories(root / "sub");
   std::ofstream(root / "sub" / "x.txt", std::ios::binary) << "hello";
   origin_.serveDirectory(root, "/site/");
@@ -156,7 +159,6 @@ TEST_F(TestOriginTest, ServesADirectoryTree) {
   EXPECT_EQ(get("/site/sub/../sub/x.txt")->status, 404);
   EXPECT_EQ(get("/site/sub")->status, 404);
   EXPECT_EQ(origin_.etagOf("/site/sub/x.txt").has_value(), true);
-  std::filesystem::remove_all(root);
 }
 
 }  // namespace

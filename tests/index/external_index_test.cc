@@ -6,6 +6,8 @@
 #include "base/base64url.h"
 #include "base/byte_writer.h"
 #include "base/hex.h"
+#include "hosts/platform.h"
+#include "hosts/posix/curl_http_host.h"
 #include "index/external_index.h"
 #include "publish/carrier_writer.h"
 #include "publish/external_writer.h"
@@ -166,7 +168,7 @@ class ExternalIndexTest : public testing::Test {
     return failure;
   }
 
-  std::unique_ptr<CryptoHost> crypto_ = makePlatformCryptoHost();
+  std::unique_ptr<CryptoHost> crypto_ = defaultPlatform().makeCryptoHost();
   test::TestOrigin origin_;
   SiteIndex index_;
   test::BuiltSite site_;

@@ -1,3 +1,5 @@
+#include "index/hosted_index.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -6,34 +8,17 @@
 #include <vector>
 
 #include "base/hex.h"
-#include "index/hosted_index.h"
+#include "hosts/platform.h"
 #include "index/memory_host.h"
 #include "index/paths.h"
 #include "publish/carrier_writer.h"
+#include "support/fake_http_host.h"
 #include "support/site_fixture.h"
 
 namespace vesmara {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-// The parent transport of a MemoryHost in these tests: never cancelled
-// unless a test says so.
-class ParentTransport final : public HttpHost {
- public:
-  void cancel() override { cancelled = true; }
-  void resetCancel() override { cancelled = false; }
-  bool fetchRange(std::string_view, std::uint64_t, std::uint64_t, std::uint64_t, HttpResponse&,
-                  std::string&) override {
-    return false;
-  }
-  bool fetchSuffix(std::string_view, std::uint64_t, std::uint64_t, HttpResponse&, std::string&) override {
-    return false;
-  }
-  bool fetchWhole(std::string_view, std::uint64_t, HttpResponse&, std::string&) override { return false; }
-  bool isCancelled() const override { return cancelled; }
-  bool cancelled = false;
-};
 
 void putU16(Bytes& bytes, std::size_t at, std::uint16_t value) {
   for (int i = 0; i < 2; ++i) bytes[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
@@ -87,8 +72,8 @@ class HostedIndexTest : public testing::Test {
     return favicon;
   }
 
-  std::unique_ptr<CryptoHost> crypto_ = makePlatformCryptoHost();
-  ParentTransport parent_;
+  std::unique_ptr<CryptoHost> crypto_ = defaultPlatform().makeCryptoHost();
+  test::ScriptedHttpHost parent_;  // never asked for bytes; cancelled when a test says so
   Bytes icon_ = publish::defaultIcon();
   SiteIndex index_ = test::makeSiteIndex(3);
 };
@@ -103,15 +88,19 @@ TEST_F(HostedIndexTest, HandBuiltFaviconFromTheByteLayout) {
       "app/index.html\",\"mime\":\"text/html\",\"length\":5,\"sha256\":\"" + std::string(64, '1') +
       "\",\"parts\":[{\"url\":\"/p.bin\",\"offset\":0,\"length\":5,\"sha256\":\"" + std::string(64, '2') + "\"}]}]}}";
   const std::string bootstrap = "boot";
-  const auto text = [](const std::string& s) { return std::span(reinterpret_cast<const std::uint8_t*>(s.data()), s.size()); };
+  const auto text = [](const std::string& s) {
+    return std::span(reinterpret_cast<const std::uint8_t*>(s.data()), s.size());
+  };
   std::string manifest;
   for (int pass = 0; pass < 2; ++pass) {
     const std::uint64_t bootstrap_at = 4096 + manifest.size();
-    manifest = "{\"format\":\"vkr.sections.v1\",\"sections\":[{\"id\":\"bootstrap\",\"type\":\"vkr.document.v1\",\"sha256\":\"" +
-               encodeLowerHex(sha(text(bootstrap))) + "\",\"offset\":" + std::to_string(bootstrap_at) +
-               ",\"length\":4},{\"id\":\"document\",\"type\":\"vkr.document.v1\",\"sha256\":\"" +
-               encodeLowerHex(sha(text(document))) + "\",\"offset\":" + std::to_string(bootstrap_at + 4) +
-               ",\"length\":" + std::to_string(document.size()) + "}]}";
+    manifest =
+        "{\"format\":\"vkr.sections.v1\",\"sections\":[{\"id\":\"bootstrap\",\"type\":\"vkr.document.v1\",\"sha256\":"
+        "\"" +
+        encodeLowerHex(sha(text(bootstrap))) + "\",\"offset\":" + std::to_string(bootstrap_at) +
+        ",\"length\":4},{\"id\":\"document\",\"type\":\"vkr.document.v1\",\"sha256\":\"" +
+        encodeLowerHex(sha(text(document))) + "\",\"offset\":" + std::to_string(bootstrap_at + 4) +
+        ",\"length\":" + std::to_string(document.size()) + "}]}";
   }
   Bytes payload(4096, 0);
   std::memcpy(payload.data(), "VKR1DOC\0", 8);
@@ -219,12 +208,14 @@ TEST_F(HostedIndexTest, CorruptionsEndWithTheirMessageAndKind) {
       {"version 1 with prefix bytes", favicon_with([&](Bytes& f) {
          f[footer_at + 8] = 1;
          f[footer_at + 110] ^= 0xFF;
-       }), "Unsupported VKR footer", FailureKind::InvalidData},
+       }),
+       "Unsupported VKR footer", FailureKind::InvalidData},
       {"icon length differs", favicon_with([&](Bytes& f) { f[footer_at + 16] += 1; }), "Invalid VKR footer layout",
        FailureKind::InvalidData},
       {"payload too short", favicon_with([&](Bytes& f) { putU64(f, footer_at + 32, 4095); }),
        "Invalid VKR footer layout", FailureKind::InvalidData},
-      {"bytes after payload", favicon_with([&](Bytes& f) { f.insert(f.begin() + static_cast<std::ptrdiff_t>(footer_at), 0); }),
+      {"bytes after payload",
+       favicon_with([&](Bytes& f) { f.insert(f.begin() + static_cast<std::ptrdiff_t>(footer_at), 0); }),
        "Invalid VKR footer layout", FailureKind::InvalidData},
       {"payload digest", favicon_with([&](Bytes& f) { f[footer_at + 40] ^= 1; }), "VKR payload digest mismatch",
        FailureKind::Integrity},
@@ -253,12 +244,17 @@ TEST_F(HostedIndexTest, CorruptionsEndWithTheirMessageAndKind) {
          const std::size_t at = all.find("\"sha256\":\"", 4096) + 10;
          for (std::size_t i = at; i < at + 64; ++i) c[i] = static_cast<std::uint8_t>(std::toupper(c[i]));
          if (all.substr(at, 64) == std::string(c.begin() + at, c.begin() + at + 64)) c[at] = 'A';
-       }), "Invalid VKR section hash", FailureKind::InvalidData},
-      {"bootstrap bytes", container_with([&](Bytes& c) {
-         std::uint64_t bootstrap_offset = 0;
-         std::memcpy(&bootstrap_offset, &c[40], 8);
-         c[bootstrap_offset] ^= 1;
-       }, false), "VKR section digest mismatch", FailureKind::Integrity},
+       }),
+       "Invalid VKR section hash", FailureKind::InvalidData},
+      {"bootstrap bytes",
+       container_with(
+           [&](Bytes& c) {
+             std::uint64_t bootstrap_offset = 0;
+             std::memcpy(&bootstrap_offset, &c[40], 8);
+             c[bootstrap_offset] ^= 1;
+           },
+           false),
+       "VKR section digest mismatch", FailureKind::Integrity},
       {"bootstrap header digest", container_with([](Bytes& c) { c[88] ^= 1; }, false), "Invalid VKR bootstrap",
        FailureKind::Integrity},
       {"bootstrap header length", container_with([](Bytes& c) { c[48] += 1; }), "Invalid VKR bootstrap",
@@ -268,7 +264,8 @@ TEST_F(HostedIndexTest, CorruptionsEndWithTheirMessageAndKind) {
       {"bytes after the document", container_with([](Bytes& c) {
          c.push_back(' ');
          putU64(c, 16, c.size());
-       }), "Invalid VKR payload layout", FailureKind::InvalidData},
+       }),
+       "Invalid VKR payload layout", FailureKind::InvalidData},
       {"prefix digest", favicon_with([&](Bytes& f) { f[footer_at + 104] ^= 1; }), "Invalid VKR prefix digest",
        FailureKind::Integrity},
   };
@@ -312,49 +309,107 @@ TEST_F(HostedIndexTest, PayloadOfExactlyTheHeaderCannotHoldAManifest) {
 
 TEST_F(HostedIndexTest, CancelledBetweenTheTwoRequests) {
   const test::BuiltSite site = test::buildSite(*crypto_, index_, 1);
-  parent_.cancelled = true;
+  parent_.cancel();
   const Failure failure = loadFailure(site.favicon);
   EXPECT_EQ(failure.message, "Index load cancelled");
   EXPECT_EQ(failure.kind, FailureKind::Cancelled);
 }
 
+TEST_F(HostedIndexTest, RequestFaultsEndWithTheirMessageAndKind) {
+  const test::BuiltSite site = test::buildSite(*crypto_, index_, 1);
+  const Bytes& favicon = site.favicon;
+  const std::uint64_t payload_first = icon_.size();
+  const std::uint64_t payload_last = favicon.size() - 129;
+  const auto whole = [&](std::size_t length) {
+    return [&favicon, length](HttpResponse& r) {
+      r.status = 200;
+      r.contentRange.clear();
+      r.body.assign(favicon.begin(), favicon.begin() + static_cast<std::ptrdiff_t>(length));
+    };
+  };
+  const auto range = [](std::string value) { return [value](HttpResponse& r) { r.contentRange = value; }; };
+  using Fault = test::FaultyHttpHost::Fault;
+  const struct {
+    const char* name;
+    std::size_t nth;
+    Fault fault;
+    const char* message;
+    FailureKind kind;
+  } cases[] = {
+      {"footer request fails",
+       1,
+       {.fail = "HTTP send failed or cancelled"},
+       "HTTP send failed or cancelled",
+       FailureKind::Transport},
+      {"cancelled during the payload request",
+       2,
+       {.before = [this] { parent_.cancel(); }, .fail = "HTTP read cancelled"},
+       "HTTP read cancelled",
+       FailureKind::Cancelled},
+      {"footer answered with the whole favicon", 1, {.tamper = whole(favicon.size())}, "", FailureKind::None},
+      {"payload answered with the whole favicon", 2, {.tamper = whole(favicon.size())}, "", FailureKind::None},
+      {"whole favicon one byte short",
+       2,
+       {.tamper = whole(favicon.size() - 1)},
+       "Incomplete favicon fallback",
+       FailureKind::Integrity},
+      {"payload range of another length of favicon",
+       2,
+       {.tamper = range("bytes " + std::to_string(payload_first) + "-" + std::to_string(payload_last) + "/" +
+                        std::to_string(favicon.size() + 1))},
+       "Invalid VKR payload range",
+       FailureKind::Integrity},
+      {"payload body one byte short",
+       2,
+       {.tamper = [](HttpResponse& r) { r.body.pop_back(); }},
+       "Invalid VKR payload range",
+       FailureKind::Integrity},
+      {"payload answer not valid",
+       2,
+       {.tamper = [](HttpResponse& r) { r.valid = false; }},
+       "Favicon changed during index load",
+       FailureKind::Integrity},
+  };
+  for (const auto& c : cases) {
+    parent_.resetCancel();
+    MemoryHost memory(SecureBytes(favicon.begin(), favicon.end()), parent_);
+    test::FaultyHttpHost host(memory, c.nth, c.fault);
+    LoadedIndex holder;
+    Failure failure;
+    EXPECT_EQ(loadHostedIndex(host, *crypto_, holder, failure), c.kind == FailureKind::None) << c.name;
+    EXPECT_EQ(failure.message, c.message) << c.name;
+    EXPECT_EQ(failure.kind, c.kind) << c.name;
+    EXPECT_EQ(host.fetches(), c.nth == 1 && c.kind != FailureKind::None ? 1u : 2u) << c.name;
+  }
+}
+
 TEST(MemoryHost, ServesOnlyTheFaviconAndLeavesFailuresUntouched) {
-  class NeverCancelled final : public HttpHost {
-   public:
-    void cancel() override {}
-    void resetCancel() override {}
-    bool fetchRange(std::string_view, std::uint64_t, std::uint64_t, std::uint64_t, HttpResponse&,
-                    std::string&) override {
-      return false;
-    }
-    bool fetchSuffix(std::string_view, std::uint64_t, std::uint64_t, HttpResponse&, std::string&) override {
-      return false;
-    }
-    bool fetchWhole(std::string_view, std::uint64_t, HttpResponse&, std::string&) override { return false; }
-    bool isCancelled() const override { return true; }
-  } parent;
+  test::ScriptedHttpHost parent;
+  parent.cancel();
   MemoryHost host(SecureBytes{'a', 'b', 'c', 'd'}, parent);
   EXPECT_TRUE(host.isCancelled());  // answered by the parent
   HttpResponse response;
-  std::string message = "untouched";
-  ASSERT_TRUE(host.fetchRange("/favicon.ico", 1, 2, 1, response, message));
+  Failure failure;
+  failure.message = "untouched";
+  ASSERT_TRUE(host.fetchRange("/favicon.ico", 1, 2, 1, response, failure));
   EXPECT_EQ(response.status, 206u);
   EXPECT_EQ(response.contentRange, "bytes 1-2/4");
   EXPECT_EQ(std::string(response.body.begin(), response.body.end()), "bc");
-  EXPECT_TRUE(message.empty());
-  ASSERT_TRUE(host.fetchSuffix("/favicon.ico", 4, 1, response, message));
+  EXPECT_TRUE(failure.message.empty());
+  ASSERT_TRUE(host.fetchSuffix("/favicon.ico", 4, 1, response, failure));
   EXPECT_EQ(response.contentRange, "bytes 0-3/4");
 
-  message = "untouched";
+  failure.message = "untouched";
   response.contentRange = "kept";
-  EXPECT_FALSE(host.fetchRange("/favicon.ico", 2, 4, 100, response, message));
-  EXPECT_FALSE(host.fetchRange("/favicon.ico", 2, 1, 100, response, message));
-  EXPECT_FALSE(host.fetchRange("/other.ico", 0, 1, 100, response, message));
-  EXPECT_FALSE(host.fetchSuffix("/favicon.ico", 5, 100, response, message));
-  EXPECT_EQ(message, "untouched");
+  EXPECT_FALSE(host.fetchRange("/favicon.ico", 2, 4, 100, response, failure));
+  EXPECT_FALSE(host.fetchRange("/favicon.ico", 2, 1, 100, response, failure));
+  EXPECT_FALSE(host.fetchRange("/other.ico", 0, 1, 100, response, failure));
+  EXPECT_FALSE(host.fetchSuffix("/favicon.ico", 5, 100, response, failure));
+  EXPECT_EQ(failure.message, "untouched");
+  EXPECT_EQ(failure.kind, FailureKind::Cancelled);  // the parent's flag is set
   EXPECT_EQ(response.contentRange, "kept");
-  EXPECT_FALSE(host.fetchWhole("/favicon.ico", 100, response, message));
-  EXPECT_EQ(message, "Whole-carrier fetch is not supported by this host");
+  EXPECT_FALSE(host.fetchWhole("/favicon.ico", 100, response, failure));
+  EXPECT_EQ(failure.message, "Whole-carrier fetch is not supported by this host");
 }
 
 }  // namespace

@@ -15,36 +15,36 @@ const std::string kRoot(kSiteNamespaceRoot);
 
 // A small description of an index document, rendered to JSON text. Tests
 // start from a valid site and change one thing.
-struct PartSpec {
+struct PartDraft {
   std::string url = "/c/one.bin";
   std::string extra;  // raw members appended to the part object
   std::uint64_t length = 10;
 };
 
-struct ResourceSpec {
+struct ResourceDraft {
   std::string path = kRoot + "app/index.html";
   std::string mime = "text/html";
   std::string length = "10";
   std::string extra;
-  std::vector<PartSpec> parts = {PartSpec{}};
+  std::vector<PartDraft> parts = {PartDraft{}};
 };
 
-struct IndexSpec {
+struct IndexDraft {
   std::string launch = kRoot + "boot.html";
   std::string entry = kRoot + "app/index.html";
   std::string web_app_extra;  // raw members for encoding, encryption, audioCarriers
-  std::vector<ResourceSpec> resources = {ResourceSpec{}};
+  std::vector<ResourceDraft> resources = {ResourceDraft{}};
 };
 
-std::string render(const IndexSpec& draft) {
+std::string render(const IndexDraft& draft) {
   std::string text = "{\"webApp\":{\"launch\":\"" + draft.launch + "\",\"entry\":\"" + draft.entry + "\"" +
                      draft.web_app_extra + ",\"resources\":[";
   for (std::size_t r = 0; r < draft.resources.size(); ++r) {
-    const ResourceSpec& resource = draft.resources[r];
+    const ResourceDraft& resource = draft.resources[r];
     text += (r ? "," : "") + std::string("{\"path\":\"") + resource.path + "\",\"mime\":\"" + resource.mime +
             "\",\"length\":" + resource.length + ",\"sha256\":\"" + kDigest + "\"" + resource.extra + ",\"parts\":[";
     for (std::size_t p = 0; p < resource.parts.size(); ++p) {
-      const PartSpec& part = resource.parts[p];
+      const PartDraft& part = resource.parts[p];
       text += (p ? "," : "") + std::string("{\"url\":\"") + part.url + "\",\"offset\":0,\"length\":" +
               std::to_string(part.length) + ",\"sha256\":\"" + kDigest + "\"" + part.extra + "}";
     }
@@ -53,7 +53,7 @@ std::string render(const IndexSpec& draft) {
   return text + "]}}";
 }
 
-std::string parseMessage(const IndexSpec& draft) {
+std::string parseMessage(const IndexDraft& draft) {
   SiteIndex index;
   std::string message;
   const bool ok = parseIndexDocument(render(draft), index, message);
@@ -68,8 +68,8 @@ std::string nonce(int n) {
   return ",\"nonce\":\"" + std::string(24 - hex.size(), '0') + hex + "\"";
 }
 
-PartSpec membersPart(int nonce_number, std::uint64_t plain = 10) {
-  PartSpec part;
+PartDraft membersPart(int nonce_number, std::uint64_t plain = 10) {
+  PartDraft part;
   part.length = plain + 16;
   part.extra = nonce(nonce_number) + ",\"plainLength\":" + std::to_string(plain);
   return part;
@@ -87,11 +87,11 @@ const std::string kCarrierBody =
     "{\"packet\":0,\"copy\":2,\"startSeconds\":3e0,\"durationSeconds\":0.5}]}";
 
 TEST(IndexDocument, ValidSiteParsesIntoTheIndex) {
-  IndexSpec draft;
+  IndexDraft draft;
   draft.web_app_extra = ",\"encoding\":{\"algorithm\":\"AES-256-CTR\",\"key\":\"" + kDigest + "\"}" + kEncryption +
                        audioCarrier("/audio/a.wav", kCarrierBody);
   draft.resources[0].extra = ",\"access\":\"public\"";
-  ResourceSpec members;
+  ResourceDraft members;
   members.path = kRoot + "app/secret.bin";
   members.mime = "application/octet-stream";
   members.length = "30";
@@ -128,9 +128,9 @@ TEST(IndexDocument, ValidSiteParsesIntoTheIndex) {
 }
 
 TEST(IndexDocument, EachRuleFailsWithItsMessage) {
-  using Change = std::function<void(IndexSpec&)>;
-  const auto second = [](IndexSpec& s, const std::string& path) {
-    ResourceSpec r;
+  using Change = std::function<void(IndexDraft&)>;
+  const auto second = [](IndexDraft& s, const std::string& path) {
+    ResourceDraft r;
     r.path = path;
     r.mime = "text/css";
     s.resources.push_back(r);
@@ -140,85 +140,86 @@ TEST(IndexDocument, EachRuleFailsWithItsMessage) {
     Change change;
     const char* message;
   } cases[] = {
-      {"launch elsewhere", [](IndexSpec& s) { s.launch = kRoot + "boot.htm"; }, "Invalid webApp entry"},
-      {"entry not an app path", [](IndexSpec& s) { s.entry = kRoot + "index.html"; }, "Invalid webApp entry"},
-      {"encoding algorithm", [](IndexSpec& s) {
+      {"launch elsewhere", [](IndexDraft& s) { s.launch = kRoot + "boot.htm"; }, "Invalid webApp entry"},
+      {"entry not an app path", [](IndexDraft& s) { s.entry = kRoot + "index.html"; }, "Invalid webApp entry"},
+      {"encoding algorithm", [](IndexDraft& s) {
          s.web_app_extra = ",\"encoding\":{\"algorithm\":\"AES-256-GCM\",\"key\":\"" + kDigest + "\"}";
        }, "Invalid website encoding key"},
-      {"encoding upper-case key", [](IndexSpec& s) {
+      {"encoding upper-case key", [](IndexDraft& s) {
          s.web_app_extra = ",\"encoding\":{\"algorithm\":\"AES-256-CTR\",\"key\":\"" + std::string(64, 'A') + "\"}";
        }, "Invalid website encoding key"},
-      {"encryption key id empty", [](IndexSpec& s) {
+      {"encryption key id empty", [](IndexDraft& s) {
          s.web_app_extra = ",\"encryption\":{\"algorithm\":\"AES-256-GCM\",\"keyId\":\"\"}";
        }, "Invalid member key ID"},
-      {"encryption key id 65 bytes", [](IndexSpec& s) {
+      {"encryption key id 65 bytes", [](IndexDraft& s) {
          s.web_app_extra = ",\"encryption\":{\"algorithm\":\"AES-256-GCM\",\"keyId\":\"" + std::string(65, 'k') + "\"}";
        }, "Invalid member key ID"},
-      {"audio map empty", [](IndexSpec& s) { s.web_app_extra = ",\"audioCarriers\":{}"; }, "Invalid audio carrier map"},
-      {"audio key upper-case suffix", [](IndexSpec& s) { s.web_app_extra = audioCarrier("/a.WAV", kCarrierBody); },
+      {"audio map empty", [](IndexDraft& s) { s.web_app_extra = ",\"audioCarriers\":{}"; },
+       "Invalid audio carrier map"},
+      {"audio key upper-case suffix", [](IndexDraft& s) { s.web_app_extra = audioCarrier("/a.WAV", kCarrierBody); },
        "Invalid audio carrier metadata"},
-      {"audio key inside the root", [](IndexSpec& s) {
+      {"audio key inside the root", [](IndexDraft& s) {
          s.web_app_extra = audioCarrier(kRoot + "a.wav", kCarrierBody);
        }, "Invalid audio carrier metadata"},
-      {"audio packets missing", [](IndexSpec& s) {
+      {"audio packets missing", [](IndexDraft& s) {
          std::string body = kCarrierBody;
          body.replace(body.find("\"packets\""), 9, "\"packetz\"");
          s.web_app_extra = audioCarrier("/a.wav", body);
        }, "Invalid audio packet catalogue"},
-      {"audio packet index", [](IndexSpec& s) {
+      {"audio packet index", [](IndexDraft& s) {
          std::string body = kCarrierBody;
          body.replace(body.find("\"index\":0"), 9, "\"index\":1");
          s.web_app_extra = audioCarrier("/a.wav", body);
        }, "Invalid audio packet"},
-      {"audio length mismatch", [](IndexSpec& s) {
+      {"audio length mismatch", [](IndexDraft& s) {
          std::string body = kCarrierBody;
          body.replace(body.find("\"length\":3"), 10, "\"length\":4");
          s.web_app_extra = audioCarrier("/a.wav", body);
        }, "Audio packet length mismatch"},
-      {"audio zero duration", [](IndexSpec& s) {
+      {"audio zero duration", [](IndexDraft& s) {
          std::string body = kCarrierBody;
          body.replace(body.find("\"durationSeconds\":0.5"), 21, "\"durationSeconds\":0");
          s.web_app_extra = audioCarrier("/a.wav", body);
        }, "Invalid audio packet location"},
-      {"audio copy 3", [](IndexSpec& s) {
+      {"audio copy 3", [](IndexDraft& s) {
          std::string body = kCarrierBody;
          body.replace(body.find("\"copy\":2"), 8, "\"copy\":3");
          s.web_app_extra = audioCarrier("/a.wav", body);
        }, "Invalid audio packet location"},
-      {"no resources", [](IndexSpec& s) { s.resources.clear(); }, "Invalid resource count"},
-      {"duplicate path", [&](IndexSpec& s) { second(s, kRoot + "app/index.html"); }, "Invalid webApp resource"},
-      {"unsorted paths", [&](IndexSpec& s) { second(s, kRoot + "app/a.css"); }, "Invalid webApp resource"},
-      {"upper-case mime", [](IndexSpec& s) { s.resources[0].mime = "text/HTML"; }, "Invalid webApp resource"},
-      {"mime without slash", [](IndexSpec& s) { s.resources[0].mime = "html"; }, "Invalid webApp resource"},
-      {"length written 1e1", [](IndexSpec& s) { s.resources[0].length = "1e1"; }, "Invalid webApp resource"},
-      {"length above 1 GiB", [](IndexSpec& s) { s.resources[0].length = "1073741825"; }, "Invalid webApp resource"},
-      {"delivery other", [](IndexSpec& s) { s.resources[0].extra = ",\"delivery\":\"app\""; },
+      {"no resources", [](IndexDraft& s) { s.resources.clear(); }, "Invalid resource count"},
+      {"duplicate path", [&](IndexDraft& s) { second(s, kRoot + "app/index.html"); }, "Invalid webApp resource"},
+      {"unsorted paths", [&](IndexDraft& s) { second(s, kRoot + "app/a.css"); }, "Invalid webApp resource"},
+      {"upper-case mime", [](IndexDraft& s) { s.resources[0].mime = "text/HTML"; }, "Invalid webApp resource"},
+      {"mime without slash", [](IndexDraft& s) { s.resources[0].mime = "html"; }, "Invalid webApp resource"},
+      {"length written 1e1", [](IndexDraft& s) { s.resources[0].length = "1e1"; }, "Invalid webApp resource"},
+      {"length above 1 GiB", [](IndexDraft& s) { s.resources[0].length = "1073741825"; }, "Invalid webApp resource"},
+      {"delivery other", [](IndexDraft& s) { s.resources[0].extra = ",\"delivery\":\"app\""; },
        "Invalid webApp resource"},
-      {"public without encryption", [](IndexSpec& s) { s.resources[0].extra = ",\"access\":\"public\""; },
+      {"public without encryption", [](IndexDraft& s) { s.resources[0].extra = ",\"access\":\"public\""; },
        "Invalid resource access"},
-      {"no parts", [](IndexSpec& s) { s.resources[0].parts.clear(); }, "Invalid resource part count"},
-      {"part url is the favicon", [](IndexSpec& s) { s.resources[0].parts[0].url = "/favicon.ico"; },
+      {"no parts", [](IndexDraft& s) { s.resources[0].parts.clear(); }, "Invalid resource part count"},
+      {"part url is the favicon", [](IndexDraft& s) { s.resources[0].parts[0].url = "/favicon.ico"; },
        "Invalid resource part"},
-      {"public part over 4 MiB", [](IndexSpec& s) {
+      {"public part over 4 MiB", [](IndexDraft& s) {
          s.resources[0].length = "4194305";
          s.resources[0].parts[0].length = 4194305;
        }, "Invalid resource part"},
-      {"unknown codec", [](IndexSpec& s) { s.resources[0].parts[0].extra = ",\"codec\":\"gif-lsb\""; },
+      {"unknown codec", [](IndexDraft& s) { s.resources[0].parts[0].extra = ",\"codec\":\"gif-lsb\""; },
        "Unsupported media codec"},
-      {"audio part without carrier", [](IndexSpec& s) { s.resources[0].parts[0].extra = ",\"codec\":\"wav-4fsk1\""; },
+      {"audio part without carrier", [](IndexDraft& s) { s.resources[0].parts[0].extra = ",\"codec\":\"wav-4fsk1\""; },
        "Missing audio carrier metadata"},
-      {"parts overflow", [](IndexSpec& s) { s.resources[0].parts = {PartSpec{}, PartSpec{}}; },
+      {"parts overflow", [](IndexDraft& s) { s.resources[0].parts = {PartDraft{}, PartDraft{}}; },
        "Resource length overflow"},
-      {"parts short", [](IndexSpec& s) { s.resources[0].length = "11"; }, "Resource length mismatch"},
-      {"entry absent", [](IndexSpec& s) { s.entry = kRoot + "app/other.html"; }, "WebApp entry is not HTML"},
-      {"entry text/plain", [](IndexSpec& s) { s.resources[0].mime = "text/plain"; }, "WebApp entry is not HTML"},
-      {"entry for download", [](IndexSpec& s) { s.resources[0].extra = ",\"delivery\":\"download\""; },
+      {"parts short", [](IndexDraft& s) { s.resources[0].length = "11"; }, "Resource length mismatch"},
+      {"entry absent", [](IndexDraft& s) { s.entry = kRoot + "app/other.html"; }, "WebApp entry is not HTML"},
+      {"entry text/plain", [](IndexDraft& s) { s.resources[0].mime = "text/plain"; }, "WebApp entry is not HTML"},
+      {"entry for download", [](IndexDraft& s) { s.resources[0].extra = ",\"delivery\":\"download\""; },
        "WebApp entry is not HTML"},
-      {"entry text/htmlx", [](IndexSpec& s) { s.resources[0].mime = "text/htmlx"; }, ""},
-      {"entry with parameters", [](IndexSpec& s) { s.resources[0].mime = "text/html; charset=utf-8"; }, ""},
+      {"entry text/htmlx", [](IndexDraft& s) { s.resources[0].mime = "text/htmlx"; }, ""},
+      {"entry with parameters", [](IndexDraft& s) { s.resources[0].mime = "text/html; charset=utf-8"; }, ""},
   };
   for (const auto& c : cases) {
-    IndexSpec draft;
+    IndexDraft draft;
     c.change(draft);
     EXPECT_EQ(parseMessage(draft), c.message) << c.name;
   }
@@ -226,7 +227,7 @@ TEST(IndexDocument, EachRuleFailsWithItsMessage) {
 
 TEST(IndexDocument, MembersResources) {
   const auto members_site = [] {
-    IndexSpec draft;
+    IndexDraft draft;
     draft.web_app_extra = kEncryption;
     draft.resources[0].parts = {membersPart(1)};
     return draft;
@@ -236,19 +237,19 @@ TEST(IndexDocument, MembersResources) {
     EXPECT_EQ(parseMessage(members_site()), "");
   }
   {
-    IndexSpec draft = members_site();
+    IndexDraft draft = members_site();
     draft.resources[0].extra = ",\"access\":\"public\"";
     EXPECT_EQ(parseMessage(draft), "Resource length overflow");  // a public part keeps its tag bytes
-    draft.resources[0].parts = {PartSpec{}};
+    draft.resources[0].parts = {PartDraft{}};
     EXPECT_EQ(parseMessage(draft), "Index has member key but no protected resource");
   }
   {
-    IndexSpec draft = members_site();
+    IndexDraft draft = members_site();
     draft.resources[0].extra = ",\"access\":\"Members\"";
     EXPECT_EQ(parseMessage(draft), "Invalid resource access");
   }
   {
-    IndexSpec draft = members_site();
+    IndexDraft draft = members_site();
     draft.resources[0].length = "4194304";
     draft.resources[0].parts = {membersPart(1, 4194304)};
     EXPECT_EQ(parseMessage(draft), "");
@@ -269,15 +270,15 @@ TEST(IndexDocument, MembersResources) {
       {"plain length 0", nonce(1) + ",\"plainLength\":0", 16},
   };
   for (const auto& c : protected_cases) {
-    IndexSpec draft = members_site();
+    IndexDraft draft = members_site();
     draft.resources[0].parts[0].extra = c.extra;
     draft.resources[0].parts[0].length = c.length;
     EXPECT_EQ(parseMessage(draft), "Invalid protected part") << c.name;
   }
   {
     // One set of nonces spans the whole index.
-    IndexSpec draft = members_site();
-    ResourceSpec other;
+    IndexDraft draft = members_site();
+    ResourceDraft other;
     other.path = kRoot + "app/z.bin";
     other.mime = "application/octet-stream";
     other.parts = {membersPart(1)};
@@ -298,8 +299,8 @@ TEST(IndexDocument, ReaderFailuresPassThroughAndOutputIsUntouched) {
   EXPECT_EQ(message, "Missing webApp index");
   EXPECT_FALSE(parseIndexDocument("{\"webApp\":[]}", index, message));
   EXPECT_EQ(message, "Missing webApp index");
-  IndexSpec draft;
-  draft.resources[0].parts = {PartSpec{}, PartSpec{}};
+  IndexDraft draft;
+  draft.resources[0].parts = {PartDraft{}, PartDraft{}};
   EXPECT_FALSE(parseIndexDocument(render(draft), index, message));
   EXPECT_EQ(index.entry, "kept");
   EXPECT_TRUE(index.resources.empty());

@@ -1,8 +1,9 @@
+#include "index/paths.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "index/paths.h"
 #include "index/site_index.h"
 
 namespace vesmara {
@@ -71,44 +72,6 @@ TEST(Paths, FindResourceIsAnExactByteLookup) {
   EXPECT_EQ(findResource(index, kRoot + "app/b"), nullptr);
   EXPECT_EQ(findResource(index, ""), nullptr);
   EXPECT_EQ(findResource(SiteIndex{}, kRoot + "app/a"), nullptr);
-}
-
-TEST(ContentRange, ParseAndExactCheck) {
-  const struct {
-    const char* value;
-    bool ok;
-    ContentRange range;
-  } cases[] = {
-      {"bytes 0-127/128", true, {0, 127, 128}},
-      {"bytes 0-0/1", true, {0, 0, 1}},
-      {"bytes 007-010/0100", true, {7, 10, 100}},
-      {"bytes 5-4/10", false, {}},
-      {"bytes 0-9/9", false, {}},
-      {"bytes 0-9/10 ", false, {}},
-      {"bytes */10", false, {}},
-      {"bytes 0-9/*", false, {}},
-      {"Bytes 0-9/10", false, {}},
-      {"bytes  0-9/10", false, {}},
-      {"bytes ", false, {}},
-      {"bytes 0/9-10", false, {}},
-      {"bytes 0-18446744073709551615/18446744073709551615", false, {}},
-      {"bytes 0-18446744073709551614/18446744073709551615", true, {0, 18446744073709551614ULL, 18446744073709551615ULL}},
-      {"bytes 0-1/99999999999999999999", false, {}},
-  };
-  for (const auto& c : cases) {
-    const auto range = parseContentRange(c.value);
-    ASSERT_EQ(range.has_value(), c.ok) << c.value;
-    if (c.ok) {
-      EXPECT_EQ(range->first, c.range.first) << c.value;
-      EXPECT_EQ(range->last, c.range.last) << c.value;
-      EXPECT_EQ(range->total, c.range.total) << c.value;
-    }
-  }
-  EXPECT_TRUE(isExactContentRange("bytes 10-19/20", 10, 19));
-  EXPECT_TRUE(isExactContentRange("bytes 010-019/1000", 10, 19));
-  EXPECT_FALSE(isExactContentRange("bytes 10-18/20", 10, 19));
-  EXPECT_FALSE(isExactContentRange("bytes 11-19/20", 10, 19));
-  EXPECT_FALSE(isExactContentRange("bytes */20", 10, 19));
 }
 
 }  // namespace

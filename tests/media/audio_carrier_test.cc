@@ -1,3 +1,4 @@
+#include "hosts/platform.h"
 #include "media/audio_carrier.h"
 
 #include <gtest/gtest.h>
@@ -62,7 +63,7 @@ class AudioCarrierTest : public testing::Test {
     }
   }
 
-  std::unique_ptr<CryptoHost> crypto_ = makePlatformCryptoHost();
+  std::unique_ptr<CryptoHost> crypto_ = defaultPlatform().makeCryptoHost();
   AudioCarrierLayout layout_;
   Bytes payload_;
   ToneSignal signal_{16000, 0.5};
@@ -213,7 +214,7 @@ TEST_F(AudioCarrierTest, SilenceAndProviderFailures) {
 TEST(AudioWriterTest, OversizedRecordingsAreRefusedBeforeAnySampleExists) {
   // Each of these would need far more memory than any machine has, were the
   // samples composed before the size is known.
-  const auto crypto = makePlatformCryptoHost();
+  const auto crypto = defaultPlatform().makeCryptoHost();
   const Bytes payload = test::payloadBytes(100, 11);
   const std::array<std::uint8_t, 32> key{};
   const struct {

@@ -1,4 +1,5 @@
 // Standalone recordings, decoded through the export a caller uses.
+#include "hosts/platform.h"
 #include "media/audio_transport.h"
 
 #include <gtest/gtest.h>
@@ -72,7 +73,7 @@ class AudioTransportTest : public testing::Test {
 
   static constexpr const char* kAmbiguous = "Standalone audio packet recovery incomplete or ambiguous";
 
-  std::unique_ptr<CryptoHost> crypto_ = makePlatformCryptoHost();
+  std::unique_ptr<CryptoHost> crypto_ = defaultPlatform().makeCryptoHost();
   std::array<std::uint8_t, 32> key_{};
   char message_[128] = {};
 };

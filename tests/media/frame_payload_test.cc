@@ -1,3 +1,4 @@
+#include "hosts/platform.h"
 #include "media/frame_payload.h"
 
 #include <gtest/gtest.h>
@@ -60,8 +61,8 @@ class FramePayloadTest : public testing::Test {
     return frame;
   }
 
-  std::unique_ptr<CryptoHost> crypto_ = makePlatformCryptoHost();
-  std::unique_ptr<MediaDecoder> decoder_ = makePlatformMediaDecoder();
+  std::unique_ptr<CryptoHost> crypto_ = defaultPlatform().makeCryptoHost();
+  std::unique_ptr<MediaDecoder> decoder_ = makeMediaDecoder(defaultPlatform().makePngDecoder());
 };
 
 TEST_F(FramePayloadTest, BothCodecsRoundTrip) {

@@ -7,13 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "hosts/platform.h"
 #include "index/paths.h"
 #include "media/media_test_support.h"
 #include "publish/media/media_encoder.h"
 #include "publish/site_builder.h"
 #include "support/nginx_server.h"
+#include "support/temp_dir.h"
 #include "vkr_preview.h"
-#include "support/temporary_directory.h"
 
 namespace vesmara {
 namespace {
@@ -22,8 +23,9 @@ namespace fs = std::filesystem;
 using test::Bytes;
 
 TEST(MediaSiteTest, PartsInEveryCodecReadBack) {
-  const fs::path work = test::makeTemporaryDirectory("vkr-media");
-  const auto crypto = makePlatformCryptoHost();
+  const test::TempDir temp("vkr-media");
+  const fs::path& work = temp.path();
+  const auto crypto = defaultPlatform().makeCryptoHost();
   const std::vector<publish::SourceFile> sources = {
       {.name = "index.html", .mime = "text/html", .bytes = test::payloadBytes(500, 1)},
       {.name = "img/photo.bin", .mime = "image/x-test", .bytes = test::payloadBytes(40000, 2), .codec = "png-lsb1"},
@@ -73,7 +75,6 @@ TEST(MediaSiteTest, PartsInEveryCodecReadBack) {
     EXPECT_EQ(out, source.bytes) << source.name;
   }
   vkr_preview_site_release(handle);
-  fs::remove_all(work);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "hosts/crypto_host.h"
+#include "hosts/platform.h"
 #include "support/test_origin.h"
 
 namespace vesmara::test {
@@ -44,7 +45,7 @@ class FailingCrypto final : public CryptoHost {
   }
 
  private:
-  std::unique_ptr<CryptoHost> real_ = makePlatformCryptoHost();
+  std::unique_ptr<CryptoHost> real_ = defaultPlatform().makeCryptoHost();
 };
 
 // Adds white Gaussian noise of `snr_db` below the power of a sine of

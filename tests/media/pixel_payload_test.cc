@@ -1,3 +1,4 @@
+#include "hosts/platform.h"
 #include "media/pixel_payload.h"
 
 #include <gtest/gtest.h>
@@ -49,8 +50,8 @@ class PixelPayloadTest : public testing::Test {
     return {.width = width, .height = height, .pixels = Bytes(std::size_t{4} * width * height, 255)};
   }
 
-  std::unique_ptr<CryptoHost> crypto_ = makePlatformCryptoHost();
-  std::unique_ptr<MediaDecoder> decoder_ = makePlatformMediaDecoder();
+  std::unique_ptr<CryptoHost> crypto_ = defaultPlatform().makeCryptoHost();
+  std::unique_ptr<MediaDecoder> decoder_ = makeMediaDecoder(defaultPlatform().makePngDecoder());
 };
 
 TEST_F(PixelPayloadTest, GeneratedCoversRoundTrip) {
@@ -78,7 +79,7 @@ TEST_F(PixelPayloadTest, OnlyOpaquePixelsCarryBits) {
   EXPECT_EQ(decode(png, out), "");
   EXPECT_EQ(out, payload);
   RgbaImage written;
-  ASSERT_TRUE(decodePngCarrier(png, written, error));
+  ASSERT_TRUE(decodePngCarrier(png, *defaultPlatform().makePngDecoder(), written, error));
   for (std::size_t p = 0; p < cover.pixelCount(); p += 3) {
     ASSERT_TRUE(
         std::equal(cover.pixels.begin() + 4 * p, cover.pixels.begin() + 4 * p + 4, written.pixels.begin() + 4 * p))

@@ -1,6 +1,7 @@
 // The PNG decoding the carriers stand on: every PNG layout must reach them
 // as the 8-bit RGBA samples stored, and the decoder's failures must map onto
 // the carriers' messages.
+#include "hosts/platform.h"
 #include "hosts/png_codec.h"
 
 #include <gtest/gtest.h>
@@ -55,7 +56,7 @@ std::string decode(const Bytes& png, Bytes& rgba) {
   RgbaImage image;
   std::string message;
   rgba.clear();
-  if (decodePngCarrier(png, image, message)) rgba = image.pixels;
+  if (decodePngCarrier(png, *defaultPlatform().makePngDecoder(), image, message)) rgba = image.pixels;
   return message;
 }
 

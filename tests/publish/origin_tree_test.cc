@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "publish/site_builder.h"
+#include "support/temp_dir.h"
 
 namespace vesmara::publish {
 namespace {
@@ -16,15 +17,6 @@ namespace fs = std::filesystem;
 
 class OriginTreeTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    work_ = fs::temp_directory_path() /
-            ("vkr-origin-tree-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(work_);
-    fs::create_directories(work_);
-  }
-  void TearDown() override { fs::remove_all(work_); }
-
   static void writeFile(const fs::path& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
   }
@@ -39,7 +31,8 @@ class OriginTreeTest : public ::testing::Test {
   }
 
   const std::map<std::string, std::vector<std::uint8_t>> files_{{"/favicon.ico", {1, 2, 3}}, {"/assets/a.bin", {4, 5}}};
-  fs::path work_;
+  const test::TempDir temp_{"vkr-origin-tree"};
+  const fs::path work_ = temp_.path();
 };
 
 TEST_F(OriginTreeTest, WritesIntoAMissingOrEmptyDirectory) {

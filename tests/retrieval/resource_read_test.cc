@@ -1,3 +1,4 @@
+#include "hosts/platform.h"
 #include "retrieval/resource_read.h"
 
 #include <gtest/gtest.h>
@@ -74,7 +75,7 @@ class ResourceReadTest : public testing::Test {
     return failure;
   }
 
-  std::unique_ptr<CryptoHost> crypto_ = makePlatformCryptoHost();
+  std::unique_ptr<CryptoHost> crypto_ = defaultPlatform().makeCryptoHost();
   test::TestOrigin origin_;
   publish::BuiltSite site_;
 };
@@ -258,7 +259,7 @@ TEST(PartDecode, SeedsAndSealingDataUseDecimalIndexes) {
 }
 
 TEST(PartDecode, MembersFailures) {
-  auto crypto = makePlatformCryptoHost();
+  auto crypto = defaultPlatform().makeCryptoHost();
   SiteIndex index;
   index.member_key_id = "k";
   Resource resource;

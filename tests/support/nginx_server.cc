@@ -54,12 +54,10 @@ NginxServer::NginxServer(const std::filesystem::path& root) {
     error_ = std::string(kNginx) + " is missing (scripts/setup-deps installs it)";
     return;
   }
-  char pattern[] = "/tmp/vkr-nginx-XXXXXX";
-  work_ = mkdtemp(pattern);
   port_ = pickFreePort();
-  const std::string work = work_.string();
+  const std::string work = work_.path().string();
   {
-    std::ofstream config(work_ / "nginx.conf");
+    std::ofstream config(work_.path() / "nginx.conf");
     config << "daemon off;\nmaster_process off;\nworker_processes 1;\npid " << work << "/nginx.pid;\n"
            << "error_log " << work << "/error.log;\nevents { worker_connections 256; }\nhttp {\n"
            << "  access_log off;\n  client_body_temp_path " << work << "/body;\n  proxy_temp_path " << work
@@ -68,8 +66,8 @@ NginxServer::NginxServer(const std::filesystem::path& root) {
            << "  server {\n    listen 127.0.0.1:" << port_ << ";\n    root " << std::filesystem::absolute(root).string()
            << ";\n  }\n}\n";
   }
-  const std::string config = (work_ / "nginx.conf").string();
-  const std::string error_log = (work_ / "error.log").string();
+  const std::string config = (work_.path() / "nginx.conf").string();
+  const std::string error_log = (work_.path() / "error.log").string();
   std::vector<char*> argv = {const_cast<char*>(kNginx),          const_cast<char*>("-c"),
                              const_cast<char*>(config.c_str()),  const_cast<char*>("-p"),
                              const_cast<char*>(work.c_str()),    const_cast<char*>("-e"),
@@ -79,8 +77,18 @@ NginxServer::NginxServer(const std::filesystem::path& root) {
     error_ = "cannot start nginx";
     return;
   }
-  for (int i = 0; i < 200 && !accepts(port_); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  if (!accepts(port_)) {
+  // Generous: on a loaded machine the server may take seconds to listen.
+  // A server that exited (a bad configuration, a taken port) is not waited for.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  int status = 0;
+  while (!accepts(port_) && std::chrono::steady_clock::now() < deadline) {
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+      pid_ = -1;
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  if (pid_ <= 0 || !accepts(port_)) {
     error_ = "nginx did not start; see " + error_log;
     kill();
   }
@@ -94,10 +102,6 @@ void NginxServer::kill() {
   pid_ = -1;
 }
 
-NginxServer::~NginxServer() {
-  kill();
-  std::error_code code;
-  if (!work_.empty()) std::filesystem::remove_all(work_, code);
-}
+NginxServer::~NginxServer() { kill(); }
 
 }  // namespace vesmara::test

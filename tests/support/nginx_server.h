@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <string>
 
+#include "support/temp_dir.h"
+
 namespace vesmara::test {
 
 class NginxServer {
@@ -29,7 +31,7 @@ class NginxServer {
   void kill();
 
  private:
-  std::filesystem::path work_;
+  TempDir work_{"vkr-nginx"};
   pid_t pid_ = -1;
   int port_ = 0;
   std::string error_;

@@ -11,7 +11,6 @@
 #include <array>
 #include <chrono>
 #include <fstream>
-#include <random>
 #include <thread>
 
 #include "support/nginx_server.h"
@@ -97,10 +96,7 @@ NginxServer::NginxServer(const std::filesystem::path& root) {
     error_ = "/usr/sbin/nginx is missing (scripts/setup-deps installs it)";
     return;
   }
-  std::random_device random;
-  work_ = std::filesystem::temp_directory_path() / ("vkr-nginx-" + std::to_string(random()));
-  std::filesystem::create_directories(work_);
-  const std::string work = unixPath(work_);
+  const std::string work = unixPath(work_.path());
   const std::string served = unixPath(root);
   if (work.empty() || served.empty()) {
     error_ = "nginx runs as a Linux process, which needs Wine";
@@ -108,7 +104,7 @@ NginxServer::NginxServer(const std::filesystem::path& root) {
   }
   port_ = pickFreePort();
   {
-    std::ofstream config(work_ / "nginx.conf");
+    std::ofstream config(work_.path() / "nginx.conf");
     config << "daemon off;\nmaster_process off;\nworker_processes 1;\npid " << work << "/nginx.pid;\n"
            << "error_log " << work << "/error.log;\nevents { worker_connections 256; }\nhttp {\n"
            << "  access_log off;\n  client_body_temp_path " << work << "/body;\n  proxy_temp_path " << work
@@ -123,7 +119,7 @@ NginxServer::NginxServer(const std::filesystem::path& root) {
     return;
   }
   for (int i = 0; i < 300 && !accepts(port_); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  std::ifstream(work_ / "shell.pid") >> pid_;
+  std::ifstream(work_.path() / "shell.pid") >> pid_;
   if (pid_ <= 0 || !accepts(port_)) {
     error_ = "nginx did not start; see " + work + "/error.log";
     kill();
@@ -137,10 +133,6 @@ void NginxServer::kill() {
   pid_ = -1;
 }
 
-NginxServer::~NginxServer() {
-  kill();
-  std::error_code code;
-  if (!work_.empty()) std::filesystem::remove_all(work_, code);
-}
+NginxServer::~NginxServer() { kill(); }
 
 }  // namespace vesmara::test

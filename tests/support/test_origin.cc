@@ -277,8 +277,15 @@ TestOrigin::Behaviour TestOrigin::behaviourFor(const std::string& path) const {
   return global_.value_or(Behaviour{});
 }
 
+bool TestOrigin::waitForStalls(std::size_t count, std::chrono::milliseconds timeout) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return stalled_.wait_for(lock, timeout, [this, count] { return stalls_ >= count; });
+}
+
 bool TestOrigin::pause(std::chrono::milliseconds duration) {
   std::unique_lock<std::mutex> lock(mutex_);
+  ++stalls_;
+  stalled_.notify_all();
   return !wake_.wait_for(lock, duration, [this] { return stopping_; });
 }
 

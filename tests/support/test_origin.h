@@ -121,6 +121,11 @@ class TestOrigin {
   std::size_t requestCount() const;
   void clearLog();
 
+  // Waits until `count` stalls (before a head or mid-body) have begun since
+  // the origin started; false when `timeout` passes first. A test acts on a
+  // client that is stuck for certain instead of sleeping and hoping it is.
+  bool waitForStalls(std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(30));
+
   // A deterministic pseudo-random byte string for test files.
   static std::string makeBytes(std::size_t size, std::uint32_t seed = 1);
   // The same bytes as a byte vector.
@@ -149,6 +154,8 @@ class TestOrigin {
   mutable std::mutex mutex_;
   std::condition_variable wake_;
   bool stopping_ = false;
+  std::condition_variable stalled_;
+  std::size_t stalls_ = 0;
   std::map<std::string, std::shared_ptr<const File>> files_;
   std::vector<std::pair<std::string, std::filesystem::path>> directories_;
   std::map<std::string, Behaviour> behaviours_;

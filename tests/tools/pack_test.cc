@@ -12,6 +12,7 @@
 #include "common/key_file.h"
 #include "pack/glob.h"
 #include "pack/origin_server.h"
+#include "support/temp_dir.h"
 
 namespace vesmara {
 namespace {
@@ -181,8 +182,6 @@ HttpAnswer request(const std::string& url, const std::vector<std::string>& heade
 class OriginServerTest : public testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/vkr-serve-XXXXXX";
-    root_ = mkdtemp(pattern);
     fs::create_directories(root_ / "tree/assets");
     std::ofstream(root_ / "tree/assets/blob.bin", std::ios::binary) << "0123456789";
     std::ofstream(root_ / "secret.txt") << "outside";
@@ -191,12 +190,10 @@ class OriginServerTest : public testing::Test {
     server_->start();
     base_ = server_->origin();
   }
-  void TearDown() override {
-    server_.reset();
-    fs::remove_all(root_);
-  }
+  void TearDown() override { server_.reset(); }
 
-  fs::path root_;
+  const test::TempDir temp_{"vkr-serve"};
+  const fs::path root_ = temp_.path();
   std::unique_ptr<pack::OriginServer> server_;
   std::string base_;
 };

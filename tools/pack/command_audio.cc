@@ -6,6 +6,7 @@
 #include "common/command_error.h"
 #include "common/files.h"
 #include "common/key_file.h"
+#include "hosts/platform.h"
 #include "pack/commands.h"
 #include "publish/media/audio_writer.h"
 
@@ -76,7 +77,7 @@ int runAudio(Words words, tools::InterruptWatcher& interrupts) {
   if (new_key_path) tools::refuseExisting(*new_key_path);
   tools::refuseExisting(*output);
 
-  const std::unique_ptr<CryptoHost> crypto = makePlatformCryptoHost();
+  const std::unique_ptr<CryptoHost> crypto = defaultPlatform().makeCryptoHost();
   tools::Key key;
   if (key_path) {
     key = tools::readKeyFile(*key_path);

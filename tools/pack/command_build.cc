@@ -10,6 +10,7 @@
 #include "common/key_file.h"
 #include "common/progress.h"
 #include "common/table.h"
+#include "hosts/platform.h"
 #include "index/carrier_format.h"
 #include "index/index_document.h"
 #include "index/paths.h"
@@ -149,7 +150,7 @@ class BuildCommand {
 
   int run() {
     arguments_.requirePositionals(2, 2);
-    crypto_ = makePlatformCryptoHost();
+    crypto_ = defaultPlatform().makeCryptoHost();
     source_dir_ = arguments_.positionals()[0];
     out_dir_ = arguments_.positionals()[1];
     readOptions();

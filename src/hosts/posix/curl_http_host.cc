@@ -51,9 +51,10 @@ constexpr int kPollIntervalMs = 25;
 // std::bad_alloc. "HTTP content encoding is invalid" (a value of odd byte
 // length in a UTF-16 buffer) cannot arise with byte strings.
 std::string_view curlFailureMessage(CURLcode result, bool headComplete) {
+  const FetchStep step = headComplete ? FetchStep::Body : FetchStep::Send;
   switch (result) {
     case CURLE_ABORTED_BY_CALLBACK:
-      return headComplete ? kHttpReadCancelled : kHttpSendFailed;
+      return fetchStepMessage(step, /*cancelled=*/true);
     case CURLE_COULDNT_RESOLVE_PROXY:
     case CURLE_COULDNT_RESOLVE_HOST:
     case CURLE_COULDNT_CONNECT:
@@ -64,33 +65,17 @@ std::string_view curlFailureMessage(CURLcode result, bool headComplete) {
     case CURLE_WEIRD_SERVER_REPLY:
     case CURLE_UNSUPPORTED_PROTOCOL:
     case CURLE_URL_MALFORMAT:
-      return kHttpSendFailed;
+      return fetchStepMessage(FetchStep::Send);
     case CURLE_PARTIAL_FILE:
-      return kHttpBodyReadFailed;
+      return fetchStepMessage(FetchStep::Body);
     default:
-      return headComplete ? kHttpBodyReadFailed : kHttpSendFailed;
+      return fetchStepMessage(step);
   }
 }
 
-// The status code of a status line "HTTP/x[.y] nnn[ reason]", or 0.
-std::uint32_t parseStatusLine(std::string_view line) {
-  const std::size_t space = line.find(' ');
-  if (space == std::string_view::npos || line.size() < space + 4) return 0;
-  const std::string_view digits = line.substr(space + 1, 3);
-  if (line.size() > space + 4 && line[space + 4] != ' ') return 0;
-  std::uint32_t code = 0;
-  for (char c : digits) {
-    if (c < '0' || c > '9') return 0;
-    code = code * 10 + static_cast<std::uint32_t>(c - '0');
-  }
-  return code >= 100 ? code : 0;
-}
-
-// A kept header value: dropped when longer than the client's buffer, else
-// cut at the first character outside 0x20 to 0x7E.
-std::string keptHeaderValue(const std::optional<std::string>& value) {
-  if (!value.has_value() || value->size() > kMaxKeptHeaderValue) return {};
-  return std::string(printableAsciiPrefix(*value));
+// A kept header value, or nothing for a field that was absent.
+std::string keptFieldValue(const std::optional<std::string>& value) {
+  return value ? keptHeaderValue(*value) : std::string();
 }
 
 // The state of one fetch, shared with libcurl's callbacks (which run on the
@@ -98,70 +83,25 @@ std::string keptHeaderValue(const std::optional<std::string>& value) {
 struct Transfer {
   const FetchRequest* request = nullptr;
   const std::atomic<bool>* cancelled = nullptr;
-  const std::function<bool(CurlStep)>* stepHook = nullptr;
 
-  // The head being read. Reset at every status line, so the fields of an
-  // interim (1xx) head never reach the final one.
-  std::uint32_t status = 0;
-  std::vector<std::string> contentEncodings;  // every Content-Encoding field line
-  std::optional<std::string> contentRange;    // the first Content-Range field line
-  std::optional<std::string> etag;            // the first ETag field line
-  std::optional<std::string> contentLength;
-  std::string* lastValue = nullptr;  // the value a continuation line extends
+  ResponseHead head;
   bool headComplete = false;
 
   std::vector<std::uint8_t> body;
 
   // How the transfer was stopped by the transport itself.
-  std::string_view refusal;   // a response rule's message
-  bool cancelSeen = false;    // the flag was seen set during the transfer
+  std::string_view refusal;  // a response rule's message
+  bool cancelSeen = false;   // the flag was seen set during the transfer
   bool outOfMemory = false;
 
   bool connectionReady = false;  // the request is about to be sent
   Clock::time_point lastActivity = Clock::now();
 
-  void startHead(std::uint32_t code) {
-    status = code;
-    contentEncodings.clear();
-    contentRange.reset();
-    etag.reset();
-    contentLength.reset();
-    lastValue = nullptr;
-  }
-
-  void addField(std::string_view name, std::string_view value) {
-    lastValue = nullptr;
-    if (equalsIgnoringAsciiCase(name, "content-encoding")) {
-      lastValue = &contentEncodings.emplace_back(value);
-    } else if (equalsIgnoringAsciiCase(name, "content-range")) {
-      if (!contentRange) lastValue = &contentRange.emplace(value);
-    } else if (equalsIgnoringAsciiCase(name, "etag")) {
-      if (!etag) lastValue = &etag.emplace(value);
-    } else if (equalsIgnoringAsciiCase(name, "content-length")) {
-      if (!contentLength) lastValue = &contentLength.emplace(value);
-    }
-  }
-
   // The checks of a complete final head, before any body byte is kept.
   bool finishHead() {
     headComplete = true;
-    if (status == 0 || (*stepHook && !(*stepHook)(CurlStep::Status))) {
-      refusal = kHttpStatusUnavailable;
-      return false;
-    }
-    // Every Content-Encoding field must pass: several fields combine into
-    // one list, which is "identity" only when each of them is.
-    for (const std::string& value : contentEncodings) {
-      if (value.size() > kMaxContentEncodingValue) {
-        refusal = kHttpContentEncodingUnavailable;
-        return false;
-      }
-      if (!isIdentityEncoding(value)) {
-        refusal = kCarrierUsedContentEncoding;
-        return false;
-      }
-    }
-    return true;
+    refusal = head.refusal();
+    return refusal.empty();
   }
 
   // Room for `more` bytes without the capacity ever passing the bound. The
@@ -172,45 +112,12 @@ struct Transfer {
     const std::uint64_t needed = body.size() + more;
     if (needed <= body.capacity()) return;
     std::uint64_t target = std::max<std::uint64_t>(needed, 2 * static_cast<std::uint64_t>(body.capacity()));
-    if (body.capacity() == 0 && contentLength) {
-      if (auto announced = parseUnsignedDecimal(*contentLength)) target = std::max(target, *announced);
+    if (body.capacity() == 0 && head.contentLength()) {
+      if (auto announced = parseUnsignedDecimal(*head.contentLength())) target = std::max(target, *announced);
     }
     body.reserve(static_cast<std::size_t>(std::min(target, bound)));
   }
 };
-
-// One line of a head. Returns false to stop the transfer.
-bool readHeadLine(Transfer& t, std::string_view line) {
-  if (line.ends_with('\n')) line.remove_suffix(1);
-  if (line.ends_with('\r')) line.remove_suffix(1);
-
-  if (line.starts_with("HTTP/")) {
-    t.startHead(parseStatusLine(line));
-  } else if (line.empty()) {
-    if (t.status >= 100 && t.status <= 199) {
-      t.startHead(0);  // an interim head; the final one follows
-    } else if (!t.finishHead()) {
-      return false;
-    }
-  } else if (line.front() == ' ' || line.front() == '\t') {
-    // A folded continuation line extends the previous field's value.
-    if (t.lastValue != nullptr) {
-      const std::string_view more = trimBlanks(line);
-      if (!more.empty()) {
-        t.lastValue->push_back(' ');
-        t.lastValue->append(more);
-      }
-    }
-  } else {
-    const std::size_t colon = line.find(':');
-    if (colon == std::string_view::npos) {
-      t.lastValue = nullptr;
-    } else {
-      t.addField(line.substr(0, colon), trimBlanks(line.substr(colon + 1)));
-    }
-  }
-  return true;
-}
 
 size_t onHeader(char* data, size_t size, size_t count, void* user) {
   auto& t = *static_cast<Transfer*>(user);
@@ -221,7 +128,8 @@ size_t onHeader(char* data, size_t size, size_t count, void* user) {
   // libcurl, which would leave the handle inside the multi handle with
   // pointers into this fetch's stack.
   try {
-    return readHeadLine(t, std::string_view(data, n)) ? n : 0;
+    const bool ended = t.head.readLine(std::string_view(data, n));
+    return !ended || t.finishHead() ? n : 0;
   } catch (const std::bad_alloc&) {
     t.outOfMemory = true;
     return 0;
@@ -348,54 +256,41 @@ void CurlHttpHost::resetCancel() { cancelled_.exchange(false); }
 bool CurlHttpHost::isCancelled() const { return cancelled_.load(); }
 
 bool CurlHttpHost::fetchRange(std::string_view path, std::uint64_t first, std::uint64_t last, std::uint64_t bound,
-                              HttpResponse& response, std::string& message) {
-  return requestStep(FetchRequest{FetchKind::Range, path, first, last, bound}, response, message);
+                              HttpResponse& response, Failure& failure) {
+  return requestStep(FetchRequest{FetchKind::Range, path, first, last, bound}, response, failure);
 }
 
-bool CurlHttpHost::fetchSuffix(std::string_view path, std::uint64_t length, std::uint64_t bound,
-                               HttpResponse& response, std::string& message) {
-  return requestStep(FetchRequest{FetchKind::Suffix, path, length, 0, bound}, response, message);
+bool CurlHttpHost::fetchSuffix(std::string_view path, std::uint64_t length, std::uint64_t bound, HttpResponse& response,
+                               Failure& failure) {
+  return requestStep(FetchRequest{FetchKind::Suffix, path, length, 0, bound}, response, failure);
 }
 
-bool CurlHttpHost::fetchWhole(std::string_view path, std::uint64_t bound, HttpResponse& response,
-                              std::string& message) {
-  if (!requestStep(FetchRequest{FetchKind::Whole, path, 0, 0, bound}, response, message)) return false;
-  if (response.status != 200) {
-    response.reset();
-    message.assign(kWholeCarrierNot200);
-    return false;
-  }
-  return true;
+bool CurlHttpHost::fetchWhole(std::string_view path, std::uint64_t bound, HttpResponse& response, Failure& failure) {
+  return requestStep(FetchRequest{FetchKind::Whole, path, 0, 0, bound}, response, failure);
 }
 
-bool CurlHttpHost::step(CurlStep which) const { return !options_.stepHook || options_.stepHook(which); }
-
-bool CurlHttpHost::requestStep(const FetchRequest& request, HttpResponse& response, std::string& message) {
+bool CurlHttpHost::requestStep(const FetchRequest& request, HttpResponse& response, Failure& failure) {
   // Storage the caller hands in is reused for the body, so a reader fetching
   // part after part does not fault in fresh pages for every response.
   std::vector<std::uint8_t> storage = std::move(response.body);
   storage.clear();
   response.reset();
-  auto fail = [&](std::string_view text) {
-    response.reset();
-    message.assign(text);
-    return false;
-  };
+  const auto fail = [&](std::string_view text) { return failFetch(*this, response, failure, text); };
 
-  if (!checkRequestRules(request, origin_valid_, isCancelled(), message)) return false;
+  std::string rule;
+  if (!checkRequestRules(request, origin_valid_, isCancelled(), rule)) return fail(rule);
 
   // Session: the handles (kept from earlier fetches) and client-wide options.
   if (handles_ == nullptr) {
     auto handles = std::make_unique<Handles>();
-    if (!handles->open(origin_, options_)) return fail(kHttpSessionFailed);
+    if (!handles->open(origin_, options_)) return fail(fetchStepMessage(FetchStep::Session));
     handles_ = std::move(handles);
   }
-  if (!step(CurlStep::Session)) return fail(kHttpSessionFailed);
   CURL* easy = handles_->easy;
 
   // Connection: the target is the origin's host and port; libcurl connects
   // (or reuses its open connection) when the transfer starts.
-  if (!step(CurlStep::Connection) || isCancelled()) return fail(kHttpConnectionFailed);
+  if (isCancelled()) return fail(fetchStepMessage(FetchStep::Connection, /*cancelled=*/true));
 
   // Request: GET of the origin's URL prefix plus the path, with the header
   // block. "Accept:" removes the line libcurl would add by itself.
@@ -403,9 +298,8 @@ bool CurlHttpHost::requestStep(const FetchRequest& request, HttpResponse& respon
   transfer.body = std::move(storage);
   transfer.request = &request;
   transfer.cancelled = &cancelled_;
-  transfer.stepHook = &options_.stepHook;
   HeaderList headers;
-  bool created = step(CurlStep::Request);
+  bool created = true;
   for (const std::string& line : requestHeaderLines(request)) created = created && headers.append(line);
   created = created && headers.append("Accept:");
   const std::string url = origin_.urlPrefix() + std::string(request.path);
@@ -425,23 +319,23 @@ bool CurlHttpHost::requestStep(const FetchRequest& request, HttpResponse& respon
       curl_easy_setopt(easy, CURLOPT_PREREQDATA, static_cast<void*>(nullptr));
     }
   } detach{easy};
-  if (!created) return fail(kHttpRequestCreationFailed);
+  if (!created) return fail(fetchStepMessage(FetchStep::Request));
 
   // Policy: no redirects, no .netrc, no authentication (to the origin or to
   // a proxy). No cookie file is ever named, so the cookie engine stays off.
   const char* scheme = origin_.secure ? "https" : "http";
-  const bool policy = step(CurlStep::Policy) && set(easy, CURLOPT_FOLLOWLOCATION, 0L) &&
-                      set(easy, CURLOPT_MAXREDIRS, 0L) && set(easy, CURLOPT_REDIR_PROTOCOLS_STR, scheme) &&
+  const bool policy = set(easy, CURLOPT_FOLLOWLOCATION, 0L) && set(easy, CURLOPT_MAXREDIRS, 0L) &&
+                      set(easy, CURLOPT_REDIR_PROTOCOLS_STR, scheme) &&
                       set(easy, CURLOPT_NETRC, long{CURL_NETRC_IGNORED}) &&
                       set(easy, CURLOPT_HTTPAUTH, CURLAUTH_NONE) && set(easy, CURLOPT_PROXYAUTH, CURLAUTH_NONE) &&
                       set(easy, CURLOPT_UNRESTRICTED_AUTH, 0L);
-  if (!policy) return fail(kHttpRequestPolicyFailed);
+  if (!policy) return fail(fetchStepMessage(FetchStep::Policy));
 
   // Send: start the transfer and drive it until it ends, checking the
   // cancellation flag and the stall time-out between waits.
-  if (!step(CurlStep::Send) || isCancelled()) return fail(kHttpSendFailed);
+  if (isCancelled()) return fail(fetchStepMessage(FetchStep::Send, /*cancelled=*/true));
   CURLM* multi = handles_->multi;
-  if (curl_multi_add_handle(multi, easy) != CURLM_OK) return fail(kHttpSendFailed);
+  if (curl_multi_add_handle(multi, easy) != CURLM_OK) return fail(fetchStepMessage(FetchStep::Send));
   CURLcode result = CURLE_OK;
   bool stalled = false;
   for (;;) {
@@ -483,17 +377,18 @@ bool CurlHttpHost::requestStep(const FetchRequest& request, HttpResponse& respon
   if (transfer.cancelSeen) return fail(curlFailureMessage(CURLE_ABORTED_BY_CALLBACK, transfer.headComplete));
   if (stalled) return fail(curlFailureMessage(CURLE_OPERATION_TIMEDOUT, transfer.headComplete));
   if (result != CURLE_OK) return fail(curlFailureMessage(result, transfer.headComplete));
-  if (!transfer.headComplete) return fail(kHttpStatusUnavailable);
-  if (isCancelled()) return fail(kHttpReadCancelled);
+  if (!transfer.headComplete) return fail(fetchStepMessage(FetchStep::Status));
+  if (isCancelled()) return fail(fetchStepMessage(FetchStep::Body, /*cancelled=*/true));
 
   // The status is judged only now that the body was read.
-  if (transfer.status != 200 && transfer.status != 206) return fail(kCarrierStatusNot200Or206);
-  response.status = transfer.status;
+  const std::string_view refused = statusRefusal(request.kind, transfer.head.status());
+  if (!refused.empty()) return fail(refused);
+  response.status = transfer.head.status();
   response.valid = true;
-  response.contentRange = keptHeaderValue(transfer.contentRange);
-  response.etag = keptHeaderValue(transfer.etag);
+  response.contentRange = keptFieldValue(transfer.head.contentRange());
+  response.etag = keptFieldValue(transfer.head.etag());
   response.body = std::move(transfer.body);
-  message.clear();
+  failure.clear();
   return true;
 }
 

@@ -33,13 +33,15 @@
 // peer is silent) lives as long as the transport and keeps its connection
 // open between fetches. Nothing else survives a fetch: no cookie, cache
 // entry or credential. The handles are created by the first fetch.
+//
+// The messages are those of the library's own client in http_rules.h, one
+// per FetchStep, whatever libcurl call failed inside the step.
 #ifndef VESMARA_HOSTS_POSIX_CURL_HTTP_HOST_H_
 #define VESMARA_HOSTS_POSIX_CURL_HTTP_HOST_H_
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -51,37 +53,8 @@ namespace vesmara {
 
 struct FetchRequest;
 
-// Messages of this transport besides the shared ones of http_rules.h, in
-// the order they can occur.
-inline constexpr std::string_view kHttpSessionFailed = "WinHTTP session failed";
-inline constexpr std::string_view kHttpConnectionFailed = "HTTP connection failed or cancelled";
-inline constexpr std::string_view kHttpRequestCreationFailed = "HTTP request creation failed";
-inline constexpr std::string_view kHttpRequestPolicyFailed = "HTTP request policy failed";
-inline constexpr std::string_view kHttpSendFailed = "HTTP send failed or cancelled";
-inline constexpr std::string_view kHttpStatusUnavailable = "HTTP response status is unavailable";
-inline constexpr std::string_view kHttpContentEncodingUnavailable = "HTTP content encoding is unavailable";
-inline constexpr std::string_view kHttpBodyReadFailed = "HTTP body read failed";
-inline constexpr std::string_view kCarrierStatusNot200Or206 = "HTTP carrier response was not 200 or 206";
-inline constexpr std::string_view kWholeCarrierNot200 = "Whole-carrier response was not 200";
-
-// Header limits of this client: a Content-Encoding value longer than 255
-// characters is unavailable; a Content-Range or ETag value longer than
-// 4,095 characters is dropped (left empty).
-inline constexpr std::size_t kMaxContentEncodingValue = 255;
-inline constexpr std::size_t kMaxKeptHeaderValue = 4095;
-
 // The size of one body read.
 inline constexpr long kHttpReadBufferSize = 65536;
-
-// The platform steps of one fetch, in order, for fault injection in tests.
-enum class CurlStep {
-  Session,     // handles and client-wide options        -> "WinHTTP session failed"
-  Connection,  // the connection target                  -> "HTTP connection failed or cancelled"
-  Request,     // URL, method, header block              -> "HTTP request creation failed"
-  Policy,      // redirects, cookies, authentication     -> "HTTP request policy failed"
-  Send,        // starting the transfer                  -> "HTTP send failed or cancelled"
-  Status,      // reading the status of a complete head  -> "HTTP response status is unavailable"
-};
 
 struct CurlHttpOptions {
   // Resolve, connect and TLS handshake together.
@@ -91,9 +64,6 @@ struct CurlHttpOptions {
   // False closes the connection after every fetch and opens a fresh one for
   // the next (the behaviour of a client that keeps no connection).
   bool reuseConnections = true;
-  // Tests only: called at each step; returning false makes the step fail as
-  // a platform failure would. It may call cancel().
-  std::function<bool(CurlStep)> stepHook;
 };
 
 class CurlHttpHost final : public HttpHost {
@@ -106,10 +76,10 @@ class CurlHttpHost final : public HttpHost {
   void cancel() override;
   void resetCancel() override;
   bool fetchRange(std::string_view path, std::uint64_t first, std::uint64_t last, std::uint64_t bound,
-                  HttpResponse& response, std::string& message) override;
+                  HttpResponse& response, Failure& failure) override;
   bool fetchSuffix(std::string_view path, std::uint64_t length, std::uint64_t bound, HttpResponse& response,
-                   std::string& message) override;
-  bool fetchWhole(std::string_view path, std::uint64_t bound, HttpResponse& response, std::string& message) override;
+                   Failure& failure) override;
+  bool fetchWhole(std::string_view path, std::uint64_t bound, HttpResponse& response, Failure& failure) override;
   bool isCancelled() const override;
 
   bool originValid() const { return origin_valid_; }
@@ -118,8 +88,7 @@ class CurlHttpHost final : public HttpHost {
  private:
   struct Handles;
 
-  bool requestStep(const FetchRequest& request, HttpResponse& response, std::string& message);
-  bool step(CurlStep which) const;
+  bool requestStep(const FetchRequest& request, HttpResponse& response, Failure& failure);
 
   Origin origin_;
   bool origin_valid_ = false;

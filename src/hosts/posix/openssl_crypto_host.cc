@@ -196,6 +196,4 @@ bool OpenSslCryptoHost::sealGcm(AesKey key, GcmNonce nonce, ByteSpan aad, ByteSp
                              output.data() + plaintext.size()) == 1;
 }
 
-std::unique_ptr<CryptoHost> makePlatformCryptoHost() { return std::make_unique<OpenSslCryptoHost>(); }
-
 }  // namespace vesmara

@@ -265,8 +265,4 @@ void PosixFileOutput::closeDirectories() {
   directories_.clear();
 }
 
-std::unique_ptr<FileOutput> makePlatformFileOutput(std::string_view destination, std::string& message) {
-  return std::make_unique<PosixFileOutput>(destination, message);
-}
-
 }  // namespace vesmara

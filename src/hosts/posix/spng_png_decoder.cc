@@ -1,12 +1,11 @@
-// PNG decoding with libspng: the pixels of the one frame as 8-bit straight
-// RGBA, the samples exactly as stored (no gamma, no colour profile).
+#include "hosts/posix/spng_png_decoder.h"
+
 #include <spng.h>
 
 #include <memory>
 #include <string_view>
 
 #include "base/byte_reader.h"
-#include "hosts/png_codec.h"
 
 namespace vesmara {
 namespace {
@@ -52,8 +51,8 @@ bool readsHeaderChunks(spng_ctx* context) {
 
 }  // namespace
 
-PngDecodeStatus decodePngPixels(std::span<const std::uint8_t> png, std::uint32_t width, std::uint32_t height,
-                                std::vector<std::uint8_t>& rgba) {
+PngDecodeStatus SpngPngDecoder::decodePixels(std::span<const std::uint8_t> png, std::uint32_t width,
+                                             std::uint32_t height, std::vector<std::uint8_t>& rgba) {
   rgba.clear();
   Context context(spng_ctx_new(0));
   if (context == nullptr) return PngDecodeStatus::Unavailable;

@@ -71,12 +71,13 @@ HeaderRead readHeader(HINTERNET request, const wchar_t* name, std::size_t buffer
 }
 
 // Content-Range or ETag: the first field, cut at the first character
-// outside printable ASCII; absent, too long or malformed leaves it empty.
-std::string keptHeaderValue(HINTERNET request, const wchar_t* name) {
+// outside printable ASCII; absent, too long for the buffer or malformed
+// leaves it empty.
+std::string keptHeader(HINTERNET request, const wchar_t* name) {
   DWORD index = 0;
   std::string value;
   if (readHeader(request, name, kKeptHeaderBufferBytes, index, value) != HeaderRead::Found) return {};
-  return std::string(printableAsciiPrefix(value));
+  return keptHeaderValue(value);
 }
 
 // Every Content-Encoding field must be "identity": several fields combine
@@ -90,11 +91,11 @@ std::string_view checkContentEncoding(HINTERNET request) {
       case HeaderRead::Absent:
         return {};
       case HeaderRead::Failed:
-        return kWinHttpContentEncodingUnavailable;
+        return kHttpContentEncodingUnavailable;
       case HeaderRead::OddLength:
-        return kWinHttpContentEncodingInvalid;
+        return kHttpContentEncodingInvalid;
       case HeaderRead::Found:
-        if (!isIdentityEncoding(value)) return kCarrierUsedContentEncoding;
+        if (const std::string_view refusal = contentEncodingRefusal(value); !refusal.empty()) return refusal;
         break;
     }
   }
@@ -153,27 +154,19 @@ void WindowsHttpHost::resetCancel() { cancelled_.exchange(false); }
 bool WindowsHttpHost::isCancelled() const { return cancelled_.load(); }
 
 bool WindowsHttpHost::fetchRange(std::string_view path, std::uint64_t first, std::uint64_t last,
-                                 std::uint64_t bound, HttpResponse& response, std::string& message) {
-  return requestStep(FetchRequest{FetchKind::Range, path, first, last, bound}, response, message);
+                                 std::uint64_t bound, HttpResponse& response, Failure& failure) {
+  return requestStep(FetchRequest{FetchKind::Range, path, first, last, bound}, response, failure);
 }
 
 bool WindowsHttpHost::fetchSuffix(std::string_view path, std::uint64_t length, std::uint64_t bound,
-                                  HttpResponse& response, std::string& message) {
-  return requestStep(FetchRequest{FetchKind::Suffix, path, length, 0, bound}, response, message);
+                                  HttpResponse& response, Failure& failure) {
+  return requestStep(FetchRequest{FetchKind::Suffix, path, length, 0, bound}, response, failure);
 }
 
 bool WindowsHttpHost::fetchWhole(std::string_view path, std::uint64_t bound, HttpResponse& response,
-                                 std::string& message) {
-  if (!requestStep(FetchRequest{FetchKind::Whole, path, 0, 0, bound}, response, message)) return false;
-  if (response.status != 200) {
-    response.reset();
-    message.assign(kWinHttpWholeNot200);
-    return false;
-  }
-  return true;
+                                 Failure& failure) {
+  return requestStep(FetchRequest{FetchKind::Whole, path, 0, 0, bound}, response, failure);
 }
-
-bool WindowsHttpHost::step(WinHttpStep which) const { return !options_.stepHook || options_.stepHook(which); }
 
 bool WindowsHttpHost::openSession() {
   if (session_ != nullptr) return true;
@@ -210,37 +203,34 @@ void WindowsHttpHost::releaseRequest(void* request) {
   }
 }
 
-bool WindowsHttpHost::requestStep(const FetchRequest& request, HttpResponse& response, std::string& message) {
+bool WindowsHttpHost::requestStep(const FetchRequest& request, HttpResponse& response, Failure& failure) {
   // Storage the caller hands in is reused for the body.
   std::vector<std::uint8_t> body = std::move(response.body);
   body.clear();
   response.reset();
-  auto fail = [&](std::string_view text) {
-    response.reset();
-    message.assign(text);
-    return false;
-  };
+  const auto fail = [&](std::string_view text) { return failFetch(*this, response, failure, text); };
+  // A platform call of `step` failed; when cancel() closed the request
+  // handle under it, that is the step's cancellation.
+  const auto failStep = [&](FetchStep step) { return fail(fetchStepMessage(step, isCancelled())); };
 
-  if (!checkRequestRules(request, origin_valid_, isCancelled(), message)) return false;
+  std::string rule;
+  if (!checkRequestRules(request, origin_valid_, isCancelled(), rule)) return fail(rule);
 
-  if (!step(WinHttpStep::Session) || !openSession()) return fail(kWinHttpSessionFailed);
+  if (!openSession()) return fail(fetchStepMessage(FetchStep::Session));
 
   Handle connection;
-  if (step(WinHttpStep::Connection)) connection.value = WinHttpConnect(session_, host_.c_str(), origin_.port, 0);
-  if (connection.value == nullptr || isCancelled()) return fail(kWinHttpConnectionFailed);
+  connection.value = WinHttpConnect(session_, host_.c_str(), origin_.port, 0);
+  if (connection.value == nullptr || isCancelled()) return failStep(FetchStep::Connection);
 
   const std::wstring path = widenAscii(request.path);
-  HINTERNET handle = nullptr;
-  if (step(WinHttpStep::Request)) {
-    handle = WinHttpOpenRequest(connection.value, L"GET", path.c_str(), nullptr, WINHTTP_NO_REFERER,
-                                WINHTTP_DEFAULT_ACCEPT_TYPES, origin_.secure ? WINHTTP_FLAG_SECURE : 0);
-  }
-  if (handle == nullptr) return fail(kWinHttpRequestCreationFailed);
+  HINTERNET handle = WinHttpOpenRequest(connection.value, L"GET", path.c_str(), nullptr, WINHTTP_NO_REFERER,
+                                        WINHTTP_DEFAULT_ACCEPT_TYPES, origin_.secure ? WINHTTP_FLAG_SECURE : 0);
+  if (handle == nullptr) return fail(fetchStepMessage(FetchStep::Request));
   // From here on cancel() may close the handle; whoever closes it, it is
   // closed exactly once.
   if (!registerRequest(handle)) {
     WinHttpCloseHandle(handle);
-    return fail(kWinHttpSendFailed);
+    return fail(fetchStepMessage(FetchStep::Send, /*cancelled=*/true));
   }
   struct Release {
     WindowsHttpHost* host;
@@ -248,38 +238,32 @@ bool WindowsHttpHost::requestStep(const FetchRequest& request, HttpResponse& res
     ~Release() { host->releaseRequest(handle); }
   } release{this, handle};
 
-  const bool policy = step(WinHttpStep::Policy) &&
-                      setDwordOption(handle, WINHTTP_OPTION_REDIRECT_POLICY, kRedirectPolicyNever) &&
+  const bool policy = setDwordOption(handle, WINHTTP_OPTION_REDIRECT_POLICY, kRedirectPolicyNever) &&
                       setDwordOption(handle, WINHTTP_OPTION_DISABLE_FEATURE, kDisableCookiesRedirectsAuthentication) &&
                       setDwordOption(handle, WINHTTP_OPTION_AUTOLOGON_POLICY, kAutoLogonPolicyHigh);
   // An option refused because cancel() closed the handle is a cancelled send.
-  if (!policy) return fail(isCancelled() ? kWinHttpSendFailed : kWinHttpRequestPolicyFailed);
+  if (!policy) return fail(fetchStepMessage(isCancelled() ? FetchStep::Send : FetchStep::Policy));
 
-  if (!step(WinHttpStep::Send) || isCancelled()) return fail(kWinHttpSendFailed);
+  if (isCancelled()) return failStep(FetchStep::Send);
   const std::wstring headers = headerBlock(request);
   if (!WinHttpSendRequest(handle, headers.c_str(), static_cast<DWORD>(headers.size()), WINHTTP_NO_REQUEST_DATA, 0, 0,
-                          0)) {
-    return fail(kWinHttpSendFailed);
+                          0) ||
+      !WinHttpReceiveResponse(handle, nullptr)) {
+    return failStep(FetchStep::Send);
   }
-  if (!step(WinHttpStep::Receive) || !WinHttpReceiveResponse(handle, nullptr)) return fail(kWinHttpSendFailed);
-
-  // Once the head is in, a failure caused by cancel() closing the handle is
-  // a cancelled read.
-  auto failAfterHead = [&](std::string_view text) { return fail(isCancelled() ? kHttpReadCancelled : text); };
 
   DWORD status = 0;
   DWORD status_size = sizeof(status);
-  if (!step(WinHttpStep::Status) ||
-      !WinHttpQueryHeaders(handle, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
+  if (!WinHttpQueryHeaders(handle, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
                            &status, &status_size, WINHTTP_NO_HEADER_INDEX)) {
-    return failAfterHead(kWinHttpStatusUnavailable);
+    return failStep(FetchStep::Status);
   }
   if (const std::string_view refusal = checkContentEncoding(handle); !refusal.empty()) {
-    return failAfterHead(refusal);
+    return isCancelled() ? failStep(FetchStep::ContentEncoding) : fail(refusal);
   }
-  std::string content_range = keptHeaderValue(handle, L"Content-Range");
-  std::string etag = keptHeaderValue(handle, L"ETag");
-  if (isCancelled()) return fail(kHttpReadCancelled);
+  std::string content_range = keptHeader(handle, L"Content-Range");
+  std::string etag = keptHeader(handle, L"ETag");
+  if (isCancelled()) return failStep(FetchStep::Body);
 
   // The body, read straight into its vector in pieces of at most 64 KiB,
   // each asking for at most one byte more than the bound leaves room for;
@@ -304,28 +288,28 @@ bool WindowsHttpHost::requestStep(const FetchRequest& request, HttpResponse& res
     DWORD read = 0;
     const bool ok = WinHttpReadData(handle, target, want, &read) != FALSE;
     if (!past_bound) body.resize(before + (ok ? read : 0));
-    if (!ok) return failAfterHead(kWinHttpBodyReadFailed);
+    if (!ok) return failStep(FetchStep::Body);
     if (read == 0) break;
     if (read > room) {
       std::vector<std::uint8_t>().swap(body);
       return fail(kCarrierExceededBound);
     }
     if (past_bound) body.insert(body.end(), spill.begin(), spill.begin() + read);
-    if (isCancelled()) return fail(kHttpReadCancelled);
+    if (isCancelled()) return failStep(FetchStep::Body);
   }
-  if (isCancelled()) return fail(kHttpReadCancelled);
+  if (isCancelled()) return failStep(FetchStep::Body);
   // A connection that closed before the announced length arrived is a
   // failed read, not a complete body.
-  if (announced && body.size() < *announced) return fail(kWinHttpBodyReadFailed);
+  if (announced && body.size() < *announced) return failStep(FetchStep::Body);
 
   // The status is judged only now that the body was read.
-  if (status != 200 && status != 206) return fail(kWinHttpStatusNot200Or206);
+  if (const std::string_view refused = statusRefusal(request.kind, status); !refused.empty()) return fail(refused);
   response.status = status;
   response.valid = true;
   response.contentRange = std::move(content_range);
   response.etag = std::move(etag);
   response.body = std::move(body);
-  message.clear();
+  failure.clear();
   return true;
 }
 

@@ -25,7 +25,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -37,30 +36,9 @@ namespace vesmara {
 
 struct FetchRequest;
 
-// Messages of this transport besides the shared ones of http_rules.h, in
-// the order they can occur.
-inline constexpr std::string_view kWinHttpSessionFailed = "WinHTTP session failed";
-inline constexpr std::string_view kWinHttpConnectionFailed = "HTTP connection failed or cancelled";
-inline constexpr std::string_view kWinHttpRequestCreationFailed = "HTTP request creation failed";
-inline constexpr std::string_view kWinHttpRequestPolicyFailed = "HTTP request policy failed";
-inline constexpr std::string_view kWinHttpSendFailed = "HTTP send failed or cancelled";
-inline constexpr std::string_view kWinHttpStatusUnavailable = "HTTP response status is unavailable";
-inline constexpr std::string_view kWinHttpContentEncodingUnavailable = "HTTP content encoding is unavailable";
-inline constexpr std::string_view kWinHttpContentEncodingInvalid = "HTTP content encoding is invalid";
-inline constexpr std::string_view kWinHttpBodyReadFailed = "HTTP body read failed";
-inline constexpr std::string_view kWinHttpStatusNot200Or206 = "HTTP carrier response was not 200 or 206";
-inline constexpr std::string_view kWinHttpWholeNot200 = "Whole-carrier response was not 200";
-
-// The platform steps of one fetch, in order, for fault injection in tests.
-enum class WinHttpStep {
-  Session,     // WinHttpOpen and the time-outs          -> "WinHTTP session failed"
-  Connection,  // WinHttpConnect                         -> "HTTP connection failed or cancelled"
-  Request,     // WinHttpOpenRequest                     -> "HTTP request creation failed"
-  Policy,      // redirects, cookies, authentication     -> "HTTP request policy failed"
-  Send,        // WinHttpSendRequest                     -> "HTTP send failed or cancelled"
-  Receive,     // WinHttpReceiveResponse                 -> "HTTP send failed or cancelled"
-  Status,      // the status code                        -> "HTTP response status is unavailable"
-};
+// The one message of this transport besides those of http_rules.h: a
+// Content-Encoding value WinHTTP returns with an odd number of bytes.
+inline constexpr std::string_view kHttpContentEncodingInvalid = "HTTP content encoding is invalid";
 
 struct WindowsHttpOptions {
   // Name resolution, connection, sending, and each wait for received data
@@ -69,9 +47,6 @@ struct WindowsHttpOptions {
   std::uint32_t connectTimeoutMs = 5000;
   std::uint32_t sendTimeoutMs = 10000;
   std::uint32_t receiveTimeoutMs = 10000;
-  // Tests only: called at each step; returning false makes the step fail as
-  // a platform failure would. It may call cancel().
-  std::function<bool(WinHttpStep)> stepHook;
 };
 
 class WindowsHttpHost final : public HttpHost {
@@ -84,17 +59,16 @@ class WindowsHttpHost final : public HttpHost {
   void cancel() override;
   void resetCancel() override;
   bool fetchRange(std::string_view path, std::uint64_t first, std::uint64_t last, std::uint64_t bound,
-                  HttpResponse& response, std::string& message) override;
+                  HttpResponse& response, Failure& failure) override;
   bool fetchSuffix(std::string_view path, std::uint64_t length, std::uint64_t bound, HttpResponse& response,
-                   std::string& message) override;
-  bool fetchWhole(std::string_view path, std::uint64_t bound, HttpResponse& response, std::string& message) override;
+                   Failure& failure) override;
+  bool fetchWhole(std::string_view path, std::uint64_t bound, HttpResponse& response, Failure& failure) override;
   bool isCancelled() const override;
 
   bool originValid() const { return origin_valid_; }
 
  private:
-  bool requestStep(const FetchRequest& request, HttpResponse& response, std::string& message);
-  bool step(WinHttpStep which) const;
+  bool requestStep(const FetchRequest& request, HttpResponse& response, Failure& failure);
   bool openSession();
   // The running fetch's request handle, which cancel() may close. Both
   // return false when cancel() came first (and, for release, closed it).

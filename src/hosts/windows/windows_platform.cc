@@ -28,20 +28,4 @@ Platform& defaultPlatform() {
   return *platform;
 }
 
-// Transitional: the free factories the core still calls.
-std::unique_ptr<HttpHost> makePlatformHttpHost(std::string_view origin, std::string& message) {
-  return defaultPlatform().makeHttpHost(origin, message);
-}
-
-std::unique_ptr<CryptoHost> makePlatformCryptoHost() { return defaultPlatform().makeCryptoHost(); }
-
-std::unique_ptr<FileOutput> makePlatformFileOutput(std::string_view destination, std::string& message) {
-  return defaultPlatform().makeFileOutput(destination, message);
-}
-
-PngDecodeStatus decodePngPixels(std::span<const std::uint8_t> png, std::uint32_t width, std::uint32_t height,
-                                std::vector<std::uint8_t>& rgba) {
-  return WicPngDecoder().decodePixels(png, width, height, rgba);
-}
-
 }  // namespace vesmara

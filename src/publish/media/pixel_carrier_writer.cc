@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "base/byte_writer.h"
+#include "hosts/platform.h"
 #include "hosts/png_codec.h"
 #include "media/pixel_payload_format.h"
 
@@ -86,7 +87,7 @@ bool writePixelCarrier(CryptoHost& crypto, std::span<const std::uint8_t> payload
       return false;
     }
     image = makePixelCover(payload.size());
-  } else if (!decodePngCarrier(cover, image, error)) {
+  } else if (!decodePngCarrier(cover, *defaultPlatform().makePngDecoder(), image, error)) {
     error = "cover image: " + error;
     return false;
   }
