@@ -162,8 +162,8 @@ typedef struct vkr_preview_http_response {
  * `bound` (1 to 134,217,728) is the largest body the library accepts.
  */
 typedef uint32_t(VKR_PREVIEW_CALL* vkr_preview_http_callback)(void* user_data, uint32_t kind, const uint8_t* path,
-                                              uint64_t path_length, uint64_t first, uint64_t last,
-                                              uint64_t bound, vkr_preview_http_response* response);
+                                                              uint64_t path_length, uint64_t first, uint64_t last,
+                                                              uint64_t bound, vkr_preview_http_response* response);
 
 /* ---- ABI queries ------------------------------------------------------ */
 

@@ -79,7 +79,9 @@ class GameTest : public testing::Test {
     EXPECT_TRUE(publish::buildSite(*crypto_, sources, options, site, error)) << error;
     EXPECT_TRUE(publish::writeOriginTree(site.files, work_ / name, error)) << error;
     for (const auto& earlier : fs::directory_iterator(work_)) {
-      if (earlier.is_symlink() || earlier.path().filename() == "current" || earlier.path().filename() == name || !fs::exists(earlier.path() / "assets")) continue;
+      if (earlier.is_symlink() || earlier.path().filename() == "current" || earlier.path().filename() == name ||
+          !fs::exists(earlier.path() / "assets"))
+        continue;
       for (const auto& entry : fs::directory_iterator(earlier.path() / "assets")) {
         // An explicit check: the Windows C++ library reports skip_existing's skip as an error.
         const fs::path copy = work_ / name / "assets" / entry.path().filename();

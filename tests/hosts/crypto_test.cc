@@ -90,8 +90,7 @@ class UntouchableRegion {
   }
   bool reserved() const { return base_ != nullptr; }
 #else
-  UntouchableRegion()
-      : base_(mmap(nullptr, kLength, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0)) {}
+  UntouchableRegion() : base_(mmap(nullptr, kLength, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0)) {}
   ~UntouchableRegion() {
     if (base_ != MAP_FAILED) munmap(base_, kLength);
   }

@@ -1,5 +1,7 @@
 // The Windows file sink: the path rule, the directory chain, temporary files
 // and the rename without replacement.
+#include "hosts/windows/windows_file_output.h"
+
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -13,7 +15,6 @@
 
 #include "base/hex.h"
 #include "hosts/windows/windows_crypto_host.h"
-#include "hosts/windows/windows_file_output.h"
 #include "support/wine.h"
 
 namespace vesmara {
@@ -85,14 +86,14 @@ TEST(WindowsPathRule, AbsoluteLocalFilePaths) {
       {L"Z:\\dir/mixed\\separators", true},
       {L"C:\\d\u00e9j\u00e0\\\u65e5\u672c.bin", true},
       {L"C:\\a.b c", true},
-      {L"C:\\", false},               // fewer than 4 units
-      {L"C:a\\b", false},             // drive-relative
+      {L"C:\\", false},                  // fewer than 4 units
+      {L"C:a\\b", false},                // drive-relative
       {L"\\\\server\\share\\f", false},  // UNC
-      {L"\\\\?\\C:\\f", false},       // device path
+      {L"\\\\?\\C:\\f", false},          // device path
       {L"dir\\file", false},
       {L"1:\\file", false},
-      {L"C:\\dir\\\\file", false},   // empty component
-      {L"C:\\dir\\", false},          // trailing separator
+      {L"C:\\dir\\\\file", false},  // empty component
+      {L"C:\\dir\\", false},        // trailing separator
       {L"C:\\.\\file", false},
       {L"C:\\..\\file", false},
       {L"C:\\file.", false},

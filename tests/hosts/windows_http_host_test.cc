@@ -84,7 +84,8 @@ class WinHttpHostTest : public ::testing::Test {
                     std::uint64_t bound = 1 << 20) {
     return run(host, [&](HttpResponse& r, Failure& f) { return host.fetchRange(path, first, last, bound, r, f); });
   }
-  std::string suffix(WindowsHttpHost& host, std::string_view path, std::uint64_t length, std::uint64_t bound = 1 << 20) {
+  std::string suffix(WindowsHttpHost& host, std::string_view path, std::uint64_t length,
+                     std::uint64_t bound = 1 << 20) {
     return run(host, [&](HttpResponse& r, Failure& f) { return host.fetchSuffix(path, length, bound, r, f); });
   }
   std::string whole(WindowsHttpHost& host, std::string_view path, std::uint64_t bound = 1 << 20) {

@@ -113,8 +113,8 @@ NginxServer::NginxServer(const std::filesystem::path& root) {
            << "  server {\n    listen 127.0.0.1:" << port_ << ";\n    root " << served << ";\n  }\n}\n";
   }
   const std::string pid_file = work + "/shell.pid";
-  if (!runShell("echo $$ > " + quoted(pid_file) + "; exec /usr/sbin/nginx -c " + quoted(work + "/nginx.conf") +
-                " -p " + quoted(work) + " -e " + quoted(work + "/error.log") + " </dev/null >/dev/null 2>&1")) {
+  if (!runShell("echo $$ > " + quoted(pid_file) + "; exec /usr/sbin/nginx -c " + quoted(work + "/nginx.conf") + " -p " +
+                quoted(work) + " -e " + quoted(work + "/error.log") + " </dev/null >/dev/null 2>&1")) {
     error_ = "cannot start nginx";
     return;
   }

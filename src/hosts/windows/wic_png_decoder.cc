@@ -16,8 +16,7 @@ namespace {
 // The imaging factory of Windows 8 and later, asked for the original
 // factory interface; the RGBA pixel format the carriers read.
 constexpr CLSID kImagingFactory2 = {0x317d06e8, 0x5f24, 0x433d, {0xbd, 0xf7, 0x79, 0xce, 0x68, 0xd8, 0xab, 0xc2}};
-constexpr IID kImagingFactoryInterface = {
-    0xec5ec8a9, 0xc395, 0x4314, {0x9c, 0x77, 0x54, 0xd7, 0xa9, 0x35, 0xff, 0x70}};
+constexpr IID kImagingFactoryInterface = {0xec5ec8a9, 0xc395, 0x4314, {0x9c, 0x77, 0x54, 0xd7, 0xa9, 0x35, 0xff, 0x70}};
 constexpr GUID kPixelFormat32bppRgba = {0xf5c7ad2d, 0x6a8d, 0x43dd, {0xa7, 0xa8, 0xa2, 0x99, 0x35, 0x26, 0x1a, 0xe9}};
 
 // One COM interface, released when the decode ends.
@@ -118,8 +117,7 @@ PngDecodeStatus WicPngDecoder::decodePixels(std::span<const std::uint8_t> png, s
   }
   const std::size_t stride = static_cast<std::size_t>(width) * 4;
   rgba.resize(stride * height);
-  if (FAILED(converter->CopyPixels(nullptr, static_cast<UINT>(stride), static_cast<UINT>(rgba.size()),
-                                   rgba.data()))) {
+  if (FAILED(converter->CopyPixels(nullptr, static_cast<UINT>(stride), static_cast<UINT>(rgba.size()), rgba.data()))) {
     rgba.clear();
     return PngDecodeStatus::PixelCopyFailed;
   }

@@ -113,8 +113,8 @@ void incrementCounter(std::array<std::uint8_t, kAesBlockLength>& counter) {
 
 bool fillFromSystemRandom(std::span<std::uint8_t> buffer) {
   if (buffer.size() > kCryptoLengthLimit) return false;
-  return succeeded(BCryptGenRandom(nullptr, buffer.data(), static_cast<ULONG>(buffer.size()),
-                                   BCRYPT_USE_SYSTEM_PREFERRED_RNG));
+  return succeeded(
+      BCryptGenRandom(nullptr, buffer.data(), static_cast<ULONG>(buffer.size()), BCRYPT_USE_SYSTEM_PREFERRED_RNG));
 }
 
 WindowsCryptoHost::WindowsCryptoHost(std::size_t counter_blocks_per_call)
@@ -172,8 +172,7 @@ bool WindowsCryptoHost::aesCtrTransform(AesKey key, CounterBlock counter, ByteSp
   return ok;
 }
 
-bool WindowsCryptoHost::aesGcmDecrypt(AesKey key, GcmNonce nonce, ByteSpan aad, ByteSpan sealed,
-                                      SecureBytes& output) {
+bool WindowsCryptoHost::aesGcmDecrypt(AesKey key, GcmNonce nonce, ByteSpan aad, ByteSpan sealed, SecureBytes& output) {
   return aesGcmDecryptDetailed(key, nonce, aad, sealed, output) == GcmResult::Ok;
 }
 

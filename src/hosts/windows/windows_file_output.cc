@@ -191,7 +191,7 @@ bool WindowsFileOutput::commit() {
     // The temporary file stays until abort or destruction removes it.
     const DWORD failure = GetLastError();
     error_ = failure == ERROR_ALREADY_EXISTS || failure == ERROR_FILE_EXISTS ? FileOutputError::TargetExists
-                                                                               : FileOutputError::WriteFailed;
+                                                                             : FileOutputError::WriteFailed;
     return false;
   }
   temporary_path_.clear();

@@ -61,9 +61,9 @@ class WindowsFileOutput final : public FileOutput {
   void closeDirectories();
 
   std::wstring target_path_;
-  std::wstring temporary_path_;       // while the temporary file exists
-  void* file_ = nullptr;              // the open temporary file (a HANDLE)
-  std::vector<void*> directories_;    // the drive root down to the parent (HANDLEs)
+  std::wstring temporary_path_;     // while the temporary file exists
+  void* file_ = nullptr;            // the open temporary file (a HANDLE)
+  std::vector<void*> directories_;  // the drive root down to the parent (HANDLEs)
   bool open_ = false;
   bool committed_ = false;
   FileOutputError error_ = FileOutputError::None;

@@ -23,9 +23,9 @@ constexpr std::size_t kContentEncodingBufferBytes = 512;
 constexpr std::size_t kKeptHeaderBufferBytes = 8192;
 
 // The three request policies, each a 4-byte option value.
-constexpr DWORD kRedirectPolicyNever = 0;                  // option 88
+constexpr DWORD kRedirectPolicyNever = 0;                    // option 88
 constexpr DWORD kDisableCookiesRedirectsAuthentication = 7;  // option 63
-constexpr DWORD kAutoLogonPolicyHigh = 2;                  // option 77
+constexpr DWORD kAutoLogonPolicyHigh = 2;                    // option 77
 
 // The origin policy admits ASCII only, so widening byte by byte is exact.
 std::wstring widenAscii(std::string_view text) { return std::wstring(text.begin(), text.end()); }
@@ -153,8 +153,8 @@ void WindowsHttpHost::resetCancel() { cancelled_.exchange(false); }
 
 bool WindowsHttpHost::isCancelled() const { return cancelled_.load(); }
 
-bool WindowsHttpHost::fetchRange(std::string_view path, std::uint64_t first, std::uint64_t last,
-                                 std::uint64_t bound, HttpResponse& response, Failure& failure) {
+bool WindowsHttpHost::fetchRange(std::string_view path, std::uint64_t first, std::uint64_t last, std::uint64_t bound,
+                                 HttpResponse& response, Failure& failure) {
   return requestStep(FetchRequest{FetchKind::Range, path, first, last, bound}, response, failure);
 }
 
@@ -163,8 +163,7 @@ bool WindowsHttpHost::fetchSuffix(std::string_view path, std::uint64_t length, s
   return requestStep(FetchRequest{FetchKind::Suffix, path, length, 0, bound}, response, failure);
 }
 
-bool WindowsHttpHost::fetchWhole(std::string_view path, std::uint64_t bound, HttpResponse& response,
-                                 Failure& failure) {
+bool WindowsHttpHost::fetchWhole(std::string_view path, std::uint64_t bound, HttpResponse& response, Failure& failure) {
   return requestStep(FetchRequest{FetchKind::Whole, path, 0, 0, bound}, response, failure);
 }
 

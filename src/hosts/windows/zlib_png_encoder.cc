@@ -159,7 +159,8 @@ bool encodePng(const PngEncoding& encoding, std::span<const std::uint8_t> sample
   std::vector<std::uint8_t> trial(row_bytes);
   for (std::uint32_t y = 0; y < encoding.height; ++y) {
     const auto row = samples.subspan(y * row_bytes, row_bytes);
-    const auto previous = y == 0 ? std::span<const std::uint8_t>(zero_row) : samples.subspan((y - 1) * row_bytes, row_bytes);
+    const auto previous =
+        y == 0 ? std::span<const std::uint8_t>(zero_row) : samples.subspan((y - 1) * row_bytes, row_bytes);
     std::uint8_t* out = raw.data() + y * (row_bytes + 1);
     int chosen = static_cast<int>(encoding.filters);
     if (encoding.filters == PngFilters::Adaptive) {

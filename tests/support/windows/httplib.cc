@@ -194,8 +194,7 @@ int Server::bind_to_any_port(const std::string& host, int) {
   address.sin_family = AF_INET;
   inet_pton(AF_INET, host.c_str(), &address.sin_addr);
   int length = sizeof address;
-  if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      listen(listener, SOMAXCONN) != 0 ||
+  if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(listener, SOMAXCONN) != 0 ||
       getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
     closesocket(listener);
     return -1;
@@ -261,8 +260,7 @@ void Server::serveConnection(std::uintptr_t client_handle) {
     inet_ntop(AF_INET, &peer.sin_addr, address, sizeof address);
     request.remote_addr = address;
     request.remote_port = ntohs(peer.sin_port);
-    const bool keep_alive = request.get_header_value("Connection") != "close" &&
-                            served + 1 < keep_alive_max_count_;
+    const bool keep_alive = request.get_header_value("Connection") != "close" && served + 1 < keep_alive_max_count_;
     if (!answer(client_handle, request, keep_alive) || !keep_alive) break;
   }
   {
