@@ -9,9 +9,9 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   vesmara::SiteIndex index;
-  std::string message;
-  if (!vesmara::parseIndexDocument(std::string_view(reinterpret_cast<const char*>(data), size), index, message)) {
-    if (message.empty()) __builtin_trap();
+  vesmara::Failure failure;
+  if (!vesmara::parseIndexDocument(std::string_view(reinterpret_cast<const char*>(data), size), index, failure)) {
+    if (failure.message.empty()) __builtin_trap();
     return 0;
   }
   if (vesmara::findResource(index, index.entry) == nullptr) __builtin_trap();

@@ -331,11 +331,25 @@ VKR_PREVIEW_API vkr_preview_status VKR_PREVIEW_CALL vkr_preview_site_read_memory
 
 /*
  * Downloads resource `path` to the file `destination` (an absolute path),
- * verified. The file appears, by an atomic rename of a temporary file
- * beside it, only after every check passed; an existing file is never
- * replaced (status 8) and after any failure neither the file nor a
- * temporary file is left. Returns 0 with *out_written the byte count; 1; 6
- * output failure; 7; 8; 14; 15; or the status of the failure.
+ * verified. The file appears under its name only after every check passed;
+ * an existing file is never replaced (status 8) and after any failure
+ * neither the file nor a temporary file is left. Where the file system
+ * allows it, room for the whole resource is reserved before anything is
+ * fetched, so a disk too small fails at once (status 6). Returns 0 with
+ * *out_written the byte count; 1; 6 output failure; 7; 8; 14; 15; or the
+ * status of the failure.
+ *
+ * On Linux the destination begins with "/" and is at most 4,095 bytes;
+ * every component between slashes is 1 to 255 bytes, neither "." nor "..",
+ * with no byte below 0x20; every directory on the way must exist and none
+ * may be a symbolic link. A destination breaking these rules fails with
+ * status 6. The file is written without a name in the destination's
+ * directory (O_TMPFILE) and linked under its name once complete, so not
+ * even a killed process leaves anything behind. Where the file system has
+ * no such files, it is written as "NAME.vkr-<32 hex digits>.tmp" beside the
+ * destination (NAME shortened when the whole would exceed 255 bytes),
+ * readable by its owner alone, and renamed; only a process killed
+ * mid-download leaves that file behind.
  */
 VKR_PREVIEW_API vkr_preview_status VKR_PREVIEW_CALL vkr_preview_site_download(vkr_preview_site* site, const char* path,
                                                              uint64_t path_length, const uint8_t* member_key,

@@ -60,8 +60,7 @@ bool verifyCatalogue(const ReadHosts& hosts, std::string_view game_id, std::stri
   if (!output.complete() || output.size() != resource->length) {
     return failure.fail(FailureKind::InvalidData, "Game catalogue was not fully verified");
   }
-  std::string message;
-  if (!parseCatalogue(output.text(), fresh.catalogue, message)) return failure.fail(FailureKind::InvalidData, message);
+  if (!parseCatalogue(output.text(), fresh.catalogue, failure)) return false;
   if (!isCatalogueCompatible(fresh.catalogue, game_id, game_version)) {
     return failure.fail(FailureKind::InvalidData, "Game ID or version is incompatible with catalogue");
   }

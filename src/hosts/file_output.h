@@ -1,6 +1,7 @@
 // The file sink of downloads and game item fetches: the resource goes into a
-// temporary file beside the destination and is renamed onto it on commit,
-// never replacing an existing file.
+// file that has no name of its own (Linux) or a temporary name beside the
+// destination, and gets the destination's name on commit, never replacing
+// an existing file.
 #ifndef VESMARA_HOSTS_FILE_OUTPUT_H_
 #define VESMARA_HOSTS_FILE_OUTPUT_H_
 

@@ -17,7 +17,7 @@ namespace vesmara {
 // `commit`, `write` and a second `commit` fail.
 //
 // The virtual operations keep this slot order: destructor, write, commit,
-// abort.
+// abort, reserve.
 class OutputHost {
  public:
   // A sink destroyed without a successful commit leaves no visible output.
@@ -32,6 +32,13 @@ class OutputHost {
 
   // Discards everything written that has not been committed.
   virtual void abort() = 0;
+
+  // Called at most once, before the first write, with the length the reader
+  // will write. A sink that can set the space aside does so, so that a full
+  // disk fails before anything is fetched; false means the length cannot fit
+  // (the sink then refuses writes and commit). A sink that cannot reserve
+  // succeeds without effect.
+  virtual bool reserve(std::uint64_t /*length*/) { return true; }
 
   OutputHost(const OutputHost&) = delete;
   OutputHost& operator=(const OutputHost&) = delete;

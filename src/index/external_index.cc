@@ -129,10 +129,7 @@ bool readIcoCredential(const HttpHost& transport, CryptoHost& crypto, std::span<
     if (!readCarrierDocument(credential, crypto, document, ignored_digest, failure)) return false;
   }
   JsonValue root;
-  std::string message;
-  if (!parseJsonDocument(document, kCredentialJsonLimit, root, message)) {
-    return failure.fail(FailureKind::InvalidData, message);
-  }
+  if (!parseJsonDocument(document, kCredentialJsonLimit, root, failure)) return false;
   const std::optional<JsonValue> private_index = root.findMember("privateIndex");
   if (root.kind() != JsonKind::Object || root.findMember("webApp") || !private_index ||
       private_index->kind() != JsonKind::Object || private_index->size() != 7) {

@@ -193,11 +193,10 @@ class CarrierDocumentReader {
                     std::span<const std::uint8_t>& document) {
     const auto manifest_bytes = slice(payload, kContainerHeaderLength, header.manifest_length);
     JsonValue manifest;
-    std::string message;
     if (!parseJsonDocument(
             std::string_view(reinterpret_cast<const char*>(manifest_bytes.data()), manifest_bytes.size()),
-            kMaxManifestLength, manifest, message)) {
-      return fail(message);
+            kMaxManifestLength, manifest, failure_)) {
+      return false;
     }
     std::string format;
     const std::optional<JsonValue> format_value = manifest.findMember("format");
@@ -249,11 +248,9 @@ bool loadHostedIndex(HttpHost& transport, CryptoHost& crypto, LoadedIndex& holde
   std::string digest;
   const bool read = readCarrierDocument(transport, crypto, document, digest, failure);
   SiteIndex index;
-  std::string message;
-  const bool parsed = read && parseIndexDocument(document, index, message);
+  const bool parsed = read && parseIndexDocument(document, index, failure);
   wipeString(document);  // the plaintext of a private index
-  if (!read) return false;
-  if (!parsed) return failure.fail(FailureKind::InvalidData, message);
+  if (!parsed) return false;
   holder.index = std::move(index);
   holder.digest = std::move(digest);
   failure.clear();

@@ -46,8 +46,8 @@ bool isMediaCodec(std::string_view codec) {
 }
 
 bool isMimeByte(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == ' ' || c == '+' || c == '-' || c == '.' ||
-         c == '/' || c == ';' || c == '=';
+  return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == ' ' || c == '+' || c == '-' || c == '.' || c == '/' ||
+         c == ';' || c == '=';
 }
 
 bool isValidMime(std::string_view mime) {
@@ -62,7 +62,7 @@ bool isValidMime(std::string_view mime) {
 // order the failures must be reported.
 class IndexDocumentParser {
  public:
-  explicit IndexDocumentParser(std::string& message) : message_(message) {}
+  explicit IndexDocumentParser(Failure& failure) : failure_(failure) {}
 
   bool parse(const JsonValue& root, SiteIndex& index) {
     const std::optional<JsonValue> web_app = root.findMember("webApp");
@@ -73,10 +73,7 @@ class IndexDocumentParser {
   }
 
  private:
-  bool fail(const char* message) {
-    message_ = message;
-    return false;
-  }
+  bool fail(const char* message) { return failure_.fail(FailureKind::InvalidData, message); }
 
   bool parseEntry(const JsonValue& web_app, SiteIndex& index) {
     std::string launch;
@@ -249,19 +246,19 @@ class IndexDocumentParser {
     return true;
   }
 
-  std::string& message_;
+  Failure& failure_;
   std::unordered_set<std::string> nonces_;  // one set across every part of the index
   std::uint64_t members_resources_ = 0;
 };
 
 }  // namespace
 
-bool parseIndexDocument(std::string_view document, SiteIndex& out, std::string& message) {
-  message.clear();
+bool parseIndexDocument(std::string_view document, SiteIndex& out, Failure& failure) {
+  failure.clear();
   JsonValue root;
-  if (!parseJsonDocument(document, kIndexJsonLimit, root, message)) return false;
+  if (!parseJsonDocument(document, kIndexJsonLimit, root, failure)) return false;
   SiteIndex index;
-  IndexDocumentParser parser(message);
+  IndexDocumentParser parser(failure);
   if (!parser.parse(root, index)) return false;
   out = std::move(index);
   return true;

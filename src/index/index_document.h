@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/failure.h"
 #include "hosts/crypto_host.h"
 #include "index/site_index.h"
 
@@ -28,10 +29,10 @@ inline constexpr std::string_view kCodecWav4Fsk1 = "wav-4fsk1";
 inline constexpr std::string_view kCodecFrameLuma1 = "frame-luma1";
 inline constexpr std::string_view kCodecFrameLuma2 = "frame-luma2";
 
-// Validates the whole document and builds the index. On failure `message`
-// holds the reason and `out` is unchanged: nothing of a failed document is
+// Validates the whole document and builds the index. On failure `failure`
+// holds the reason (InvalidData) and `out` is unchanged: nothing of a failed document is
 // kept. Throws only std::bad_alloc.
-bool parseIndexDocument(std::string_view document, SiteIndex& out, std::string& message);
+bool parseIndexDocument(std::string_view document, SiteIndex& out, Failure& failure);
 
 }  // namespace vesmara
 

@@ -21,7 +21,11 @@ bool writeCatalogueDocument(const GameDescription& game, std::string& document, 
   }
   json.endArray().endObject();
   Catalogue check;
-  if (!parseCatalogue(json.text(), check, error)) return false;
+  Failure failure;
+  if (!parseCatalogue(json.text(), check, failure)) {
+    error = failure.message;
+    return false;
+  }
   document = json.take();
   return true;
 }

@@ -67,7 +67,11 @@ bool writeIndexDocument(const SiteIndex& index, std::string& document, std::stri
   json.endArray().endObject().endObject();
 
   SiteIndex check;
-  if (!parseIndexDocument(json.text(), check, error)) return false;
+  Failure failure;
+  if (!parseIndexDocument(json.text(), check, failure)) {
+    error = failure.message;
+    return false;
+  }
   document = json.take();
   return true;
 }

@@ -31,6 +31,8 @@ class ResourceReader {
   bool read(ResourceReadResult& result) {
     std::unique_ptr<Hasher> hasher = hosts_.crypto.createHasher();
     if (hasher == nullptr) return failure_.fail(FailureKind::Provider, "SHA-256 provider unavailable");
+    // A disk too small for the resource fails here, before any fetch.
+    if (!sink_.reserve(resource_.length)) return failure_.fail(FailureKind::Output, "Output space reservation failed");
     // One buffer for every part, reserved at the largest stored part so it
     // never grows (a growing buffer would leave copies of plain bytes behind).
     SecureBytes part_bytes;

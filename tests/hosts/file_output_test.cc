@@ -2,8 +2,10 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/random.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -29,6 +31,9 @@ namespace vesmara {
 namespace {
 
 namespace fs = std::filesystem;
+using Staging = PosixFileOutput::Staging;
+
+constexpr Staging kStagings[] = {Staging::UnnamedWherePossible, Staging::NamedOnly};
 
 constexpr char kBadPath[] = "Output path must be an absolute local file path";
 constexpr char kBadParent[] = "Output parent must be an existing real directory";
@@ -58,6 +63,27 @@ void makeFile(const fs::path& path, std::string_view content) {
   std::ofstream(path, std::ios::binary) << content;
 }
 
+bool drawRandom(std::span<std::uint8_t> out) {
+  return ::getrandom(out.data(), out.size(), 0) == static_cast<ssize_t>(out.size());
+}
+
+mode_t modeOf(const fs::path& path) {
+  struct stat status {};
+  return ::lstat(path.c_str(), &status) == 0 ? status.st_mode & 07777 : 0;
+}
+
+// How many files process `pid` holds open in `directory` that have no name
+// there (the kernel shows them as "DIR/#INODE (deleted)").
+int unnamedFilesHeldIn(const fs::path& directory, const std::string& pid = "self") {
+  int count = 0;
+  for (const auto& entry : fs::directory_iterator("/proc/" + pid + "/fd")) {
+    std::error_code code;
+    const std::string link = fs::read_symlink(entry.path(), code).string();
+    if (!code && link.starts_with(directory.string() + "/#") && link.ends_with(" (deleted)")) ++count;
+  }
+  return count;
+}
+
 bool isTemporaryName(const std::string& name) {
   return name.find(".vkr-") != std::string::npos && name.ends_with(".tmp");
 }
@@ -80,12 +106,13 @@ std::string temporaryNameFor(const std::string& target, const std::array<std::ui
 // A sink refused at construction: not open, with the error and message
 // given, and refusing every write and commit afterwards.
 void expectRefused(const std::string& destination, FileOutputError error, std::string_view text,
-                   const PosixFileOutput::RandomFill& random = nullptr) {
+                   const PosixFileOutput::RandomFill& random = nullptr,
+                   Staging staging = Staging::UnnamedWherePossible) {
   SCOPED_TRACE(testing::PrintToString(destination));
   std::string message = "stale";
   std::optional<PosixFileOutput> out;
   if (random) {
-    out.emplace(destination, message, random);
+    out.emplace(destination, message, random, staging);
   } else {
     out.emplace(destination, message);
   }
@@ -101,6 +128,9 @@ class FileOutputTest : public testing::Test {
   void SetUp() override {
     // The sink refuses links on the chain, so the directory is named by its real path.
     root_ = fs::canonical(temp_.path());
+    const int probe = ::open(root_.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    unnamed_ = probe >= 0;
+    if (unnamed_) ::close(probe);
     descriptors_ = openDescriptorCount();
   }
 
@@ -116,6 +146,7 @@ class FileOutputTest : public testing::Test {
 
   const test::TempDir temp_{"vkr-file-output"};
   fs::path root_;
+  bool unnamed_ = false;  // the test directory's file system makes unnamed files
   long descriptors_ = 0;
 };
 
@@ -197,20 +228,18 @@ TEST_F(FileOutputTest, HostilePathsAreRefusedBeforeTouchingTheDisk) {
   EXPECT_FALSE(fs::exists(root_.parent_path() / "escape"));
 }
 
-TEST_F(FileOutputTest, CommitPublishesWrittenBytesByRename) {
+TEST_F(FileOutputTest, CommitPublishesWrittenBytes) {
   std::string message = "stale";
   const std::unique_ptr<FileOutput> out = defaultPlatform().makeFileOutput(at("result.bin"), message);
   ASSERT_TRUE(out->isOpen());
   EXPECT_EQ(message, "");
   EXPECT_EQ(out->error(), FileOutputError::None);
 
-  // The temporary file sits beside the destination under its fixed pattern.
-  const std::vector<std::string> temporary = temporaryFilesBelow(root_);
-  ASSERT_EQ(temporary.size(), 1u);
-  const std::string temporary_name = fs::path(temporary[0]).filename().string();
-  ASSERT_EQ(temporary_name.size(), std::string("result.bin.vkr-.tmp").size() + 32);
-  EXPECT_TRUE(temporary_name.starts_with("result.bin.vkr-"));
-  EXPECT_TRUE(isLowerHex(temporary_name.substr(15, 32), 32)) << temporary_name;
+  // The file being written has no name anywhere until commit.
+  if (unnamed_) {
+    EXPECT_TRUE(fs::is_empty(root_));
+    EXPECT_EQ(unnamedFilesHeldIn(root_), 1);
+  }
 
   EXPECT_TRUE(writeText(*out, "verified "));
   EXPECT_TRUE(out->write(nullptr, 0));
@@ -267,16 +296,18 @@ TEST_F(FileOutputTest, NamesOnlyAnotherPlatformForbidsAreOrdinary) {
 
 TEST_F(FileOutputTest, NewFilesGetTheUsualModeLessTheUmask) {
   const mode_t saved = ::umask(0);
-  for (const mode_t mask : {mode_t{0}, mode_t{022}, mode_t{027}, mode_t{077}}) {
-    ::umask(mask);
-    const std::string target = at("mode-" + std::to_string(mask));
-    std::string message;
-    PosixFileOutput out(target, message);
-    ASSERT_TRUE(out.isOpen());
-    ASSERT_TRUE(out.commit());
-    struct stat status;
-    ASSERT_EQ(::stat(target.c_str(), &status), 0);
-    EXPECT_EQ(status.st_mode & 07777, 0666 & ~mask) << "umask " << std::oct << mask;
+  for (const Staging staging : kStagings) {
+    for (const mode_t mask : {mode_t{0}, mode_t{022}, mode_t{027}, mode_t{077}}) {
+      ::umask(mask);
+      const std::string target = at("mode-" + std::to_string(mask) + "-" + std::to_string(static_cast<int>(staging)));
+      std::string message;
+      PosixFileOutput out(target, message, drawRandom, staging);
+      ASSERT_TRUE(out.isOpen());
+      ASSERT_TRUE(out.commit());
+      struct stat status;
+      ASSERT_EQ(::stat(target.c_str(), &status), 0);
+      EXPECT_EQ(status.st_mode & 07777, 0666 & ~mask) << "umask " << std::oct << mask;
+    }
   }
   ::umask(saved);
 }
@@ -326,31 +357,34 @@ TEST_F(FileOutputTest, DestinationInTheRootDirectoryIsChecked) {
 // the failed sink is then cleaned up by abort or by destruction alone.
 TEST_F(FileOutputTest, DestinationCreatedByAnotherBeforeCommit) {
   fs::create_directory(root_ / "elsewhere");
-  for (const bool as_link : {false, true}) {
-    const std::string target = at(as_link ? "raced-link" : "raced-file");
-    {
-      std::string message;
-      PosixFileOutput out(target, message);
-      ASSERT_TRUE(out.isOpen());
-      ASSERT_TRUE(writeText(out, "ours"));
-      if (as_link) {
-        fs::create_symlink(root_ / "elsewhere" / "aimed", target);
-      } else {
-        makeFile(target, "theirs");
-      }
+  for (const Staging staging : kStagings) {
+    for (const bool as_link : {false, true}) {
+      const std::string target = at(as_link ? "raced-link" : "raced-file");
+      fs::remove(target);
+      {
+        std::string message;
+        PosixFileOutput out(target, message, drawRandom, staging);
+        ASSERT_TRUE(out.isOpen());
+        ASSERT_TRUE(writeText(out, "ours"));
+        if (as_link) {
+          fs::create_symlink(root_ / "elsewhere" / "aimed", target);
+        } else {
+          makeFile(target, "theirs");
+        }
 
-      EXPECT_FALSE(out.commit());
-      EXPECT_EQ(out.error(), FileOutputError::TargetExists);
-      EXPECT_FALSE(writeText(out, "more"));
-      EXPECT_FALSE(out.commit());
-      if (!as_link) out.abort();
-    }
-    EXPECT_TRUE(temporaryFilesBelow(root_).empty());
-    if (as_link) {
-      EXPECT_TRUE(fs::is_symlink(target));
-      EXPECT_FALSE(fs::exists(root_ / "elsewhere" / "aimed"));
-    } else {
-      EXPECT_EQ(readFile(target), "theirs");
+        EXPECT_FALSE(out.commit());
+        EXPECT_EQ(out.error(), FileOutputError::TargetExists);
+        EXPECT_FALSE(writeText(out, "more"));
+        EXPECT_FALSE(out.commit());
+        if (!as_link) out.abort();
+      }
+      EXPECT_TRUE(temporaryFilesBelow(root_).empty());
+      if (as_link) {
+        EXPECT_TRUE(fs::is_symlink(target));
+        EXPECT_FALSE(fs::exists(root_ / "elsewhere" / "aimed"));
+      } else {
+        EXPECT_EQ(readFile(target), "theirs");
+      }
     }
   }
 }
@@ -470,7 +504,7 @@ TEST_F(FileOutputTest, TemporaryNameIsDrawnAgainWhenTaken) {
     };
     {
       std::string message;
-      PosixFileOutput out(at(target), message, sequence);
+      PosixFileOutput out(at(target), message, sequence, Staging::NamedOnly);
       if (taken < 4) {
         ASSERT_TRUE(out.isOpen()) << message;
         EXPECT_EQ(next, taken + 1);
@@ -492,25 +526,136 @@ TEST_F(FileOutputTest, TemporaryNameIsDrawnAgainWhenTaken) {
 }
 
 TEST_F(FileOutputTest, RandomGeneratorFailure) {
-  expectRefused(at("unnamed"), FileOutputError::WriteFailed, kNoRandom,
-                [](std::span<std::uint8_t>) { return false; });
+  const PosixFileOutput::RandomFill broken = [](std::span<std::uint8_t>) { return false; };
+  expectRefused(at("unnamed"), FileOutputError::WriteFailed, kNoRandom, broken, Staging::NamedOnly);
+  EXPECT_TRUE(fs::is_empty(root_));
+  // An unnamed file needs no random name.
+  if (unnamed_) {
+    std::string message;
+    PosixFileOutput out(at("unnamed"), message, broken);
+    EXPECT_TRUE(out.isOpen()) << message;
+  }
+}
+
+// Any name the path rule allows works: the named temporary of a name too
+// long for its 41-byte suffix starts with a shortened name.
+TEST_F(FileOutputTest, NamesUpTo255Bytes) {
+  for (const Staging staging : kStagings) {
+    for (const std::size_t length : {214, 215, 254, 255}) {
+      const std::string name(length, static_cast<char>('a' + length % 26));
+      std::string message;
+      PosixFileOutput out(at(name), message, drawRandom, staging);
+      ASSERT_TRUE(out.isOpen()) << length << ": " << message;
+      ASSERT_TRUE(writeText(out, "long"));
+      ASSERT_TRUE(out.commit());
+      EXPECT_EQ(readFile(root_ / name), "long");
+      fs::remove(root_ / name);
+    }
+  }
   EXPECT_TRUE(fs::is_empty(root_));
 }
 
-TEST_F(FileOutputTest, NameTooLongForTheTemporarySuffix) {
-  // 41 bytes of suffix: a 214-byte name still fits in 255, a longer one does not.
-  const std::string fits(214, 'f');
-  const std::string too_long(215, 'g');
-  {
+// The fallback where the file system makes no unnamed files: a named
+// temporary beside the destination that only its owner may open.
+TEST_F(FileOutputTest, NamedTemporaryIsOwnerOnlyUntilCommit) {
+  const struct {
+    std::string name;
+    std::string stem;
+  } cases[] = {
+      {"result.bin", "result.bin"},
+      {std::string(214, 'f'), std::string(214, 'f')},
+      {std::string(215, 'g'), std::string(214, 'g')},
+      {std::string(255, 'h'), std::string(214, 'h')},
+      // A character that would straddle the cut is left out whole.
+      {std::string(213, 'i') + "\xC3\xA9" + std::string(40, 'j'), std::string(213, 'i')},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(temporaryStem(c.name), c.stem);
     std::string message;
-    PosixFileOutput out(at(fits), message);
+    PosixFileOutput out(at(c.name), message, drawRandom, Staging::NamedOnly);
     ASSERT_TRUE(out.isOpen()) << message;
+    const std::vector<std::string> temporary = temporaryFilesBelow(root_);
+    ASSERT_EQ(temporary.size(), 1u);
+    const std::string temporary_name = fs::path(temporary[0]).filename().string();
+    EXPECT_EQ(temporary_name, out.temporaryName());
+    ASSERT_EQ(temporary_name.size(), c.stem.size() + 41);
+    EXPECT_TRUE(temporary_name.starts_with(c.stem + ".vkr-")) << temporary_name;
+    EXPECT_TRUE(isLowerHex(temporary_name.substr(c.stem.size() + 5, 32), 32)) << temporary_name;
+    EXPECT_EQ(modeOf(temporary[0]), 0600u);
+
+    ASSERT_TRUE(writeText(out, "named"));
     ASSERT_TRUE(out.commit());
-    EXPECT_TRUE(fs::exists(root_ / fits));
+    EXPECT_EQ(readFile(at(c.name)), "named");
+    EXPECT_TRUE(temporaryFilesBelow(root_).empty());
   }
-  for (const std::string& name : {too_long, std::string(255, 'h')}) {
-    expectRefused(at(name), FileOutputError::WriteFailed, kNoTemporary);
+}
+
+// A reservation sets room aside without changing the file's size, and a
+// length that cannot fit fails before anything is written.
+TEST_F(FileOutputTest, ReserveFailsOnlyForALengthThatCannotFit) {
+  const struct {
+    std::uint64_t length;
+    bool fits;
+  } cases[] = {{0, true}, {4 << 20, true}, {std::uint64_t{1} << 62, false}, {~std::uint64_t{0}, false}};
+  for (const Staging staging : kStagings) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(c.length);
+      {
+        std::string message;
+        PosixFileOutput out(at("reserved"), message, drawRandom, staging);
+        ASSERT_TRUE(out.isOpen());
+        EXPECT_EQ(out.reserve(c.length), c.fits);
+        if (c.fits) {
+          ASSERT_TRUE(writeText(out, "ten bytes!"));
+          ASSERT_TRUE(out.commit());
+          EXPECT_EQ(fs::file_size(at("reserved")), 10u);
+          EXPECT_FALSE(out.reserve(1)) << "a committed sink reserves nothing";
+          fs::remove(at("reserved"));
+        } else {
+          EXPECT_EQ(out.error(), FileOutputError::WriteFailed);
+          EXPECT_FALSE(writeText(out, "x"));
+          EXPECT_FALSE(out.commit());
+        }
+      }
+      EXPECT_TRUE(fs::is_empty(root_));
+    }
   }
+}
+
+// SIGKILL runs no clean-up of the process's own: the kernel frees the file
+// nobody named, and nothing of the download stays on disk.
+TEST_F(FileOutputTest, WriterKilledMidDownloadLeavesNothing) {
+  if (!unnamed_) GTEST_SKIP() << root_ << " is on a file system without unnamed files (O_TMPFILE)";
+  int ready[2];
+  int hold[2];
+  ASSERT_EQ(::pipe2(ready, O_CLOEXEC), 0);
+  ASSERT_EQ(::pipe2(hold, O_CLOEXEC), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    std::string message;
+    PosixFileOutput out(at("killed"), message);
+    const std::vector<std::uint8_t> data = patternBytes(1 << 20, 9);
+    const char state = out.isOpen() && out.reserve(2 << 20) && out.write(data.data(), data.size()) ? 'w' : 'f';
+    (void)!::write(ready[1], &state, 1);
+    char never = 0;
+    (void)!::read(hold[0], &never, 1);  // until killed: the parent never writes
+    ::_exit(1);
+  }
+  ::close(ready[1]);
+  ::close(hold[0]);
+  char state = 0;
+  EXPECT_EQ(::read(ready[0], &state, 1), 1);
+  EXPECT_EQ(state, 'w');
+  EXPECT_TRUE(fs::is_empty(root_));
+  EXPECT_EQ(unnamedFilesHeldIn(root_, std::to_string(child)), 1);
+  ::kill(child, SIGKILL);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+  ::close(ready[0]);
+  ::close(hold[1]);
+  EXPECT_TRUE(fs::is_empty(root_));
 }
 
 TEST_F(FileOutputTest, DirectorySwappedForALinkDuringTheDownload) {

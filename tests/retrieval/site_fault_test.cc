@@ -3,7 +3,11 @@
 // fails, the read reports it and nothing reaches the caller: the memory
 // buffer keeps its bytes and the destination folder stays empty.
 #include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -21,6 +25,40 @@ namespace {
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
+
+// A tmpfs of a few KiB on a new directory, for one test. Mounting needs
+// root (CAP_SYS_ADMIN); without it the tests that need one are skipped.
+class SmallTmpfs {
+ public:
+  explicit SmallTmpfs(const char* options) {
+    char pattern[] = "/tmp/vkr-small-disk-XXXXXX";
+    if (::mkdtemp(pattern) == nullptr) {
+      error_ = std::strerror(errno);
+      return;
+    }
+    path_ = pattern;
+    if (::mount("tmpfs", pattern, "tmpfs", MS_NOSUID | MS_NODEV, options) == 0) {
+      mounted_ = true;
+    } else {
+      error_ = std::strerror(errno);
+    }
+  }
+  ~SmallTmpfs() {
+    if (mounted_) ::umount2(path_.c_str(), MNT_DETACH);
+    if (!path_.empty()) ::rmdir(path_.c_str());
+  }
+  SmallTmpfs(const SmallTmpfs&) = delete;
+  SmallTmpfs& operator=(const SmallTmpfs&) = delete;
+
+  bool mounted() const { return mounted_; }
+  const std::string& error() const { return error_; }
+  const fs::path& path() const { return path_; }
+
+ private:
+  fs::path path_;
+  bool mounted_ = false;
+  std::string error_;
+};
 
 class SiteFaultTest : public testing::Test {
  protected:
@@ -104,6 +142,38 @@ TEST_F(SiteFaultTest, EveryHostFailureIsReportedAndDeliversNothing) {
     EXPECT_EQ(failure.message, row.message);
     EXPECT_EQ(buffer, Bytes(resource->length, 0xA5));
   }
+}
+
+// A resource larger than the free space fails before any of it is fetched,
+// on a real file system that runs full (the sink reserves the length first).
+TEST_F(SiteFaultTest, FullDiskFailsBeforeAnyFetch) {
+  const SmallTmpfs disk("size=128k");
+  if (!disk.mounted()) GTEST_SKIP() << "cannot mount a small tmpfs here (" << disk.error() << "); needs root";
+  const struct {
+    const char* resource;
+    bool fits;
+  } table[] = {{"big.bin", false}, {"secret.txt", true}};
+  for (const auto& row : table) {
+    SCOPED_TRACE(row.resource);
+    const std::size_t requests = origin_.requestCount();
+    DownloadFailure download;
+    std::uint64_t written = 99;
+    EXPECT_EQ(site_->download(siteRootPath(std::string("app/") + row.resource), &member_key_,
+                              (disk.path() / row.resource).string(), written, download),
+              row.fits);
+    if (row.fits) {
+      EXPECT_EQ(written, 3000u);
+      continue;
+    }
+    EXPECT_EQ(written, 0u);
+    EXPECT_EQ(download.failure.kind, FailureKind::Output);
+    EXPECT_EQ(download.failure.message, "Output space reservation failed");
+    EXPECT_EQ(download.output_error, FileOutputError::WriteFailed);
+    EXPECT_EQ(origin_.requestCount(), requests) << "nothing fetched";
+  }
+  std::vector<std::string> left;
+  for (const auto& entry : fs::directory_iterator(disk.path())) left.push_back(entry.path().filename().string());
+  EXPECT_EQ(left, std::vector<std::string>{"secret.txt"});
 }
 
 }  // namespace

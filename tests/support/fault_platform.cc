@@ -76,6 +76,7 @@ class FaultFileOutput final : public FileOutput {
   }
   bool commit() override { return failed_ || faults_.file_commit_fails ? fail() : inner_->commit(); }
   void abort() override { inner_->abort(); }
+  bool reserve(std::uint64_t length) override { return !failed_ && inner_->reserve(length); }
   bool isOpen() const override { return inner_->isOpen(); }
   FileOutputError error() const override { return failed_ ? FileOutputError::WriteFailed : inner_->error(); }
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 
 #include "common/files.h"
 
@@ -12,7 +13,6 @@ namespace {
 
 constexpr auto kRedrawInterval = std::chrono::milliseconds(150);
 constexpr std::size_t kBarWidth = 24;
-constexpr std::size_t kTemporaryDigits = 32;
 
 std::string formatDuration(double seconds) {
   const auto whole = static_cast<std::uint64_t>(seconds + 0.5);
@@ -25,17 +25,6 @@ std::string formatDuration(double seconds) {
                   static_cast<unsigned long long>(whole % 60));
   }
   return text;
-}
-
-// True for "<name>.vkr-<32 lowercase hex digits>.tmp".
-bool isTemporaryNameOf(const std::string& candidate, const std::string& name) {
-  const std::string prefix = name + ".vkr-";
-  if (candidate.size() != prefix.size() + kTemporaryDigits + 4 || !candidate.starts_with(prefix) ||
-      !candidate.ends_with(".tmp")) {
-    return false;
-  }
-  return std::all_of(candidate.begin() + static_cast<std::ptrdiff_t>(prefix.size()),
-                     candidate.end() - 4, [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
 }
 
 }  // namespace
@@ -80,10 +69,7 @@ std::string formatProgress(std::uint64_t done, std::uint64_t total, std::chrono:
 }
 
 DownloadProgress::DownloadProgress(const std::string& destination, std::uint64_t total, bool enabled)
-    : total_(total), enabled_(enabled) {
-  const std::filesystem::path path(destination);
-  directory_ = path.parent_path();
-  name_ = path.filename().string();
+    : partial_(destination), total_(total), enabled_(enabled) {
   if (enabled_) thread_ = std::thread([this] { run(); });
 }
 
@@ -111,26 +97,9 @@ void DownloadProgress::stop() {
 void DownloadProgress::run() {
   std::unique_lock<std::mutex> lock(mutex_);
   while (!wake_.wait_for(lock, kRedrawInterval, [this] { return stopping_; })) {
-    const std::optional<std::uint64_t> size = temporarySize();
+    const std::optional<std::uint64_t> size = partial_.size();
     if (size) draw(formatProgress(*size, total_, std::chrono::steady_clock::now() - start_));
   }
-}
-
-std::optional<std::uint64_t> DownloadProgress::temporarySize() {
-  std::error_code code;
-  if (temporary_.empty()) {
-    for (std::filesystem::directory_iterator entry(directory_, code), end; !code && entry != end;
-         entry.increment(code)) {
-      if (isTemporaryNameOf(entry->path().filename().string(), name_)) {
-        temporary_ = entry->path();
-        break;
-      }
-    }
-    if (temporary_.empty()) return std::nullopt;
-  }
-  const std::uintmax_t size = std::filesystem::file_size(temporary_, code);
-  if (code) return std::nullopt;
-  return size;
 }
 
 void DownloadProgress::draw(const std::string& line) {

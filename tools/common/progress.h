@@ -1,18 +1,17 @@
 // A progress bar for a download, drawn on standard error. The library has no
-// progress callback; it writes a verified download into a temporary file
-// beside the destination ("<name>.vkr-<32 hex digits>.tmp") and renames it
-// at the end, so a second thread watches that file grow.
+// progress callback; a second thread watches the file it writes grow (see
+// partial_file.h for where that file is).
 #ifndef VESMARA_TOOLS_COMMON_PROGRESS_H_
 #define VESMARA_TOOLS_COMMON_PROGRESS_H_
 
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <filesystem>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <thread>
+
+#include "common/partial_file.h"
 
 namespace vesmara::tools {
 
@@ -38,16 +37,12 @@ class DownloadProgress {
  private:
   void run();
   void stop();
-  // The temporary file's current size, once it has appeared.
-  std::optional<std::uint64_t> temporarySize();
   void draw(const std::string& line);
 
-  std::filesystem::path directory_;
-  std::string name_;
+  PartialFile partial_;
   std::uint64_t total_;
   bool enabled_;
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
-  std::filesystem::path temporary_;
   bool drawn_ = false;
 
   std::mutex mutex_;

@@ -9,6 +9,9 @@
 #include <array>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <limits>
 #include <utility>
 
 #include "base/hex.h"
@@ -20,6 +23,10 @@ namespace {
 constexpr std::size_t kMaxPathBytes = 4095;
 constexpr std::size_t kMaxComponentBytes = 255;
 constexpr std::size_t kTemporaryNameRandomBytes = 16;
+constexpr std::string_view kTemporaryPrefix = ".vkr-";
+constexpr std::string_view kTemporaryExtension = ".tmp";
+constexpr std::size_t kTemporarySuffixBytes =
+    kTemporaryPrefix.size() + 2 * kTemporaryNameRandomBytes + kTemporaryExtension.size();
 constexpr int kTemporaryNameAttempts = 4;
 constexpr std::uint64_t kLargestWrite = 1048576;
 
@@ -27,8 +34,12 @@ constexpr std::uint64_t kLargestWrite = 1048576;
 // that a failure, and the caller still checks the type of what it got.
 constexpr int kDirectoryFlags = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 constexpr int kTemporaryFileFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+// Without O_EXCL, so that the file can be given a name later.
+constexpr int kUnnamedFileFlags = O_TMPFILE | O_WRONLY | O_CLOEXEC;
 // The mode any new file gets; the umask takes its part away.
 constexpr mode_t kNewFileMode = 0666;
+// A named temporary can be opened by name until commit: its owner alone may.
+constexpr mode_t kTemporaryFileMode = 0600;
 
 bool isValidPathComponent(std::string_view component) {
   if (component.empty() || component.size() > kMaxComponentBytes) return false;
@@ -62,6 +73,56 @@ bool writeFully(int file, const std::uint8_t* data, std::size_t length) {
   return true;
 }
 
+// True for the failures of O_TMPFILE that say the file system (or the
+// kernel) makes no unnamed files: EOPNOTSUPP from the file system; EISDIR
+// from a kernel that predates O_TMPFILE and saw only its O_DIRECTORY part;
+// EINVAL where the flag is not accepted at all.
+bool isUnnamedFileUnsupported(int error) { return error == EOPNOTSUPP || error == EISDIR || error == EINVAL; }
+
+// The mode a file created with kNewFileMode gets, for a named temporary that
+// was created owner-only. The umask is read from /proc: umask() reads it
+// only by setting it, which another thread creating a file meanwhile would
+// suffer. Without /proc the temporary's owner-only mode stays.
+mode_t usualNewFileMode() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (!line.starts_with("Umask:")) continue;
+    char* end = nullptr;
+    const unsigned long mask = std::strtoul(line.c_str() + 6, &end, 8);
+    if (end == line.c_str() + 6 || *end != '\0' || mask > 0777) break;
+    return kNewFileMode & ~static_cast<mode_t>(mask);
+  }
+  return kTemporaryFileMode;
+}
+
+// Gives the unnamed file open as `file` the name `name` in `directory`,
+// never replacing an existing entry (TargetExists then). The link through
+// /proc needs nothing but /proc; linking the descriptor itself
+// (AT_EMPTY_PATH) is the way without /proc, where the kernel allows it.
+FileOutputError linkUnnamedFile(int file, int directory, const std::string& name) {
+  const std::string self = "/proc/self/fd/" + std::to_string(file);
+  if (::linkat(AT_FDCWD, self.c_str(), directory, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+    return FileOutputError::None;
+  }
+  if (errno == EEXIST) return FileOutputError::TargetExists;
+  if (::linkat(file, "", directory, name.c_str(), AT_EMPTY_PATH) == 0) return FileOutputError::None;
+  return errno == EEXIST ? FileOutputError::TargetExists : FileOutputError::WriteFailed;
+}
+
+// Sets `length` bytes of room aside for `file`; false only when they cannot
+// fit. The size stays that of what was written, so that a watcher of the
+// file's size sees a download grow. Any other failure (EOPNOTSUPP above
+// all) leaves the writes to find out whether the bytes fit.
+bool allocateAhead(int file, std::uint64_t length) {
+  if (length > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) return false;
+  int result = 0;
+  do {
+    result = ::fallocate(file, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(length));
+  } while (result != 0 && errno == EINTR);
+  return result == 0 || (errno != ENOSPC && errno != EDQUOT && errno != EFBIG);
+}
+
 // Makes a new name in `directory` durable. `directory` is an O_PATH
 // descriptor, which fsync refuses, so "." is opened through it for reading.
 bool syncDirectory(int directory) {
@@ -85,6 +146,15 @@ bool isAbsoluteLocalFilePath(std::string_view path) {
     if (end == std::string_view::npos) return true;
     start = end + 1;
   }
+}
+
+std::string_view temporaryStem(std::string_view name) {
+  constexpr std::size_t kLongestStem = kMaxComponentBytes - kTemporarySuffixBytes;
+  if (name.size() <= kLongestStem) return name;
+  // Cut before the character whose bytes would straddle the limit.
+  std::size_t cut = kLongestStem;
+  while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
+  return name.substr(0, cut);
 }
 
 FileOutputError renameWithoutReplace(int directory, const std::string& from, const std::string& to) {
@@ -111,10 +181,11 @@ FileOutputError linkWithoutReplace(int directory, const std::string& from, const
 PosixFileOutput::PosixFileOutput(std::string_view destination, std::string& message)
     : PosixFileOutput(destination, message, fillFromSystemRandom) {}
 
-PosixFileOutput::PosixFileOutput(std::string_view destination, std::string& message, const RandomFill& random) {
+PosixFileOutput::PosixFileOutput(std::string_view destination, std::string& message, const RandomFill& random,
+                                 Staging staging) {
   // Only allocation can throw; what was opened or created by then goes with it.
   try {
-    prepare(destination, message, random);
+    prepare(destination, message, random, staging);
   } catch (...) {
     abort();
     throw;
@@ -123,7 +194,8 @@ PosixFileOutput::PosixFileOutput(std::string_view destination, std::string& mess
 
 PosixFileOutput::~PosixFileOutput() { abort(); }
 
-void PosixFileOutput::prepare(std::string_view destination, std::string& message, const RandomFill& random) {
+void PosixFileOutput::prepare(std::string_view destination, std::string& message, const RandomFill& random,
+                              Staging staging) {
   if (!isAbsoluteLocalFilePath(destination)) {
     refuse(FileOutputError::InvalidDestination, "Output path must be an absolute local file path", message);
     return;
@@ -141,7 +213,8 @@ void PosixFileOutput::prepare(std::string_view destination, std::string& message
     refuse(FileOutputError::TargetExists, "Output target already exists", message);
     return;
   }
-  createTemporaryFile(random, message);
+  if (staging == Staging::UnnamedWherePossible && createUnnamedFile(message)) return;
+  if (error_ == FileOutputError::None) createTemporaryFile(random, message);
 }
 
 void PosixFileOutput::refuse(FileOutputError error, std::string_view text, std::string& message) {
@@ -172,27 +245,48 @@ bool PosixFileOutput::openDirectoryChain(std::string_view parent) {
   }
 }
 
+// False with nothing refused when the file system makes no unnamed files.
+bool PosixFileOutput::createUnnamedFile(std::string& message) {
+  // The kernel gives the file the mode of any new file here (the umask or the
+  // directory's default ACL applies); since nobody can open it before it has
+  // a name, it may carry that final mode from the start.
+  const int file = ::openat(parentDirectory(), ".", kUnnamedFileFlags, kNewFileMode);
+  if (file >= 0) {
+    opened(file, message);
+    return true;
+  }
+  if (!isUnnamedFileUnsupported(errno)) {
+    refuse(FileOutputError::WriteFailed, "Temporary output creation failed", message);
+  }
+  return false;
+}
+
 bool PosixFileOutput::createTemporaryFile(const RandomFill& random, std::string& message) {
+  const std::string stem(temporaryStem(target_name_));
   for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
     std::array<std::uint8_t, kTemporaryNameRandomBytes> bytes{};
     if (!random || !random(bytes)) {
       refuse(FileOutputError::WriteFailed, "Temporary name generation failed", message);
       return false;
     }
-    std::string name = target_name_ + ".vkr-" + encodeLowerHex(bytes) + ".tmp";
-    // A name too long for the suffix fails here with ENAMETOOLONG.
-    const int file = ::openat(parentDirectory(), name.c_str(), kTemporaryFileFlags, kNewFileMode);
+    std::string name = stem;
+    name.append(kTemporaryPrefix).append(encodeLowerHex(bytes)).append(kTemporaryExtension);
+    const int file = ::openat(parentDirectory(), name.c_str(), kTemporaryFileFlags, kTemporaryFileMode);
     if (file >= 0) {
-      file_ = file;
       temporary_name_ = std::move(name);
-      open_ = true;
-      message.clear();
+      opened(file, message);
       return true;
     }
     if (errno != EEXIST) break;
   }
   refuse(FileOutputError::WriteFailed, "Temporary output creation failed", message);
   return false;
+}
+
+void PosixFileOutput::opened(int file, std::string& message) {
+  file_ = file;
+  open_ = true;
+  message.clear();
 }
 
 // After a failed write the file holds an unknown prefix of the data, and
@@ -218,24 +312,19 @@ bool PosixFileOutput::write(const std::uint8_t* data, std::uint64_t length) {
   return true;
 }
 
+bool PosixFileOutput::reserve(std::uint64_t length) {
+  if (!acceptsData()) return false;
+  if (length == 0 || allocateAhead(file_, length)) return true;
+  error_ = FileOutputError::WriteFailed;
+  return false;
+}
+
 bool PosixFileOutput::commit() {
   if (!acceptsData()) return false;
-  if (::fsync(file_) != 0) {
-    error_ = FileOutputError::WriteFailed;
-    return false;
-  }
-  // Linux releases the descriptor even when close reports an error, and an
-  // error other than an interrupt means the data may not be what was written.
-  const int closed = ::close(file_);
-  file_ = -1;
-  if (closed != 0 && errno != EINTR) {
-    error_ = FileOutputError::WriteFailed;
-    return false;
-  }
-  const FileOutputError moved = renameWithoutReplace(parentDirectory(), temporary_name_, target_name_);
-  if (moved != FileOutputError::None) {
-    // The temporary file stays until abort or destruction removes it.
-    error_ = moved;
+  const FileOutputError published = publish();
+  if (published != FileOutputError::None) {
+    // A named temporary stays until abort or destruction removes it.
+    error_ = published;
     return false;
   }
   temporary_name_.clear();
@@ -245,6 +334,28 @@ bool PosixFileOutput::commit() {
   syncDirectory(parentDirectory());
   closeDirectories();
   return true;
+}
+
+// Flushes the file and gives it the destination's name, never replacing.
+FileOutputError PosixFileOutput::publish() {
+  if (temporary_name_.empty()) {
+    if (::fsync(file_) != 0) return FileOutputError::WriteFailed;
+    const FileOutputError linked = linkUnnamedFile(file_, parentDirectory(), target_name_);
+    if (linked == FileOutputError::None) {
+      // The bytes are on disk already: an error of close changes nothing.
+      ::close(file_);
+      file_ = -1;
+    }
+    return linked;
+  }
+  // The destination gets the mode of any new file, not the temporary's.
+  if (::fchmod(file_, usualNewFileMode()) != 0 || ::fsync(file_) != 0) return FileOutputError::WriteFailed;
+  // Linux releases the descriptor even when close reports an error, and an
+  // error other than an interrupt means the data may not be what was written.
+  const int closed = ::close(file_);
+  file_ = -1;
+  if (closed != 0 && errno != EINTR) return FileOutputError::WriteFailed;
+  return renameWithoutReplace(parentDirectory(), temporary_name_, target_name_);
 }
 
 void PosixFileOutput::abort() {
