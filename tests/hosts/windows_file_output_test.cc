@@ -143,10 +143,29 @@ TEST_F(WindowsFileOutputTest, CommitRenamesTheTemporaryFileOntoTheDestination) {
   }
 }
 
+TEST_F(WindowsFileOutputTest, ALongNameGetsAShortenedTemporaryName) {
+  const std::string name(250, 'n');
+  std::string message;
+  WindowsFileOutput out(path("sub/" + name), message);
+  ASSERT_TRUE(out.isOpen()) << message;
+  const std::vector<std::string> names = namesIn(root_ / "sub");
+  ASSERT_EQ(names.size(), 1u);
+  EXPECT_EQ(names[0].size(), 255u);
+  EXPECT_TRUE(names[0].starts_with(std::string(214, 'n') + ".vkr-")) << names[0];
+  ASSERT_TRUE(writeText(out, "x"));
+  ASSERT_TRUE(out.commit());
+  EXPECT_EQ(readFile(path("sub/" + name)), "x");
+  // A surrogate pair at the cut stays whole.
+  const std::wstring pairs = std::wstring(213, L'a') + L"\xD83D\xDE00" + L"tail";
+  EXPECT_EQ(temporaryStem(pairs), std::wstring(213, L'a'));
+  EXPECT_EQ(temporaryStem(L"short"), L"short");
+}
+
 TEST_F(WindowsFileOutputTest, LargeWritesArriveWhole) {
   std::string message;
   WindowsFileOutput out(path("big.bin"), message);
   ASSERT_TRUE(out.isOpen());
+  ASSERT_TRUE(out.reserve(3 * 1048576 + 17));
   std::vector<std::uint8_t> bytes(3 * 1048576 + 17);
   for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i * 131 + (i >> 12));
   ASSERT_TRUE(out.write(bytes.data(), bytes.size()));

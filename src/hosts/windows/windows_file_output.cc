@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <climits>
+#include <cstdint>
 
 #include "base/hex.h"
 #include "hosts/windows/windows_crypto_host.h"
@@ -16,6 +17,8 @@ constexpr std::size_t kTemporaryNameRandomBytes = 16;
 constexpr int kTemporaryNameAttempts = 4;
 constexpr std::uint64_t kLargestWrite = 1048576;
 constexpr std::size_t kDriveRootLength = 3;  // "C:\"
+constexpr std::size_t kMaxComponentUnits = 255;
+constexpr std::size_t kTemporarySuffixUnits = 41;  // ".vkr-", 32 hex digits, ".tmp"
 
 // Directories are opened for their attributes only, shared for reading and
 // writing but not deletion, as the reparse point itself rather than its
@@ -56,6 +59,15 @@ std::wstring widenUtf8(std::string_view text) {
   std::wstring wide(static_cast<std::size_t>(units), L'\0');
   if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), length, wide.data(), units) != units) return {};
   return wide;
+}
+
+std::wstring_view temporaryStem(std::wstring_view name) {
+  constexpr std::size_t kLongestStem = kMaxComponentUnits - kTemporarySuffixUnits;
+  if (name.size() <= kLongestStem) return name;
+  std::size_t cut = kLongestStem;
+  // A low surrogate at the cut belongs with the high one before it.
+  if (name[cut] >= 0xDC00 && name[cut] <= 0xDFFF) --cut;
+  return name.substr(0, cut);
 }
 
 bool isAbsoluteLocalFilePath(std::wstring_view path) {
@@ -102,7 +114,7 @@ void WindowsFileOutput::prepare(std::string_view destination, std::string& messa
     refuse(FileOutputError::TargetExists, "Output target already exists", message);
     return;
   }
-  createTemporaryFile(random, message);
+  createTemporaryFile(last_separator, random, message);
 }
 
 void WindowsFileOutput::refuse(FileOutputError error, std::string_view text, std::string& message) {
@@ -134,14 +146,20 @@ bool WindowsFileOutput::openDirectoryChain(std::size_t last_separator) {
   }
 }
 
-bool WindowsFileOutput::createTemporaryFile(const RandomFill& random, std::string& message) {
+// The temporary file is named after the destination, its name cut short
+// where the whole would pass the longest file name.
+bool WindowsFileOutput::createTemporaryFile(std::size_t last_separator, const RandomFill& random,
+                                            std::string& message) {
+  const std::wstring_view target = target_path_;
+  const std::wstring prefix =
+      std::wstring(target.substr(0, last_separator)) + std::wstring(temporaryStem(target.substr(last_separator)));
   for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
     std::array<std::uint8_t, kTemporaryNameRandomBytes> bytes{};
     if (!random || !random(bytes)) {
       refuse(FileOutputError::WriteFailed, "Temporary name generation failed", message);
       return false;
     }
-    std::wstring path = target_path_ + L".vkr-" + widenAscii(encodeLowerHex(bytes)) + L".tmp";
+    std::wstring path = prefix + L".vkr-" + widenAscii(encodeLowerHex(bytes)) + L".tmp";
     HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
       file_ = file;
@@ -178,6 +196,21 @@ bool WindowsFileOutput::write(const std::uint8_t* data, std::uint64_t length) {
     length -= piece;
   }
   return true;
+}
+
+// Sets the space aside without moving the end of the file, so that a
+// watcher of its size sees the download grow. Only a full disk is a
+// failure; a file system that cannot reserve leaves it to the writes.
+bool WindowsFileOutput::reserve(std::uint64_t length) {
+  if (!acceptsData()) return false;
+  if (length == 0 || length > static_cast<std::uint64_t>(INT64_MAX)) return length == 0;
+  FILE_ALLOCATION_INFO allocation{};
+  allocation.AllocationSize.QuadPart = static_cast<LONGLONG>(length);
+  if (SetFileInformationByHandle(file_, FileAllocationInfo, &allocation, sizeof(allocation))) return true;
+  const DWORD failure = GetLastError();
+  if (failure != ERROR_DISK_FULL && failure != ERROR_HANDLE_DISK_FULL) return true;
+  error_ = FileOutputError::WriteFailed;
+  return false;
 }
 
 bool WindowsFileOutput::commit() {

@@ -28,6 +28,11 @@ std::wstring widenUtf8(std::string_view text);
 // and of the characters " * : < > ? |.
 bool isAbsoluteLocalFilePath(std::wstring_view path);
 
+// The part of the destination's file name `name` a temporary name begins
+// with: all of it, or as much as leaves room for ".vkr-", 32 hex digits and
+// ".tmp" within 255 UTF-16 units, never cutting a surrogate pair.
+std::wstring_view temporaryStem(std::wstring_view name);
+
 class WindowsFileOutput final : public FileOutput {
  public:
   // Fills the bytes of a temporary name; false when no randomness is available.
@@ -47,6 +52,7 @@ class WindowsFileOutput final : public FileOutput {
   bool write(const std::uint8_t* data, std::uint64_t length) override;
   bool commit() override;
   void abort() override;
+  bool reserve(std::uint64_t length) override;
 
   bool isOpen() const override { return open_; }
   FileOutputError error() const override { return error_; }
@@ -55,7 +61,7 @@ class WindowsFileOutput final : public FileOutput {
   void prepare(std::string_view destination, std::string& message, const RandomFill& random);
   void refuse(FileOutputError error, std::string_view text, std::string& message);
   bool openDirectoryChain(std::size_t last_separator);
-  bool createTemporaryFile(const RandomFill& random, std::string& message);
+  bool createTemporaryFile(std::size_t last_separator, const RandomFill& random, std::string& message);
   bool acceptsData() const;
   void closeFile();
   void closeDirectories();
