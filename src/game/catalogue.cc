@@ -44,9 +44,9 @@ bool parseHeader(const JsonValue& root, Catalogue& catalogue) {
       catalogue.revision > kMaxCatalogueRevision) {
     return false;
   }
-  const auto isVersion = [](std::string_view v) { return parseGameVersion(v).has_value(); };
-  if (!readCheckedString(root, "minGameVersion", isVersion, catalogue.min_game_version)) return false;
-  if (!readCheckedString(root, "maxGameVersion", isVersion, catalogue.max_game_version)) return false;
+  const auto is_version = [](std::string_view v) { return parseGameVersion(v).has_value(); };
+  if (!readCheckedString(root, "minGameVersion", is_version, catalogue.min_game_version)) return false;
+  if (!readCheckedString(root, "maxGameVersion", is_version, catalogue.max_game_version)) return false;
   return !(*parseGameVersion(catalogue.max_game_version) < *parseGameVersion(catalogue.min_game_version));
 }
 
