@@ -55,6 +55,9 @@ inline constexpr std::string_view kSectionType = "vkr.document.v1";
 inline constexpr std::string_view kBootstrapSectionId = "bootstrap";
 inline constexpr std::string_view kDocumentSectionId = "document";
 
+// ---- Bootstrap section (JSON): not read by the library --------------------
+inline constexpr std::string_view kBootstrapFormat = "vkr.bootstrap.v1";
+
 // ---- External key material ---------------------------------------------------
 inline constexpr std::string_view kKeyFilePrefix = "VKRKEY1:";
 inline constexpr std::string_view kKeyTokenMagic = "VKQ1";
@@ -73,7 +76,11 @@ inline constexpr std::size_t kMaxTokenPathLength = 255;  // its length is one by
 inline constexpr std::uint64_t kMinSealedIndexLength = 17;
 inline constexpr std::uint64_t kMaxSealedIndexLength = 16777232;  // 16 MiB + the GCM tag
 inline constexpr std::uint64_t kMinCredentialLength = 4224;
-inline constexpr std::uint64_t kMaxCredentialLength = 16842752;   // 16 MiB + 64 KiB
+inline constexpr std::uint64_t kMaxCredentialLength = 16842752;  // 16 MiB + 64 KiB
+
+// The document of an ICO credential: one object member naming the sealed
+// private index, with exactly seven members.
+inline constexpr std::size_t kCredentialLocatorMembers = 7;
 
 // Additional data binding a sealed private index to its place:
 // label, 0, carrier path, 0, offset in decimal.

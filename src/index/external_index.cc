@@ -10,6 +10,8 @@
 #include "base/hex.h"
 #include "base/wipe.h"
 #include "index/carrier_format.h"
+#include "index/document_fields.h"
+#include "index/index_format.h"
 #include "index/memory_host.h"
 #include "index/paths.h"
 #include "json/json.h"
@@ -41,12 +43,12 @@ bool readLocatorMembers(const JsonValue& object, PrivateIndexLocator& locator) {
   std::string nonce;
   std::string key;
   const WipedOnExit<std::string> wipe_key(key);
-  return text("url", locator.url) && isExternalCarrierPath(locator.url) &&
-         readRequiredUnsignedMember(object, "offset", locator.offset) &&
-         readRequiredUnsignedMember(object, "length", locator.length) &&
-         isValidSealedRange(locator.offset, locator.length) && text("algorithm", algorithm) &&
-         algorithm == "AES-256-GCM" && text("sha256", digest) && decodeLowerHex(digest, locator.sha256) &&
-         text("nonce", nonce) && decodeLowerHex(nonce, locator.nonce) && text("key", key) &&
+  return text(field::kUrl, locator.url) && isExternalCarrierPath(locator.url) &&
+         readRequiredUnsignedMember(object, field::kOffset, locator.offset) &&
+         readRequiredUnsignedMember(object, field::kLength, locator.length) &&
+         isValidSealedRange(locator.offset, locator.length) && text(field::kAlgorithm, algorithm) &&
+         algorithm == kAlgorithmAes256Gcm && text(field::kSha256, digest) && decodeLowerHex(digest, locator.sha256) &&
+         text(field::kNonce, nonce) && decodeLowerHex(nonce, locator.nonce) && text(field::kKey, key) &&
          decodeLowerHex(key, locator.key.mutableBytes());
 }
 
@@ -116,9 +118,9 @@ bool readIcoCredential(const HttpHost& transport, CryptoHost& crypto, std::span<
     failure.kind = FailureKind::InvalidData;
     return false;
   }
-  const std::optional<JsonValue> private_index = root.findMember("privateIndex");
-  if (root.kind() != JsonKind::Object || root.findMember("webApp") || !private_index ||
-      private_index->kind() != JsonKind::Object || private_index->size() != 7) {
+  const std::optional<JsonValue> private_index = root.findMember(field::kPrivateIndex);
+  if (root.kind() != JsonKind::Object || root.findMember(field::kWebApp) || !private_index ||
+      private_index->kind() != JsonKind::Object || private_index->size() != kCredentialLocatorMembers) {
     return failure.fail(FailureKind::InvalidData, "ICO credential has no unambiguous private index");
   }
   if (!readLocatorMembers(*private_index, locator)) {

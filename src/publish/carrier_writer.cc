@@ -4,6 +4,7 @@
 #include "base/byte_writer.h"
 #include "base/hex.h"
 #include "index/carrier_format.h"
+#include "index/document_fields.h"
 #include "index/paths.h"
 #include "publish/json_writer.h"
 
@@ -20,14 +21,16 @@ std::string renderManifest(const Sha256Digest& bootstrap_digest, std::uint64_t b
                            const Sha256Digest& document_digest, std::uint64_t document_length,
                            std::uint64_t manifest_length) {
   const std::uint64_t bootstrap_offset = kContainerHeaderLength + manifest_length;
+  const auto section = [](JsonWriter& json, std::string_view id, const Sha256Digest& digest, std::uint64_t offset,
+                          std::uint64_t length) {
+    json.beginObject().member(field::kId, id).member(field::kType, kSectionType);
+    json.member(field::kSha256, encodeLowerHex(digest)).member(field::kOffset, offset);
+    json.member(field::kLength, length).endObject();
+  };
   JsonWriter json;
-  json.beginObject().member("format", kManifestFormat).key("sections").beginArray();
-  json.beginObject().member("id", kBootstrapSectionId).member("type", kSectionType);
-  json.member("sha256", encodeLowerHex(bootstrap_digest)).member("offset", bootstrap_offset);
-  json.member("length", bootstrap_length).endObject();
-  json.beginObject().member("id", kDocumentSectionId).member("type", kSectionType);
-  json.member("sha256", encodeLowerHex(document_digest)).member("offset", bootstrap_offset + bootstrap_length);
-  json.member("length", document_length).endObject();
+  json.beginObject().member(field::kFormat, kManifestFormat).key(field::kSections).beginArray();
+  section(json, kBootstrapSectionId, bootstrap_digest, bootstrap_offset, bootstrap_length);
+  section(json, kDocumentSectionId, document_digest, bootstrap_offset + bootstrap_length, document_length);
   json.endArray().endObject();
   return json.take();
 }
@@ -36,7 +39,8 @@ std::string renderManifest(const Sha256Digest& bootstrap_digest, std::uint64_t b
 
 std::string defaultBootstrap() {
   JsonWriter json;
-  json.beginObject().member("format", "vkr.bootstrap.v1").member("launch", launchPath()).endObject();
+  json.beginObject().member(field::kFormat, kBootstrapFormat).member(field::kLaunch, launchPath());
+  json.endObject();
   return json.take();
 }
 

@@ -5,6 +5,8 @@
 #include "base/hex.h"
 #include "base/wipe.h"
 #include "index/carrier_format.h"
+#include "index/document_fields.h"
+#include "index/index_format.h"
 #include "index/paths.h"
 #include "publish/carrier_writer.h"
 #include "publish/json_writer.h"
@@ -66,10 +68,12 @@ bool writeIcoCredential(CryptoHost& crypto, const PrivateIndexLocator& locator, 
                         std::uint16_t footer_version, std::vector<std::uint8_t>& credential, std::string& error) {
   if (!checkLocator(locator, error)) return false;
   JsonWriter json;
-  json.beginObject().key("privateIndex").beginObject();
-  json.member("url", locator.url).member("offset", locator.offset).member("length", locator.length);
-  json.member("algorithm", "AES-256-GCM").member("sha256", encodeLowerHex(locator.sha256));
-  json.member("nonce", encodeLowerHex(locator.nonce)).member("key", encodeLowerHex(locator.key.bytes()));
+  json.beginObject().key(field::kPrivateIndex).beginObject();
+  json.member(field::kUrl, locator.url).member(field::kOffset, locator.offset);
+  json.member(field::kLength, locator.length).member(field::kAlgorithm, kAlgorithmAes256Gcm);
+  json.member(field::kSha256, encodeLowerHex(locator.sha256));
+  json.member(field::kNonce, encodeLowerHex(locator.nonce));
+  json.member(field::kKey, encodeLowerHex(locator.key.bytes()));
   json.endObject().endObject();
   std::string document = json.take();
   const WipedOnExit<std::string> wipe_document(document);

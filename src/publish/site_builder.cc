@@ -9,12 +9,12 @@
 #include "base/hex.h"
 #include "base/wipe.h"
 #include "index/external_index.h"
-#include "index/index_document.h"
+#include "index/index_format.h"
 #include "index/paths.h"
 #include "publish/carrier_writer.h"
 #include "publish/external_writer.h"
 #include "publish/index_writer.h"
-#include "retrieval/part_decode.h"
+#include "retrieval/part_format.h"
 
 namespace vesmara::publish {
 namespace {
@@ -155,8 +155,8 @@ class SiteBuilder {
     resource.path = siteRootPath("app/" + source.name);
     resource.mime = source.mime;
     resource.length = source.bytes.size();
-    if (members_ && !source.members) resource.access = "public";
-    if (source.download) resource.delivery = "download";
+    if (members_ && !source.members) resource.access = kAccessPublic;
+    if (source.download) resource.delivery = kDeliveryDownload;
     Sha256Digest digest{};
     if (!computeSha256(crypto_, source.bytes, digest)) return fail("SHA-256 provider failed");
     resource.sha256 = encodeLowerHex(digest);
@@ -205,7 +205,7 @@ class SiteBuilder {
   }
 
   static std::string mediaExtension(std::string_view codec) {
-    if (codec == kCodecWav4Fsk1) return ".wav";
+    if (codec == kCodecWav4Fsk1) return std::string(kAudioCarrierExtension);
     return ".png";
   }
 

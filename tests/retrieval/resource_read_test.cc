@@ -13,6 +13,7 @@
 #include "retrieval/memory_output.h"
 #include "retrieval/part_decode.h"
 #include "retrieval/part_fetch.h"
+#include "retrieval/part_format.h"
 #include "support/test_origin.h"
 
 namespace vesmara {

@@ -5,7 +5,7 @@
 
 #include "base/byte_writer.h"
 #include "hosts/png_codec.h"
-#include "index/index_document.h"
+#include "index/index_format.h"
 #include "media/frame_format.h"
 #include "media/frame_payload.h"
 

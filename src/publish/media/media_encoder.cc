@@ -3,7 +3,7 @@
 #include <string>
 #include <utility>
 
-#include "index/index_document.h"
+#include "index/index_format.h"
 #include "publish/media/frame_writer.h"
 #include "publish/media/pixel_carrier_writer.h"
 
