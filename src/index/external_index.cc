@@ -79,13 +79,12 @@ bool parseKeyFile(std::span<const std::uint8_t> material, PrivateIndexLocator& l
   std::span<const std::uint8_t> nonce;
   std::span<const std::uint8_t> key;
   std::span<const std::uint8_t> url;
-  // The token's size was checked: these reads cannot fail.
-  reader.readU64BigEndian(locator.offset);
-  reader.readU32BigEndian(length);
-  reader.readBytes(kSha256Length, digest);
-  reader.readBytes(kGcmNonceLength, nonce);
-  reader.readBytes(kAesKeyLength, key);
-  reader.readBytes(path_length, url);
+  // The token's size was checked: these reads do not fail.
+  if (!reader.readU64BigEndian(locator.offset) || !reader.readU32BigEndian(length) ||
+      !reader.readBytes(kSha256Length, digest) || !reader.readBytes(kGcmNonceLength, nonce) ||
+      !reader.readBytes(kAesKeyLength, key) || !reader.readBytes(path_length, url)) {
+    return failure.fail(FailureKind::InvalidData, "Invalid external key token");
+  }
   locator.url.assign(asText(url));
   if (!isExternalCarrierPath(locator.url)) {
     return failure.fail(FailureKind::InvalidData, "Invalid external index carrier path or offset");

@@ -50,9 +50,7 @@ bool readWav(std::span<const std::uint8_t> carrier, WavDescription& wav, std::st
     ByteReader reader(carrier.subspan(cursor));
     std::span<const std::uint8_t> id;
     std::uint32_t size = 0;
-    reader.readBytes(4, id);
-    reader.readU32(size);
-    if (size > reader.remaining()) {
+    if (!reader.readBytes(4, id) || !reader.readU32(size) || size > reader.remaining()) {
       message = "Invalid WAV chunk";
       return false;
     }
@@ -64,14 +62,12 @@ bool readWav(std::span<const std::uint8_t> carrier, WavDescription& wav, std::st
   }
   std::uint16_t tag = 0;
   ByteReader fields(format ? carrier.subspan(format->offset, format->size) : std::span<const std::uint8_t>());
-  if (!format || format->size < audio::kMinFormatChunk || !data || !fields.readU16(tag) || tag != audio::kPcmFormat) {
+  // Byte rate and block align are not used.
+  if (!format || format->size < audio::kMinFormatChunk || !data || !fields.readU16(tag) || tag != audio::kPcmFormat ||
+      !fields.readU16(wav.channels) || !fields.readU32(wav.rate) || !fields.skip(6) || !fields.readU16(wav.bits)) {
     message = "Expected PCM WAV";
     return false;
   }
-  fields.readU16(wav.channels);
-  fields.readU32(wav.rate);
-  fields.skip(6);  // byte rate and block align are not used
-  fields.readU16(wav.bits);
   const std::size_t frame_bytes = static_cast<std::size_t>(wav.channels) * (wav.bits / 8);
   if ((wav.channels != 1 && wav.channels != 2) || !isAcceptedRate(wav.rate) || (wav.bits != 8 && wav.bits != 16) ||
       data->size % frame_bytes != 0) {
