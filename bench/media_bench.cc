@@ -67,8 +67,9 @@ void benchAudio(CryptoHost& crypto) {
   const publish::AudioCarrierLayout layout{.format = {48000, 16, 2}, .lead_seconds = 0.2, .gap_seconds = 0.02};
   Bytes wav;
   AudioCarrier carrier;
+  Failure failure;
+  if (!publish::writeAudioCarrier(crypto, patternBytes(1024, 1), layout, wav, carrier, failure)) die(failure.message);
   std::string error;
-  if (!publish::writeAudioCarrier(crypto, patternBytes(1024, 1), layout, wav, carrier, error)) die(error);
   WavDescription description;
   if (!readWav(wav, description, error)) die(error);
   const double duration = static_cast<double>(description.frames) / description.rate;
@@ -167,17 +168,17 @@ void benchPng(CryptoHost& crypto) {
     Bytes png;
   };
   std::vector<Carrier> carriers;
-  std::string error;
+  Failure failure;
   for (const std::size_t length : {std::size_t{1000}, std::size_t{6291412}}) {
     RgbaImage image = publish::makeFrameCover(side, side);
-    if (!publish::embedPixelPayload(crypto, patternBytes(length, 2), image, error)) die(error);
+    if (!publish::embedPixelPayload(crypto, patternBytes(length, 2), image, failure)) die(failure.message);
     Bytes png;
     if (!encodeRgbaPng(side, side, image.pixels, png, 1)) die("PNG encoding failed");
     carriers.push_back(
         {length == 1000 ? "png-lsb1, 1 KB payload" : "png-lsb1, 6 MB payload (full)", "png-lsb1", std::move(png)});
   }
   RgbaImage frame = publish::makeFrameCover(side, side);
-  if (!publish::embedSparseFrame(crypto, patternBytes(21, 3), frame, error)) die(error);
+  if (!publish::embedSparseFrame(crypto, patternBytes(21, 3), frame, failure)) die(failure.message);
   Bytes frame_png;
   if (!encodeRgbaPng(side, side, frame.pixels, frame_png, 1)) die("PNG encoding failed");
   carriers.push_back({"frame-luma2", "frame-luma2", std::move(frame_png)});
@@ -187,6 +188,7 @@ void benchPng(CryptoHost& crypto) {
       if (decodePngPixels(carrier.png, side, side, pixels) != PngDecodeStatus::Ok) die("libspng failed");
     });
     Bytes out;
+    std::string error;
     const double full = timeBest(3, [&] {
       if (!decoder->decode(carrier.codec, carrier.png, nullptr, crypto, out, error)) die(error);
     });
@@ -201,9 +203,10 @@ void benchSnr(CryptoHost& crypto) {
     const publish::AudioCarrierLayout layout{.format = {rate, 16, 1}};
     publish::ToneSignal signal(rate, layout.amplitude);
     AudioCarrier carrier;
-    std::string error;
+    Failure failure;
     const Bytes payload = patternBytes(512, 4);
-    if (!publish::composeAudioCarrier(crypto, payload, layout, signal, carrier, error)) die(error);
+    if (!publish::composeAudioCarrier(crypto, payload, layout, signal, carrier, failure)) die(failure.message);
+    std::string error;
     double lowest = NAN;
     for (double snr = 6; snr >= -20; snr -= 0.5) {
       int recovered = 0;

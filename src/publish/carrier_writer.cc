@@ -45,17 +45,15 @@ std::string defaultBootstrap() {
 }
 
 bool buildContainer(CryptoHost& crypto, std::string_view bootstrap, std::string_view document,
-                    std::vector<std::uint8_t>& container, std::string& error) {
+                    std::vector<std::uint8_t>& container, Failure& failure) {
   if (bootstrap.empty() || document.empty()) {
-    error = "Container sections must not be empty";
-    return false;
+    return failure.fail(FailureKind::InvalidData, "Container sections must not be empty");
   }
   Sha256Digest bootstrap_digest{};
   Sha256Digest document_digest{};
   if (!computeSha256(crypto, bytesOf(bootstrap), bootstrap_digest) ||
       !computeSha256(crypto, bytesOf(document), document_digest)) {
-    error = "SHA-256 provider failed";
-    return false;
+    return failure.fail(FailureKind::Provider, "SHA-256 provider failed");
   }
   // The manifest names offsets that depend on its own length: render until
   // the length it assumes is the length it has.
@@ -68,13 +66,11 @@ bool buildContainer(CryptoHost& crypto, std::string_view bootstrap, std::string_
 
   const std::uint64_t total = kContainerHeaderLength + manifest.size() + bootstrap.size() + document.size();
   if (manifest.size() > kMaxManifestLength || total > kMaxPayloadLength) {
-    error = "Index document too large for its container";
-    return false;
+    return failure.fail(FailureKind::InvalidData, "Index document too large for its container");
   }
   Sha256Digest manifest_digest{};
   if (!computeSha256(crypto, bytesOf(manifest), manifest_digest)) {
-    error = "SHA-256 provider failed";
-    return false;
+    return failure.fail(FailureKind::Provider, "SHA-256 provider failed");
   }
   std::vector<std::uint8_t> out;
   out.reserve(static_cast<std::size_t>(total));
@@ -99,10 +95,9 @@ bool buildContainer(CryptoHost& crypto, std::string_view bootstrap, std::string_
 }
 
 bool buildFavicon(CryptoHost& crypto, std::span<const std::uint8_t> icon, std::span<const std::uint8_t> container,
-                  std::uint16_t footer_version, std::vector<std::uint8_t>& favicon, std::string& error) {
+                  std::uint16_t footer_version, std::vector<std::uint8_t>& favicon, Failure& failure) {
   if (footer_version != kFooterVersionPlain && footer_version != kFooterVersionPrefixed) {
-    error = "Footer version must be 1 or 2";
-    return false;
+    return failure.fail(FailureKind::InvalidData, "Footer version must be 1 or 2");
   }
   ByteReader header(container);
   std::uint64_t bootstrap_offset = 0;
@@ -110,8 +105,7 @@ bool buildFavicon(CryptoHost& crypto, std::span<const std::uint8_t> icon, std::s
   if (container.size() < kContainerHeaderLength || !header.skip(kHeaderBootstrapOffsetAt) ||
       !header.readU64(bootstrap_offset) || !header.readU64(bootstrap_length) ||
       bootstrap_offset + bootstrap_length > container.size()) {
-    error = "Not a container";
-    return false;
+    return failure.fail(FailureKind::InvalidData, "Not a container");
   }
   Sha256Digest payload_digest{};
   Sha256Digest prefix_digest{};
@@ -119,8 +113,7 @@ bool buildFavicon(CryptoHost& crypto, std::span<const std::uint8_t> icon, std::s
       (footer_version == kFooterVersionPrefixed &&
        !computeSha256(crypto, container.first(static_cast<std::size_t>(bootstrap_offset + bootstrap_length)),
                       prefix_digest))) {
-    error = "SHA-256 provider failed";
-    return false;
+    return failure.fail(FailureKind::Provider, "SHA-256 provider failed");
   }
   std::vector<std::uint8_t> out;
   out.reserve(icon.size() + container.size() + kFooterLength);

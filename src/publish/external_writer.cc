@@ -16,15 +16,13 @@ namespace {
 
 using namespace carrier;
 
-bool checkLocator(const PrivateIndexLocator& locator, std::string& error) {
+bool checkLocator(const PrivateIndexLocator& locator, Failure& failure) {
   if (!isExternalCarrierPath(locator.url) || locator.url.size() > kMaxTokenPathLength) {
-    error = "Invalid external index carrier path";
-    return false;
+    return failure.fail(FailureKind::InvalidData, "Invalid external index carrier path");
   }
   if (locator.length < kMinSealedIndexLength || locator.length > kMaxSealedIndexLength ||
       locator.offset > UINT64_MAX - locator.length) {
-    error = "Invalid encrypted index length";
-    return false;
+    return failure.fail(FailureKind::InvalidData, "Invalid encrypted index length");
   }
   return true;
 }
@@ -32,23 +30,21 @@ bool checkLocator(const PrivateIndexLocator& locator, std::string& error) {
 }  // namespace
 
 bool sealPrivateIndex(CryptoHost& crypto, std::span<const std::uint8_t> container, PrivateIndexLocator& locator,
-                      std::vector<std::uint8_t>& sealed, std::string& error) {
+                      std::vector<std::uint8_t>& sealed, Failure& failure) {
   if (container.size() < kMinPayloadLength || container.size() > kMaxPayloadLength) {
-    error = "Private index container size out of range";
-    return false;
+    return failure.fail(FailureKind::InvalidData, "Private index container size out of range");
   }
   if (!crypto.aesGcmEncrypt(locator.key.bytes(), locator.nonce,
                             privateIndexAdditionalData(locator.url, locator.offset), container, sealed) ||
       !computeSha256(crypto, sealed, locator.sha256)) {
-    error = "Crypto provider failed";
-    return false;
+    return failure.fail(FailureKind::Provider, "Crypto provider failed");
   }
   locator.length = sealed.size();
-  return checkLocator(locator, error);
+  return checkLocator(locator, failure);
 }
 
-bool writeKeyFile(const PrivateIndexLocator& locator, std::string& text, std::string& error) {
-  if (!checkLocator(locator, error)) return false;
+bool writeKeyFile(const PrivateIndexLocator& locator, std::string& text, Failure& failure) {
+  if (!checkLocator(locator, failure)) return false;
   std::vector<std::uint8_t> token;
   const WipedOnExit<std::vector<std::uint8_t>> wipe_token(token);
   ByteWriter writer(token);
@@ -65,8 +61,8 @@ bool writeKeyFile(const PrivateIndexLocator& locator, std::string& text, std::st
 }
 
 bool writeIcoCredential(CryptoHost& crypto, const PrivateIndexLocator& locator, std::span<const std::uint8_t> icon,
-                        std::uint16_t footer_version, std::vector<std::uint8_t>& credential, std::string& error) {
-  if (!checkLocator(locator, error)) return false;
+                        std::uint16_t footer_version, std::vector<std::uint8_t>& credential, Failure& failure) {
+  if (!checkLocator(locator, failure)) return false;
   JsonWriter json;
   json.beginObject().key(field::kPrivateIndex).beginObject();
   json.member(field::kUrl, locator.url).member(field::kOffset, locator.offset);
@@ -79,8 +75,8 @@ bool writeIcoCredential(CryptoHost& crypto, const PrivateIndexLocator& locator, 
   const WipedOnExit<std::string> wipe_document(document);
   std::vector<std::uint8_t> container;
   const WipedOnExit<std::vector<std::uint8_t>> wipe_container(container);
-  return buildContainer(crypto, defaultBootstrap(), document, container, error) &&
-         buildFavicon(crypto, icon, container, footer_version, credential, error);
+  return buildContainer(crypto, defaultBootstrap(), document, container, failure) &&
+         buildFavicon(crypto, icon, container, footer_version, credential, failure);
 }
 
 }  // namespace vesmara::publish

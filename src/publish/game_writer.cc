@@ -5,7 +5,7 @@
 
 namespace vesmara::publish {
 
-bool writeCatalogueDocument(const GameDescription& game, std::string& document, std::string& error) {
+bool writeCatalogueDocument(const GameDescription& game, std::string& document, Failure& failure) {
   JsonWriter json;
   json.beginObject().member("schema", std::uint64_t{1}).member("gameId", game.id);
   json.member("revision", game.revision).member("minGameVersion", game.min_version);
@@ -21,14 +21,15 @@ bool writeCatalogueDocument(const GameDescription& game, std::string& document, 
   }
   json.endArray().endObject();
   Catalogue check;
-  if (!parseCatalogue(json.text(), check, error)) return false;
+  std::string message;
+  if (!parseCatalogue(json.text(), check, message)) return failure.fail(FailureKind::InvalidData, message);
   document = json.take();
   return true;
 }
 
-bool addGameToSources(const GameDescription& game, std::vector<SourceFile>& sources, std::string& error) {
+bool addGameToSources(const GameDescription& game, std::vector<SourceFile>& sources, Failure& failure) {
   std::string document;
-  if (!writeCatalogueDocument(game, document, error)) return false;
+  if (!writeCatalogueDocument(game, document, failure)) return false;
   const auto taken = [&sources](std::string_view name) {
     for (const SourceFile& source : sources) {
       if (source.name == name) return true;
@@ -36,14 +37,12 @@ bool addGameToSources(const GameDescription& game, std::vector<SourceFile>& sour
     return false;
   };
   if (taken(kCatalogueFileName)) {
-    error = "The site already has a file named " + std::string(kCatalogueFileName);
-    return false;
+    return failure.fail(FailureKind::InvalidData,
+                        "The site already has a file named " + std::string(kCatalogueFileName));
   }
   for (const GameItem& item : game.items) {
-    if (taken(item.path)) {
-      error = "The site already has a file named " + item.path;
-      return false;
-    }
+    if (taken(item.path))
+      return failure.fail(FailureKind::InvalidData, "The site already has a file named " + item.path);
   }
   sources.push_back({.name = std::string(kCatalogueFileName),
                      .mime = "application/json",

@@ -46,7 +46,7 @@ void writeAudioCarrier(JsonWriter& json, const AudioCarrier& carrier) {
 
 }  // namespace
 
-bool writeIndexDocument(const SiteIndex& index, std::string& document, std::string& error) {
+bool writeIndexDocument(const SiteIndex& index, std::string& document, Failure& failure) {
   JsonWriter json;
   json.beginObject().key(field::kWebApp).beginObject();
   json.member(field::kLaunch, launchPath()).member(field::kEntry, index.entry);
@@ -71,7 +71,8 @@ bool writeIndexDocument(const SiteIndex& index, std::string& document, std::stri
   json.endArray().endObject().endObject();
 
   SiteIndex check;
-  if (!parseIndexDocument(json.text(), check, error)) return false;
+  std::string message;
+  if (!parseIndexDocument(json.text(), check, message)) return failure.fail(FailureKind::InvalidData, message);
   document = json.take();
   return true;
 }

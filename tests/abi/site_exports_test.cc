@@ -316,12 +316,12 @@ TEST_F(SiteExportsTest, CallerTransport) {
   publish::SiteOptions options;
   options.seed = 5;
   publish::BuiltSite published;
-  std::string error;
+  Failure failure;
   ASSERT_TRUE(publish::buildSite(*crypto_,
                                  {{.name = "index.html", .mime = "text/html", .bytes = {'o', 'k'}},
                                   {.name = "r1001.bin", .mime = "text/plain", .bytes = Bytes(11, 'x')}},
-                                 options, published, error))
-      << error;
+                                 options, published, failure))
+      << failure.message;
   server.files.clear();
   for (const auto& [path, bytes] : published.files) server.files[path] = bytes;
   ASSERT_EQ(vkr_preview_site_prepare_callback(origin.data(), origin.size(), serveFromMemory, &server, &site, message_,

@@ -27,8 +27,8 @@ class AudioCarrierTest : public testing::Test {
     layout_ = layout;
     payload_ = payload;
     signal_ = ToneSignal(layout.format.rate, layout.amplitude);
-    std::string error;
-    ASSERT_TRUE(publish::composeAudioCarrier(*crypto_, payload, layout, signal_, carrier_, error)) << error;
+    Failure failure;
+    ASSERT_TRUE(publish::composeAudioCarrier(*crypto_, payload, layout, signal_, carrier_, failure)) << failure.message;
   }
 
   // Recovers the payload from the signal as it now is; returns the message.
@@ -227,15 +227,16 @@ TEST(AudioWriterTest, OversizedRecordingsAreRefusedBeforeAnySampleExists) {
   for (const auto& c : cases) {
     Bytes wav;
     AudioCarrier carrier;
-    std::string error;
+    Failure failure;
     EXPECT_FALSE(publish::writeAudioCarrier(
-        *crypto, payload, {.lead_seconds = c.lead_seconds, .gap_seconds = c.gap_seconds}, wav, carrier, error))
+        *crypto, payload, {.lead_seconds = c.lead_seconds, .gap_seconds = c.gap_seconds}, wav, carrier, failure))
         << c.name;
-    EXPECT_EQ(error, "audio carrier would exceed 128 MiB; use fewer copies, a lower rate or fewer bits") << c.name;
+    EXPECT_EQ(failure.message, "audio carrier would exceed 128 MiB; use fewer copies, a lower rate or fewer bits")
+        << c.name;
     EXPECT_FALSE(publish::writeTransportRecording(
-        *crypto, key, payload, {.lead_seconds = c.lead_seconds, .gap_seconds = c.gap_seconds}, wav, error))
+        *crypto, key, payload, {.lead_seconds = c.lead_seconds, .gap_seconds = c.gap_seconds}, wav, failure))
         << c.name;
-    EXPECT_EQ(error, "recording would exceed 64 MiB; use fewer copies, a lower rate or fewer bits") << c.name;
+    EXPECT_EQ(failure.message, "recording would exceed 64 MiB; use fewer copies, a lower rate or fewer bits") << c.name;
     EXPECT_TRUE(wav.empty()) << c.name;
   }
 }

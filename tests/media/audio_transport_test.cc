@@ -26,8 +26,8 @@ class AudioTransportTest : public testing::Test {
 
   ToneSignal compose(const Bytes& plaintext, TransportLayout layout = {}) {
     ToneSignal signal(layout.format.rate, layout.amplitude);
-    std::string error;
-    EXPECT_TRUE(publish::composeTransport(*crypto_, key_, plaintext, layout, signal, error)) << error;
+    Failure failure;
+    EXPECT_TRUE(publish::composeTransport(*crypto_, key_, plaintext, layout, signal, failure)) << failure.message;
     return signal;
   }
 
@@ -89,10 +89,10 @@ TEST_F(AudioTransportTest, PublishedRecordingsDecode) {
   for (const auto& c : cases) {
     const Bytes plaintext = test::payloadBytes(c.length, static_cast<std::uint32_t>(c.length));
     Bytes wav;
-    std::string error;
+    Failure failure;
     ASSERT_TRUE(publish::writeTransportRecording(*crypto_, key_, plaintext, {.format = c.format, .copies = c.copies},
-                                                 wav, error))
-        << error;
+                                                 wav, failure))
+        << failure.message;
     Bytes out;
     EXPECT_EQ(decodeFile(wav, out), VKR_PREVIEW_OK) << message_;
     EXPECT_EQ(out, plaintext) << c.format.rate << " Hz, " << c.length << " bytes";

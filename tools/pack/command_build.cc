@@ -161,8 +161,8 @@ class BuildCommand {
 
     if (new_member_key_path_) generateMemberKey();
     publish::BuiltSite site;
-    std::string error;
-    if (!publish::buildSite(*crypto_, sources, options_, site, error)) tools::fail(error);
+    Failure failure;
+    if (!publish::buildSite(*crypto_, sources, options_, site, failure)) tools::fail(failure.message);
     interrupts_.throwIfInterrupted();
     if (arguments_.has("write-key-file")) {
       side_files_.push_back({*arguments_.value("write-key-file"),
@@ -287,8 +287,9 @@ class BuildCommand {
 
   void addGame(const std::string& path, std::vector<publish::SourceFile>& sources) {
     publish::GameDescription game = readGameDescription(path);
-    std::string error;
-    if (!publish::addGameToSources(game, sources, error)) tools::fail("game description " + path + ": " + error);
+    Failure failure;
+    if (!publish::addGameToSources(game, sources, failure))
+      tools::fail("game description " + path + ": " + failure.message);
     game_summary_ = game.id + " revision " + std::to_string(game.revision) + ", " +
                     std::to_string(game.items.size()) + " item" + (game.items.size() == 1 ? "" : "s");
   }
@@ -306,8 +307,8 @@ class BuildCommand {
 
   // The tree first, then the side files; a failure removes what was written.
   void writeOutputs(const publish::BuiltSite& site) {
-    std::string error;
-    if (!publish::writeOriginTree(site.files, out_dir_, error)) tools::fail(error);
+    Failure failure;
+    if (!publish::writeOriginTree(site.files, out_dir_, failure)) tools::fail(failure.message);
     std::vector<std::string> written;
     try {
       for (const SideFile& file : side_files_) {

@@ -19,14 +19,13 @@ bool isValidFormat(const AudioFormat& format) {
          (format.bits == 8 || format.bits == 16) && (format.channels == 1 || format.channels == 2);
 }
 
-bool checkSignalLayout(const AudioFormat& format, double amplitude, std::uint32_t copies, std::string& error) {
+bool checkSignalLayout(const AudioFormat& format, double amplitude, std::uint32_t copies, Failure& failure) {
   if (!isValidFormat(format)) {
-    error = "audio format must be 16,000, 44,100 or 48,000 Hz, 8 or 16 bits, mono or stereo";
-    return false;
+    return failure.fail(FailureKind::InvalidData,
+                        "audio format must be 16,000, 44,100 or 48,000 Hz, 8 or 16 bits, mono or stereo");
   }
   if (!(amplitude > 0.0 && amplitude <= 1.0) || copies < 1 || copies > kMaxCopies) {
-    error = "audio amplitude must be in (0, 1] and copies 1 to 3";
-    return false;
+    return failure.fail(FailureKind::InvalidData, "audio amplitude must be in (0, 1] and copies 1 to 3");
   }
   return true;
 }
@@ -87,17 +86,15 @@ class SignalLength {
 
 // The packets of a payload: 128 bytes each, the last one possibly shorter.
 bool payloadFrames(CryptoHost& crypto, std::span<const std::uint8_t> payload,
-                   std::vector<std::vector<std::uint8_t>>& frames, Sha256Digest& digest, std::string& error) {
+                   std::vector<std::vector<std::uint8_t>>& frames, Sha256Digest& digest, Failure& failure) {
   if (!computeSha256(crypto, payload, digest)) {
-    error = "SHA-256 provider failed";
-    return false;
+    return failure.fail(FailureKind::Provider, "SHA-256 provider failed");
   }
   const std::uint32_t count = audio::packetCountFor(static_cast<std::uint32_t>(payload.size()));
   frames.resize(count);
   for (std::uint16_t index = 0; index < count; ++index) {
     if (!packetFrame(crypto, payload, digest, index, frames[index])) {
-      error = "SHA-256 provider failed";
-      return false;
+      return failure.fail(FailureKind::Provider, "SHA-256 provider failed");
     }
   }
   return true;
@@ -129,25 +126,22 @@ bool planSilences(const AudioFormat& format, std::uint32_t rate, double lead_sec
 // them in `carrier` (all but the locations, which follow from the layout).
 // `rate` is that of the signal the carrier will be laid out in.
 bool planCarrier(CryptoHost& crypto, std::span<const std::uint8_t> payload, const AudioCarrierLayout& layout,
-                 std::uint32_t rate, SignalPlan& plan, AudioCarrier& carrier, std::string& error) {
+                 std::uint32_t rate, SignalPlan& plan, AudioCarrier& carrier, Failure& failure) {
   if (payload.empty() || payload.size() > audio::kMaxPayloadLength) {
-    error = "audio payload must be 1 to 4,096 bytes long";
-    return false;
+    return failure.fail(FailureKind::InvalidData, "audio payload must be 1 to 4,096 bytes long");
   }
-  if (!checkSignalLayout(layout.format, layout.amplitude, layout.copies, error)) return false;
+  if (!checkSignalLayout(layout.format, layout.amplitude, layout.copies, failure)) return false;
   if (!planSilences(layout.format, rate, layout.lead_seconds, layout.gap_seconds, audio::kMaxWavLength, plan)) {
-    error = kCarrierTooLong;
-    return false;
+    return failure.fail(FailureKind::InvalidData, kCarrierTooLong);
   }
   Sha256Digest digest{};
-  if (!payloadFrames(crypto, payload, plan.frames, digest, error)) return false;
+  if (!payloadFrames(crypto, payload, plan.frames, digest, failure)) return false;
   carrier = {.length = payload.size(), .sha256 = encodeLowerHex(digest)};
   for (const auto& frame : plan.frames) {
     Sha256Digest packet_digest{};
     const auto packet = std::span(frame).subspan(audio::kHeaderLength);
     if (!computeSha256(crypto, packet, packet_digest)) {
-      error = "SHA-256 provider failed";
-      return false;
+      return failure.fail(FailureKind::Provider, "SHA-256 provider failed");
     }
     carrier.packets.push_back({.length = packet.size(), .sha256 = encodeLowerHex(packet_digest)});
   }
@@ -185,15 +179,13 @@ void composePlannedCarrier(const SignalPlan& plan, std::uint32_t copies, ToneSig
 // Checks the message and layout, seals the message and cuts the payload into
 // frames. `rate` is that of the signal the recording will be laid out in.
 bool planTransport(CryptoHost& crypto, AesKey key, std::span<const std::uint8_t> plaintext,
-                   const TransportLayout& layout, std::uint32_t rate, SignalPlan& plan, std::string& error) {
+                   const TransportLayout& layout, std::uint32_t rate, SignalPlan& plan, Failure& failure) {
   if (plaintext.empty() || plaintext.size() > audio::kTransportPlaintextLimit) {
-    error = "message must be 1 to 4,068 bytes long";
-    return false;
+    return failure.fail(FailureKind::InvalidData, "message must be 1 to 4,068 bytes long");
   }
-  if (!checkSignalLayout(layout.format, layout.amplitude, layout.copies, error)) return false;
+  if (!checkSignalLayout(layout.format, layout.amplitude, layout.copies, failure)) return false;
   if (!planSilences(layout.format, rate, layout.lead_seconds, layout.gap_seconds, kMaxTransportRecording, plan)) {
-    error = kRecordingTooLong;
-    return false;
+    return failure.fail(FailureKind::InvalidData, kRecordingTooLong);
   }
   // Each frame is followed by at least 21 quiet windows, so that it opens a
   // segment of its own.
@@ -202,18 +194,16 @@ bool planTransport(CryptoHost& crypto, AesKey key, std::span<const std::uint8_t>
   if (layout.nonce) {
     nonce = *layout.nonce;
   } else if (!crypto.randomBytes(nonce)) {
-    error = "random generator failed";
-    return false;
+    return failure.fail(FailureKind::Provider, "random generator failed");
   }
   std::vector<std::uint8_t> sealed;
   if (!crypto.aesGcmEncrypt(key, nonce, audio::transportLabel(), plaintext, sealed)) {
-    error = "AES-GCM provider failed";
-    return false;
+    return failure.fail(FailureKind::Provider, "AES-GCM provider failed");
   }
   std::vector<std::uint8_t> payload(nonce.begin(), nonce.end());
   payload.insert(payload.end(), sealed.begin(), sealed.end());
   Sha256Digest digest{};
-  return payloadFrames(crypto, payload, plan.frames, digest, error);
+  return payloadFrames(crypto, payload, plan.frames, digest, failure);
 }
 
 // Frames start on the reader's window grid, so each segment opens at its
@@ -313,22 +303,21 @@ bool packetFrame(CryptoHost& crypto, std::span<const std::uint8_t> payload, cons
 }
 
 bool composeAudioCarrier(CryptoHost& crypto, std::span<const std::uint8_t> payload, const AudioCarrierLayout& layout,
-                         ToneSignal& signal, AudioCarrier& carrier, std::string& error) {
+                         ToneSignal& signal, AudioCarrier& carrier, Failure& failure) {
   SignalPlan plan;
-  if (!planCarrier(crypto, payload, layout, signal.rate(), plan, carrier, error)) return false;
+  if (!planCarrier(crypto, payload, layout, signal.rate(), plan, carrier, failure)) return false;
   composePlannedCarrier(plan, layout.copies, signal, carrier);
   return true;
 }
 
 bool writeAudioCarrier(CryptoHost& crypto, std::span<const std::uint8_t> payload, const AudioCarrierLayout& layout,
-                       std::vector<std::uint8_t>& wav, AudioCarrier& carrier, std::string& error) {
+                       std::vector<std::uint8_t>& wav, AudioCarrier& carrier, Failure& failure) {
   SignalPlan plan;
-  if (!planCarrier(crypto, payload, layout, layout.format.rate, plan, carrier, error)) return false;
+  if (!planCarrier(crypto, payload, layout, layout.format.rate, plan, carrier, failure)) return false;
   SignalLength measured(layout.format.rate);
   layOutCarrier(plan, layout.copies, measured);
   if (wavLengthOf(measured.length(), layout.format) > audio::kMaxWavLength) {
-    error = kCarrierTooLong;
-    return false;
+    return failure.fail(FailureKind::InvalidData, kCarrierTooLong);
   }
   ToneSignal signal(layout.format.rate, layout.amplitude);
   composePlannedCarrier(plan, layout.copies, signal, carrier);
@@ -337,22 +326,21 @@ bool writeAudioCarrier(CryptoHost& crypto, std::span<const std::uint8_t> payload
 }
 
 bool composeTransport(CryptoHost& crypto, AesKey key, std::span<const std::uint8_t> plaintext,
-                      const TransportLayout& layout, ToneSignal& signal, std::string& error) {
+                      const TransportLayout& layout, ToneSignal& signal, Failure& failure) {
   SignalPlan plan;
-  if (!planTransport(crypto, key, plaintext, layout, signal.rate(), plan, error)) return false;
+  if (!planTransport(crypto, key, plaintext, layout, signal.rate(), plan, failure)) return false;
   layOutTransport(plan, layout.copies, signal);
   return true;
 }
 
 bool writeTransportRecording(CryptoHost& crypto, AesKey key, std::span<const std::uint8_t> plaintext,
-                             const TransportLayout& layout, std::vector<std::uint8_t>& wav, std::string& error) {
+                             const TransportLayout& layout, std::vector<std::uint8_t>& wav, Failure& failure) {
   SignalPlan plan;
-  if (!planTransport(crypto, key, plaintext, layout, layout.format.rate, plan, error)) return false;
+  if (!planTransport(crypto, key, plaintext, layout, layout.format.rate, plan, failure)) return false;
   SignalLength measured(layout.format.rate);
   layOutTransport(plan, layout.copies, measured);
   if (wavLengthOf(measured.length(), layout.format) > kMaxTransportRecording) {
-    error = kRecordingTooLong;
-    return false;
+    return failure.fail(FailureKind::InvalidData, kRecordingTooLong);
   }
   ToneSignal signal(layout.format.rate, layout.amplitude);
   layOutTransport(plan, layout.copies, signal);

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "base/failure.h"
 #include "hosts/crypto_host.h"
 #include "index/site_index.h"
 
@@ -73,11 +74,11 @@ struct AudioCarrierLayout {
 // Composes a wav-4fsk1 carrier of `payload` (1 to 4,096 bytes) into `signal`
 // and describes it in `carrier`, the index metadata for its path.
 bool composeAudioCarrier(CryptoHost& crypto, std::span<const std::uint8_t> payload, const AudioCarrierLayout& layout,
-                         ToneSignal& signal, AudioCarrier& carrier, std::string& error);
+                         ToneSignal& signal, AudioCarrier& carrier, Failure& failure);
 
 // The carrier as a WAV file (at most 128 MiB), with its metadata.
 bool writeAudioCarrier(CryptoHost& crypto, std::span<const std::uint8_t> payload, const AudioCarrierLayout& layout,
-                       std::vector<std::uint8_t>& wav, AudioCarrier& carrier, std::string& error);
+                       std::vector<std::uint8_t>& wav, AudioCarrier& carrier, Failure& failure);
 
 struct TransportLayout {
   AudioFormat format;
@@ -93,11 +94,11 @@ struct TransportLayout {
 // Composes a standalone recording of `plaintext` (1 to 4,068 bytes) sealed
 // with `key` into `signal`.
 bool composeTransport(CryptoHost& crypto, AesKey key, std::span<const std::uint8_t> plaintext,
-                      const TransportLayout& layout, ToneSignal& signal, std::string& error);
+                      const TransportLayout& layout, ToneSignal& signal, Failure& failure);
 
 // The recording as a WAV file of at most 64 MiB.
 bool writeTransportRecording(CryptoHost& crypto, AesKey key, std::span<const std::uint8_t> plaintext,
-                             const TransportLayout& layout, std::vector<std::uint8_t>& wav, std::string& error);
+                             const TransportLayout& layout, std::vector<std::uint8_t>& wav, Failure& failure);
 
 }  // namespace vesmara::publish
 
