@@ -213,18 +213,14 @@ class SiteBuilder {
     if (!writeIndexDocument(site_.index, document, failure_)) return false;
     std::vector<std::uint8_t> container;
     if (!buildContainer(crypto_, defaultBootstrap(), document, container, failure_)) return false;
-    site_.index_digest = encodeLowerHex(digestOf(container));
+    Sha256Digest container_digest{};
+    if (!computeSha256(crypto_, container, container_digest)) return failProvider("SHA-256 provider failed");
+    site_.index_digest = encodeLowerHex(container_digest);
     const std::vector<std::uint8_t> icon = options_.icon.empty() ? defaultIcon() : options_.icon;
     if (!options_.external_index_path) {
       return buildFavicon(crypto_, icon, container, options_.footer_version, site_.files["/favicon.ico"], failure_);
     }
     return writeExternalIndex(container, icon);
-  }
-
-  Sha256Digest digestOf(std::span<const std::uint8_t> bytes) {
-    Sha256Digest digest{};
-    computeSha256(crypto_, bytes, digest);
-    return digest;
   }
 
   bool writeExternalIndex(std::span<const std::uint8_t> container, const std::vector<std::uint8_t>& icon) {

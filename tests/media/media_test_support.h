@@ -21,8 +21,14 @@ class FailingCrypto final : public CryptoHost {
  public:
   bool fail_hashers = false;
   bool fail_gcm = false;
+  // Counts the hashers made; the one numbered `fail_hasher` (from 1) fails.
+  std::size_t hashers_made = 0;
+  std::size_t fail_hasher = 0;
 
-  std::unique_ptr<Hasher> createHasher() override { return fail_hashers ? nullptr : real_->createHasher(); }
+  std::unique_ptr<Hasher> createHasher() override {
+    ++hashers_made;
+    return fail_hashers || hashers_made == fail_hasher ? nullptr : real_->createHasher();
+  }
   bool randomBytes(std::span<std::uint8_t> buffer) override { return real_->randomBytes(buffer); }
   bool aesCtrTransform(AesKey key, CounterBlock counter, ByteSpan input, SecureBytes& output) override {
     return real_->aesCtrTransform(key, counter, input, output);
