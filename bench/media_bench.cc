@@ -44,6 +44,13 @@ using Clock = std::chrono::steady_clock;
   std::exit(1);
 }
 
+Bytes wavOf(std::span<const double> samples, const publish::AudioFormat& format) {
+  Bytes wav;
+  Failure failure;
+  if (!publish::encodeWav(samples, format, wav, failure)) die(failure.message);
+  return wav;
+}
+
 // The best of `runs` timings of `work`, in seconds.
 template <typename Work>
 double timeBest(int runs, Work&& work) {
@@ -93,7 +100,7 @@ Bytes scanRecording() {
     signal.appendSilence(48 * 30);
   }
   signal.samples().resize(frames);
-  return publish::encodeWav(signal.samples(), {48000, 16, 2});
+  return wavOf(signal.samples(), {48000, 16, 2});
 }
 
 void benchScan() {
@@ -137,7 +144,7 @@ Bytes worstRecording(bool lure) {
     }
     samples[i] = value;
   }
-  return publish::encodeWav(samples, {16000, 8, 1});
+  return wavOf(samples, {16000, 8, 1});
 }
 
 void benchWorst(CryptoHost& crypto) {
@@ -218,7 +225,7 @@ void benchSnr(CryptoHost& crypto) {
             0.0, std::sqrt(layout.amplitude * layout.amplitude / 2 / std::pow(10.0, snr / 10)));
         for (double& sample : samples) sample += noise(generator);
         Bytes out;
-        if (recoverAudioCarrier(publish::encodeWav(samples, layout.format), carrier, crypto, out, error)) ++recovered;
+        if (recoverAudioCarrier(wavOf(samples, layout.format), carrier, crypto, out, error)) ++recovered;
       }
       if (recovered < kTrials) break;
       lowest = snr;

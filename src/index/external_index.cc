@@ -146,12 +146,12 @@ SecureBytes buildSyntheticFavicon(SecureBytes container, const Sha256Digest& con
   writer.writeText(kFooterMagic);
   writer.writeU16(kFooterVersionPlain);
   writer.writeU16(static_cast<std::uint16_t>(kFooterLength));
-  writer.writeZeros(4);
+  writer.writeZeros(kFooterIconLengthAt - kFooterReservedAt);
   writer.writeU64(0);  // icon length
   writer.writeU64(0);  // payload offset
   writer.writeU64(container.size());
   writer.writeBytes(container_digest);
-  writer.writeZeros(kFooterLength - footer.size());
+  writer.writeZeros(kFooterLength - kFooterUnusedAt);
   container.insert(container.end(), footer.begin(), footer.end());
   return container;
 }

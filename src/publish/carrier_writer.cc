@@ -78,7 +78,7 @@ bool buildContainer(CryptoHost& crypto, std::string_view bootstrap, std::string_
   writer.writeText(kContainerMagic);
   writer.writeU16(kContainerVersion);
   writer.writeU16(static_cast<std::uint16_t>(kContainerHeaderLength));
-  writer.writeZeros(4);
+  writer.writeZeros(kHeaderContainerLengthAt - kHeaderReservedAt);
   writer.writeU64(total);
   writer.writeU64(kContainerHeaderLength);
   writer.writeU64(manifest.size());
@@ -86,7 +86,7 @@ bool buildContainer(CryptoHost& crypto, std::string_view bootstrap, std::string_
   writer.writeU64(bootstrap.size());
   writer.writeBytes(manifest_digest);
   writer.writeBytes(bootstrap_digest);
-  writer.writeZeros(kContainerHeaderLength - writer.size());
+  writer.writeZeros(kContainerHeaderLength - kHeaderTailReservedAt);
   writer.writeText(manifest);
   writer.writeText(bootstrap);
   writer.writeText(document);
@@ -123,7 +123,7 @@ bool buildFavicon(CryptoHost& crypto, std::span<const std::uint8_t> icon, std::s
   writer.writeText(kFooterMagic);
   writer.writeU16(footer_version);
   writer.writeU16(static_cast<std::uint16_t>(kFooterLength));
-  writer.writeZeros(4);
+  writer.writeZeros(kFooterIconLengthAt - kFooterReservedAt);
   writer.writeU64(icon.size());
   writer.writeU64(icon.size());
   writer.writeU64(container.size());

@@ -16,13 +16,16 @@ namespace {
 
 using namespace carrier;
 
+constexpr std::string_view kInvalidPath = "Invalid external index carrier path";
+constexpr std::string_view kInvalidLength = "Invalid encrypted index length";
+
 bool checkLocator(const PrivateIndexLocator& locator, Failure& failure) {
   if (!isExternalCarrierPath(locator.url) || locator.url.size() > kMaxTokenPathLength) {
-    return failure.fail(FailureKind::InvalidData, "Invalid external index carrier path");
+    return failure.fail(FailureKind::InvalidData, kInvalidPath);
   }
   if (locator.length < kMinSealedIndexLength || locator.length > kMaxSealedIndexLength ||
       locator.offset > UINT64_MAX - locator.length) {
-    return failure.fail(FailureKind::InvalidData, "Invalid encrypted index length");
+    return failure.fail(FailureKind::InvalidData, kInvalidLength);
   }
   return true;
 }
@@ -49,9 +52,9 @@ bool writeKeyFile(const PrivateIndexLocator& locator, std::string& text, Failure
   const WipedOnExit<std::vector<std::uint8_t>> wipe_token(token);
   ByteWriter writer(token);
   writer.writeText(kKeyTokenMagic);
-  writer.writeU8(static_cast<std::uint8_t>(locator.url.size()));
+  if (!writer.writeU8Checked(locator.url.size())) return failure.fail(FailureKind::InvalidData, kInvalidPath);
   writer.writeU64BigEndian(locator.offset);
-  writer.writeU32BigEndian(static_cast<std::uint32_t>(locator.length));
+  if (!writer.writeU32BigEndianChecked(locator.length)) return failure.fail(FailureKind::InvalidData, kInvalidLength);
   writer.writeBytes(locator.sha256);
   writer.writeBytes(locator.nonce);
   writer.writeBytes(locator.key.bytes());

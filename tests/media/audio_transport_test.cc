@@ -31,9 +31,7 @@ class AudioTransportTest : public testing::Test {
     return signal;
   }
 
-  Bytes wavOf(const ToneSignal& signal, AudioFormat format = {}) {
-    return publish::encodeWav(signal.samples(), format);
-  }
+  Bytes wavOf(const ToneSignal& signal, AudioFormat format = {}) { return test::wavOf(signal.samples(), format); }
 
   // Decodes through the export with a buffer of `capacity` bytes.
   vkr_preview_status decodeFile(const Bytes& wav, Bytes& out, std::uint64_t capacity = 4096) {
@@ -64,8 +62,9 @@ class AudioTransportTest : public testing::Test {
     Sha256Digest digest{};
     EXPECT_TRUE(computeSha256(*crypto_, payload, digest));
     std::vector<Bytes> frames(audio::packetCountFor(static_cast<std::uint32_t>(payload.size())));
+    Failure failure;
     for (std::uint16_t index = 0; index < frames.size(); ++index) {
-      EXPECT_TRUE(publish::packetFrame(*crypto_, payload, digest, index, frames[index]));
+      EXPECT_TRUE(publish::packetFrame(*crypto_, payload, digest, index, frames[index], failure));
     }
     return frames;
   }
@@ -206,7 +205,7 @@ TEST_F(AudioTransportTest, WhatARecordingMustHold) {
   };
   for (const auto& c : cases) {
     Bytes out;
-    EXPECT_EQ(decodeFile(publish::encodeWav(c.samples, {}), out), c.status) << c.name;
+    EXPECT_EQ(decodeFile(test::wavOf(c.samples, {}), out), c.status) << c.name;
     EXPECT_STREQ(message_, c.message) << c.name;
   }
   Bytes out;
@@ -263,7 +262,7 @@ TEST_F(AudioTransportTest, QuietNoiseAndDrift) {
     test::addNoise(samples, 0.5, c.snr_db, 3);
     for (double& sample : samples) sample += c.dc;
     Bytes out;
-    EXPECT_EQ(decodeFile(publish::encodeWav(samples, {}), out), VKR_PREVIEW_OK) << c.name << ": " << message_;
+    EXPECT_EQ(decodeFile(test::wavOf(samples, {}), out), VKR_PREVIEW_OK) << c.name << ": " << message_;
     EXPECT_EQ(out, plaintext) << c.name;
   }
 }

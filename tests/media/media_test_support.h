@@ -5,9 +5,11 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <vector>
 
 #include "hosts/crypto_host.h"
+#include "publish/media/audio_writer.h"
 #include "support/test_origin.h"
 
 namespace vesmara::test {
@@ -52,6 +54,9 @@ class FailingCrypto final : public CryptoHost {
  private:
   std::unique_ptr<CryptoHost> real_ = makePlatformCryptoHost();
 };
+
+// The samples as a WAV file of `format`, which a test's recordings always fit.
+Bytes wavOf(std::span<const double> samples, const publish::AudioFormat& format);
 
 // Adds white Gaussian noise of `snr_db` below the power of a sine of
 // `amplitude` (deterministic for a seed).

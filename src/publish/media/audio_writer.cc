@@ -90,16 +90,17 @@ bool payloadFrames(CryptoHost& crypto, std::span<const std::uint8_t> payload,
   if (!computeSha256(crypto, payload, digest)) {
     return failure.fail(FailureKind::Provider, "SHA-256 provider failed");
   }
+  // The callers bound the payload to 4,096 bytes.
   const std::uint32_t count = audio::packetCountFor(static_cast<std::uint32_t>(payload.size()));
   frames.resize(count);
   for (std::uint16_t index = 0; index < count; ++index) {
-    if (!packetFrame(crypto, payload, digest, index, frames[index])) {
-      return failure.fail(FailureKind::Provider, "SHA-256 provider failed");
-    }
+    if (!packetFrame(crypto, payload, digest, index, frames[index], failure)) return false;
   }
   return true;
 }
 
+constexpr std::string_view kPayloadLengthRange = "audio payload must be 1 to 4,096 bytes long";
+constexpr std::string_view kWavTooLong = "recording would exceed the 4 GiB a WAV file can hold";
 constexpr std::string_view kCarrierTooLong =
     "audio carrier would exceed 128 MiB; use fewer copies, a lower rate or fewer bits";
 constexpr std::string_view kRecordingTooLong =
@@ -128,7 +129,7 @@ bool planSilences(const AudioFormat& format, std::uint32_t rate, double lead_sec
 bool planCarrier(CryptoHost& crypto, std::span<const std::uint8_t> payload, const AudioCarrierLayout& layout,
                  std::uint32_t rate, SignalPlan& plan, AudioCarrier& carrier, Failure& failure) {
   if (payload.empty() || payload.size() > audio::kMaxPayloadLength) {
-    return failure.fail(FailureKind::InvalidData, "audio payload must be 1 to 4,096 bytes long");
+    return failure.fail(FailureKind::InvalidData, kPayloadLengthRange);
   }
   if (!checkSignalLayout(layout.format, layout.amplitude, layout.copies, failure)) return false;
   if (!planSilences(layout.format, rate, layout.lead_seconds, layout.gap_seconds, audio::kMaxWavLength, plan)) {
@@ -250,23 +251,28 @@ std::uint64_t ToneSignal::appendFrame(std::span<const std::uint8_t> bytes) {
   return static_cast<std::uint64_t>(start);
 }
 
-std::vector<std::uint8_t> encodeWav(std::span<const double> samples, const AudioFormat& format) {
-  const std::uint64_t data = static_cast<std::uint64_t>(samples.size()) * format.channels * (format.bits / 8);
-  std::vector<std::uint8_t> wav;
-  wav.reserve(static_cast<std::size_t>(wavLengthOf(samples.size(), format)));
-  ByteWriter writer(wav);
+bool encodeWav(std::span<const double> samples, const AudioFormat& format, std::vector<std::uint8_t>& wav,
+               Failure& failure) {
+  const std::uint64_t frame_bytes = std::uint64_t{format.channels} * (format.bits / 8);
+  const std::uint64_t data = static_cast<std::uint64_t>(samples.size()) * frame_bytes;
+  std::vector<std::uint8_t> out;
+  ByteWriter writer(out);
   writer.writeText("RIFF");
-  writer.writeU32(static_cast<std::uint32_t>(wavLengthOf(samples.size(), format) - 8));
+  if (!writer.writeU32Checked(wavLengthOf(samples.size(), format) - 8)) {
+    return failure.fail(FailureKind::InvalidData, kWavTooLong);
+  }
   writer.writeText("WAVEfmt ");
   writer.writeU32(16);
   writer.writeU16(audio::kPcmFormat);
   writer.writeU16(format.channels);
   writer.writeU32(format.rate);
-  writer.writeU32(format.rate * format.channels * (format.bits / 8));
-  writer.writeU16(static_cast<std::uint16_t>(format.channels * (format.bits / 8)));
+  if (!writer.writeU32Checked(format.rate * frame_bytes) || !writer.writeU16Checked(frame_bytes)) {
+    return failure.fail(FailureKind::InvalidData, kWavTooLong);
+  }
   writer.writeU16(format.bits);
   writer.writeText("data");
-  writer.writeU32(static_cast<std::uint32_t>(data));
+  if (!writer.writeU32Checked(data)) return failure.fail(FailureKind::InvalidData, kWavTooLong);
+  out.reserve(static_cast<std::size_t>(wavLengthOf(samples.size(), format)));
   for (const double sample : samples) {
     const double value = std::clamp(sample, -1.0, 1.0);
     for (std::uint16_t channel = 0; channel < format.channels; ++channel) {
@@ -278,18 +284,26 @@ std::vector<std::uint8_t> encodeWav(std::span<const double> samples, const Audio
     }
   }
   if (data % 2 != 0) writer.writeU8(0);
-  return wav;
+  wav = std::move(out);
+  return true;
 }
 
 bool packetFrame(CryptoHost& crypto, std::span<const std::uint8_t> payload, const Sha256Digest& payload_digest,
-                 std::uint16_t index, std::vector<std::uint8_t>& frame) {
+                 std::uint16_t index, std::vector<std::uint8_t>& frame, Failure& failure) {
+  // Bounded like this, the payload's length and packet count fit the header.
+  if (payload.empty() || payload.size() > audio::kMaxPayloadLength) {
+    return failure.fail(FailureKind::InvalidData, kPayloadLengthRange);
+  }
+  const auto total = static_cast<std::uint32_t>(payload.size());
+  const std::uint32_t count = audio::packetCountFor(total);
+  if (index >= count) return failure.fail(FailureKind::InvalidData, "audio packet index out of range");
   const std::size_t first = audio::kMaxPacketLength * index;
   const auto packet = payload.subspan(first, std::min(audio::kMaxPacketLength, payload.size() - first));
   Sha256Digest digest{};
-  if (!computeSha256(crypto, packet, digest)) return false;
+  if (!computeSha256(crypto, packet, digest)) return failure.fail(FailureKind::Provider, "SHA-256 provider failed");
   audio::FrameHeader header{
-      .total_length = static_cast<std::uint32_t>(payload.size()),
-      .packet_count = static_cast<std::uint16_t>(audio::packetCountFor(static_cast<std::uint32_t>(payload.size()))),
+      .total_length = total,
+      .packet_count = static_cast<std::uint16_t>(count),
       .packet_index = index,
       .packet_length = static_cast<std::uint16_t>(packet.size()),
       .payload_digest = payload_digest,
@@ -321,8 +335,7 @@ bool writeAudioCarrier(CryptoHost& crypto, std::span<const std::uint8_t> payload
   }
   ToneSignal signal(layout.format.rate, layout.amplitude);
   composePlannedCarrier(plan, layout.copies, signal, carrier);
-  wav = encodeWav(signal.samples(), layout.format);
-  return true;
+  return encodeWav(signal.samples(), layout.format, wav, failure);
 }
 
 bool composeTransport(CryptoHost& crypto, AesKey key, std::span<const std::uint8_t> plaintext,
@@ -344,8 +357,7 @@ bool writeTransportRecording(CryptoHost& crypto, AesKey key, std::span<const std
   }
   ToneSignal signal(layout.format.rate, layout.amplitude);
   layOutTransport(plan, layout.copies, signal);
-  wav = encodeWav(signal.samples(), layout.format);
-  return true;
+  return encodeWav(signal.samples(), layout.format, wav, failure);
 }
 
 }  // namespace vesmara::publish

@@ -52,13 +52,15 @@ class ToneSignal {
   std::vector<double> samples_;
 };
 
-// The samples as a PCM WAV file of `format` (every channel the same).
-std::vector<std::uint8_t> encodeWav(std::span<const double> samples, const AudioFormat& format);
+// The samples as a PCM WAV file of `format` (every channel the same). Fails
+// (InvalidData) when they are more than a WAV file's 32-bit sizes describe.
+bool encodeWav(std::span<const double> samples, const AudioFormat& format, std::vector<std::uint8_t>& wav,
+               Failure& failure);
 
-// The bytes of the audio frame that sends packet `index` of `payload`
-// (after its preamble): the 54-byte header, then the packet.
+// The bytes of the audio frame that sends packet `index` of `payload` (1 to
+// 4,096 bytes) after its preamble: the 54-byte header, then the packet.
 bool packetFrame(CryptoHost& crypto, std::span<const std::uint8_t> payload, const Sha256Digest& payload_digest,
-                 std::uint16_t index, std::vector<std::uint8_t>& frame);
+                 std::uint16_t index, std::vector<std::uint8_t>& frame, Failure& failure);
 
 struct AudioCarrierLayout {
   AudioFormat format;

@@ -18,21 +18,23 @@ constexpr std::uint8_t kDark = 88;
 
 using Header = std::array<std::uint8_t, frame::kHeaderLength>;
 
+constexpr std::string_view kPayloadLengthRange = "frame payload must be 1 to 21 bytes long";
+
 bool buildHeader(CryptoHost& crypto, std::string_view magic, std::span<const std::uint8_t> payload, Header& header,
                  Failure& failure) {
   if (payload.empty() || payload.size() > frame::kMaxPayloadLength) {
-    return failure.fail(FailureKind::InvalidData, "frame payload must be 1 to 21 bytes long");
+    return failure.fail(FailureKind::InvalidData, kPayloadLengthRange);
   }
   Sha256Digest digest{};
   if (!computeSha256(crypto, payload, digest)) return failure.fail(FailureKind::Provider, "SHA-256 provider failed");
   std::vector<std::uint8_t> bytes;
   ByteWriter writer(bytes);
   writer.writeText(magic);
-  writer.writeZeros(2);
-  writer.writeU8(static_cast<std::uint8_t>(payload.size()));
+  writer.writeZeros(frame::kLengthAt - frame::kZerosAt);
+  if (!writer.writeU8Checked(payload.size())) return failure.fail(FailureKind::InvalidData, kPayloadLengthRange);
   writer.writeBytes(std::span(digest).first(frame::kDigestLength));
   writer.writeBytes(payload);
-  writer.writeZeros(frame::kHeaderLength - bytes.size());
+  writer.writeZeros(frame::kHeaderLength - frame::kPayloadAt - payload.size());
   std::copy(bytes.begin(), bytes.end(), header.begin());
   return true;
 }

@@ -14,9 +14,11 @@ using pixel_payload::SlotWalk;
 
 namespace {
 
+constexpr std::string_view kPayloadLengthRange = "pixel payload must be 1 byte to 16 MiB long";
+
 bool checkPayloadLength(std::span<const std::uint8_t> payload, Failure& failure) {
   if (payload.empty() || payload.size() > pixel_payload::kMaxPayloadLength) {
-    return failure.fail(FailureKind::InvalidData, "pixel payload must be 1 byte to 16 MiB long");
+    return failure.fail(FailureKind::InvalidData, kPayloadLengthRange);
   }
   return true;
 }
@@ -55,7 +57,7 @@ bool embedPixelPayload(CryptoHost& crypto, std::span<const std::uint8_t> payload
   std::vector<std::uint8_t> stream;
   ByteWriter writer(stream);
   writer.writeText(pixel_payload::kMagic);
-  writer.writeU32(static_cast<std::uint32_t>(payload.size()));
+  if (!writer.writeU32Checked(payload.size())) return failure.fail(FailureKind::InvalidData, kPayloadLengthRange);
   writer.writeBytes(digest);
   writer.writeBytes(payload);
   SlotWalk walk(slots.count());
