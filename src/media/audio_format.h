@@ -24,12 +24,13 @@
 
 namespace vesmara::audio {
 
-// ---- Recordings ----------------------------------------------------------
-inline constexpr std::uint64_t kMinWavLength = 44;
+// ---- Recordings (PCM WAV files, src/media/wav_format.h) -------------------
 inline constexpr std::uint64_t kMaxWavLength = 134217728;
 inline constexpr std::uint32_t kRates[] = {16000, 44100, 48000};
-inline constexpr std::uint16_t kPcmFormat = 1;
-inline constexpr std::size_t kMinFormatChunk = 16;
+
+inline bool isAcceptedRate(std::uint32_t rate) {
+  return std::find(std::begin(kRates), std::end(kRates), rate) != std::end(kRates);
+}
 
 // ---- Symbols -------------------------------------------------------------
 inline constexpr int kToneCount = 4;

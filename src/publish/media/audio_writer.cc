@@ -15,8 +15,8 @@ constexpr std::uint64_t kMaxTransportRecording = 67108864;
 constexpr std::uint32_t kMaxCopies = 3;
 
 bool isValidFormat(const AudioFormat& format) {
-  return std::find(std::begin(audio::kRates), std::end(audio::kRates), format.rate) != std::end(audio::kRates) &&
-         (format.bits == 8 || format.bits == 16) && (format.channels == 1 || format.channels == 2);
+  return audio::isAcceptedRate(format.rate) && (format.bits == 8 || format.bits == 16) &&
+         (format.channels == 1 || format.channels == 2);
 }
 
 bool checkSignalLayout(const AudioFormat& format, double amplitude, std::uint32_t copies, Failure& failure) {
@@ -32,19 +32,6 @@ bool checkSignalLayout(const AudioFormat& format, double amplitude, std::uint32_
 
 // The length of the 1-millisecond windows the standalone reader listens in.
 std::uint64_t scanWindowOf(std::uint32_t rate) { return static_cast<std::uint64_t>(std::lround(rate / 1000.0)); }
-
-constexpr std::uint64_t kWavHeaderLength = 44;
-
-std::uint64_t wavLengthOf(std::uint64_t frames, const AudioFormat& format) {
-  const std::uint64_t data = frames * format.channels * (format.bits / 8);
-  return kWavHeaderLength + data + data % 2;
-}
-
-// The most frames a WAV file of `format` holds within `limit` bytes (even,
-// as both limits are, so the data's pad byte always fits).
-std::uint64_t maxFramesOf(std::uint64_t limit, const AudioFormat& format) {
-  return (limit - kWavHeaderLength) / (format.channels * (format.bits / 8));
-}
 
 // The frames of `seconds` of silence (none for zero or less). False when
 // they alone would exceed `max_frames`: checked in floating point before
@@ -100,7 +87,6 @@ bool payloadFrames(CryptoHost& crypto, std::span<const std::uint8_t> payload,
 }
 
 constexpr std::string_view kPayloadLengthRange = "audio payload must be 1 to 4,096 bytes long";
-constexpr std::string_view kWavTooLong = "recording would exceed the 4 GiB a WAV file can hold";
 constexpr std::string_view kCarrierTooLong =
     "audio carrier would exceed 128 MiB; use fewer copies, a lower rate or fewer bits";
 constexpr std::string_view kRecordingTooLong =
@@ -223,70 +209,6 @@ void layOutTransport(const SignalPlan& plan, std::uint32_t copies, Signal& signa
 }
 
 }  // namespace
-
-void ToneSignal::alignTo(std::uint64_t frames) {
-  if (frames > 1 && samples_.size() % frames != 0) appendSilence(frames - samples_.size() % frames);
-}
-
-void ToneSignal::appendTone(int tone, std::uint64_t frames) {
-  const double step = audio::kTwoPi * audio::toneFrequency(tone) / rate_;
-  for (std::uint64_t i = 0; i < frames; ++i) {
-    samples_.push_back(amplitude_ * std::sin(phase_));
-    phase_ += step;
-    if (phase_ >= audio::kTwoPi) phase_ -= audio::kTwoPi;
-  }
-}
-
-std::uint64_t ToneSignal::appendFrame(std::span<const std::uint8_t> bytes) {
-  const std::int64_t start = static_cast<std::int64_t>(samples_.size());
-  std::vector<int> tones;
-  for (std::size_t j = 0; j < audio::kPreambleSymbols; ++j) tones.push_back(audio::preambleTone(j));
-  for (const std::uint8_t byte : bytes) {
-    for (int shift = 6; shift >= 0; shift -= 2) tones.push_back(byte >> shift & 3);
-  }
-  for (std::size_t j = 0; j < tones.size(); ++j) {
-    const std::int64_t end = audio::symbolStart(rate_, start, j + 1);
-    appendTone(tones[j], static_cast<std::uint64_t>(end) - samples_.size());
-  }
-  return static_cast<std::uint64_t>(start);
-}
-
-bool encodeWav(std::span<const double> samples, const AudioFormat& format, std::vector<std::uint8_t>& wav,
-               Failure& failure) {
-  const std::uint64_t frame_bytes = std::uint64_t{format.channels} * (format.bits / 8);
-  const std::uint64_t data = static_cast<std::uint64_t>(samples.size()) * frame_bytes;
-  std::vector<std::uint8_t> out;
-  ByteWriter writer(out);
-  writer.writeText("RIFF");
-  if (!writer.writeU32Checked(wavLengthOf(samples.size(), format) - 8)) {
-    return failure.fail(FailureKind::InvalidData, kWavTooLong);
-  }
-  writer.writeText("WAVEfmt ");
-  writer.writeU32(16);
-  writer.writeU16(audio::kPcmFormat);
-  writer.writeU16(format.channels);
-  writer.writeU32(format.rate);
-  if (!writer.writeU32Checked(format.rate * frame_bytes) || !writer.writeU16Checked(frame_bytes)) {
-    return failure.fail(FailureKind::InvalidData, kWavTooLong);
-  }
-  writer.writeU16(format.bits);
-  writer.writeText("data");
-  if (!writer.writeU32Checked(data)) return failure.fail(FailureKind::InvalidData, kWavTooLong);
-  out.reserve(static_cast<std::size_t>(wavLengthOf(samples.size(), format)));
-  for (const double sample : samples) {
-    const double value = std::clamp(sample, -1.0, 1.0);
-    for (std::uint16_t channel = 0; channel < format.channels; ++channel) {
-      if (format.bits == 8) {
-        writer.writeU8(static_cast<std::uint8_t>(std::clamp<long>(128 + std::lround(value * 127), 0, 255)));
-      } else {
-        writer.writeU16(static_cast<std::uint16_t>(static_cast<std::int16_t>(std::lround(value * 32767))));
-      }
-    }
-  }
-  if (data % 2 != 0) writer.writeU8(0);
-  wav = std::move(out);
-  return true;
-}
 
 bool packetFrame(CryptoHost& crypto, std::span<const std::uint8_t> payload, const Sha256Digest& payload_digest,
                  std::uint16_t index, std::vector<std::uint8_t>& frame, Failure& failure) {
