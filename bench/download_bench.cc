@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "index/paths.h"
+#include "publish/origin_tree.h"
 #include "publish/site_builder.h"
 #include "support/nginx_server.h"
 #include "support/test_origin.h"

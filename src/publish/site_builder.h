@@ -6,7 +6,6 @@
 #define VESMARA_PUBLISH_SITE_BUILDER_H_
 
 #include <cstdint>
-#include <filesystem>
 #include <functional>
 #include <map>
 #include <optional>
@@ -71,12 +70,6 @@ struct BuiltSite {
 // file over 1 GiB or empty, too many resources or parts, bad names.
 bool buildSite(CryptoHost& crypto, const std::vector<SourceFile>& sources, const SiteOptions& options, BuiltSite& site,
                Failure& failure);
-
-// Writes `files` below `directory`, which must not exist or be an empty directory. The
-// tree is written beside it first and renamed into place, so a failure
-// leaves nothing half-written. Failures are Output.
-bool writeOriginTree(const std::map<std::string, std::vector<std::uint8_t>>& files,
-                     const std::filesystem::path& directory, Failure& failure);
 
 }  // namespace vesmara::publish
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "publish/game_writer.h"
+#include "publish/origin_tree.h"
 #include "publish/site_builder.h"
 #include "support/nginx_server.h"
 #include "support/test_origin.h"

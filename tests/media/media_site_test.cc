@@ -10,6 +10,7 @@
 #include "index/paths.h"
 #include "media/media_test_support.h"
 #include "publish/media/media_encoder.h"
+#include "publish/origin_tree.h"
 #include "publish/site_builder.h"
 #include "support/nginx_server.h"
 #include "vkr_preview.h"

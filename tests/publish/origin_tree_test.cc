@@ -1,3 +1,5 @@
+#include "publish/origin_tree.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -6,8 +8,6 @@
 #include <map>
 #include <string>
 #include <vector>
-
-#include "publish/site_builder.h"
 
 namespace vesmara::publish {
 namespace {

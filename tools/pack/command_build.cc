@@ -19,6 +19,7 @@
 #include "pack/source_tree.h"
 #include "publish/game_writer.h"
 #include "publish/media/media_encoder.h"
+#include "publish/origin_tree.h"
 #include "publish/site_builder.h"
 
 namespace vesmara::pack {
