@@ -25,9 +25,11 @@
 
 #include "hosts/png_codec.h"
 #include "media/audio_carrier.h"
+#include "media/audio_format.h"
 #include "media/audio_transport.h"
 #include "media/media_decoder.h"
 #include "media/png_carrier.h"
+#include "media/wav_format.h"
 #include "media/wav_reader.h"
 #include "publish/media/audio_writer.h"
 #include "publish/media/frame_writer.h"
@@ -92,7 +94,7 @@ void benchAudio(CryptoHost& crypto) {
 // milliseconds and silences of 30 milliseconds.
 Bytes scanRecording() {
   publish::ToneSignal signal(48000, 0.5);
-  const std::uint64_t frames = (67108864 - 44) / 4;
+  const std::uint64_t frames = (audio::kMaxTransportRecordingLength - wav::kHeaderLength) / 4;
   std::mt19937 generator(5);
   while (signal.length() < frames) {
     const std::uint64_t burst = 48 * (1 + generator() % 8);
@@ -130,7 +132,7 @@ void benchScan() {
 // endless preamble (tone 0, tone 3, ...), so that every shift of every
 // segment passes the preamble test and reads a frame magic before failing.
 Bytes worstRecording(bool lure) {
-  const std::uint64_t frames = 67108864 - 44;
+  const std::uint64_t frames = audio::kMaxTransportRecordingLength - wav::kHeaderLength;
   std::vector<double> samples(frames);
   std::mt19937 generator(9);
   std::uniform_real_distribution<double> dither(-0.01, 0.01);

@@ -8,13 +8,14 @@
 #include "abi/handles.h"
 #include "abi/operation.h"
 #include "hosts/file_output.h"
+#include "index/carrier_format.h"
 
 using vesmara::abi::MessageBuffer;
 using vesmara::abi::Status;
 
 namespace {
 
-constexpr std::uint64_t kMaxExternalInput = 1048576;
+using vesmara::carrier::kMaxExternalInput;
 
 vesmara::ReadHosts hostsOf(vkr_preview_game& game) { return {*game.transport, *game.crypto, game.media.get()}; }
 

@@ -59,6 +59,8 @@ inline constexpr std::string_view kDocumentSectionId = "document";
 inline constexpr std::string_view kBootstrapFormat = "vkr.bootstrap.v1";
 
 // ---- External key material ---------------------------------------------------
+// The most key material (a key file or an ICO credential) a caller may give.
+inline constexpr std::uint64_t kMaxExternalInput = 1048576;  // 1 MiB
 inline constexpr std::string_view kKeyFilePrefix = "VKRKEY1:";
 inline constexpr std::string_view kKeyTokenMagic = "VKQ1";
 inline constexpr std::size_t kMinKeyTokenText = 124;

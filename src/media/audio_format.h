@@ -111,6 +111,9 @@ inline std::span<const std::uint8_t> transportLabel() {
 inline constexpr std::uint32_t kMinTransportLength = 29;
 inline constexpr std::uint32_t kMaxTransportLength = kMaxPayloadLength;
 inline constexpr std::uint64_t kTransportPlaintextLimit = 4068;
+// The largest standalone recording: what the export takes from a caller and
+// the most the publisher writes.
+inline constexpr std::uint64_t kMaxTransportRecordingLength = 67108864;  // 64 MiB
 // The sound scan: 1-millisecond windows, loud above this mean square; a
 // segment closes after this many quiet windows.
 inline constexpr double kLoudMeanSquare = 0.002;

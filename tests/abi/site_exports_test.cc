@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "index/carrier_format.h"
 #include "index/paths.h"
 #include "publish/site_builder.h"
 #include "support/site_fixture.h"
@@ -127,7 +128,7 @@ TEST_F(SiteExportsTest, StatesPreparedSpentLoaded) {
   EXPECT_EQ(vkr_preview_site_resource_path(site, 0, buffer, sizeof buffer, nullptr), VKR_PREVIEW_INVALID_ARGUMENT);
   EXPECT_EQ(vkr_preview_site_resource_count(site, &length), VKR_PREVIEW_WRONG_STATE);
   // External input outside 1 to 1 MiB is an argument error that keeps the site Prepared.
-  const Bytes big(1048577, 'x');
+  const Bytes big(carrier::kMaxExternalInput + 1, 'x');
   EXPECT_EQ(vkr_preview_site_load_external(site, big.data(), 0, message_, sizeof message_), VKR_PREVIEW_INVALID_ARGUMENT);
   EXPECT_EQ(vkr_preview_site_load_external(site, big.data(), big.size(), message_, sizeof message_),
             VKR_PREVIEW_INVALID_ARGUMENT);

@@ -153,7 +153,7 @@ TEST_F(AudioTransportTest, ExportArgumentsAndOutput) {
 }
 
 TEST_F(AudioTransportTest, InputLimit) {
-  Bytes big(67108864, 0);
+  Bytes big(audio::kMaxTransportRecordingLength, 0);
   Bytes out;
   EXPECT_EQ(decodeFile(big, out), VKR_PREVIEW_INVALID_DATA);
   EXPECT_STREQ(message_, "Expected bounded PCM WAV carrier");

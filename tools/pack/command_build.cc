@@ -13,6 +13,7 @@
 #include "index/carrier_format.h"
 #include "index/index_format.h"
 #include "index/paths.h"
+#include "media/png_carrier.h"
 #include "pack/commands.h"
 #include "pack/game_description.h"
 #include "pack/media_types.h"
@@ -28,7 +29,6 @@ namespace {
 namespace fs = std::filesystem;
 
 // Pictures are read whole before they are used.
-constexpr std::uint64_t kMaxCoverLength = 67108864;
 constexpr std::uint64_t kMaxIconLength = 1048576;
 
 constexpr std::string_view kHelp =
@@ -195,7 +195,7 @@ class BuildCommand {
     }
     publish::MediaOptions media;
     if (const auto cover = arguments_.value("cover")) {
-      media.cover = tools::readLimitedFile(*cover, kMaxCoverLength, "64 MiB");
+      media.cover = tools::readLimitedFile(*cover, kMaxPngCarrierLength, "64 MiB");
       if (!looksLikePng(media.cover)) tools::fail("--cover " + *cover + " is not a PNG picture");
     }
     options_.media_encoder = publish::makeMediaEncoder(*crypto_, std::move(media));

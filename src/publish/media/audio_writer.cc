@@ -11,7 +11,6 @@
 namespace vesmara::publish {
 namespace {
 
-constexpr std::uint64_t kMaxTransportRecording = 67108864;
 constexpr std::uint32_t kMaxCopies = 3;
 
 bool isValidFormat(const AudioFormat& format) {
@@ -171,7 +170,8 @@ bool planTransport(CryptoHost& crypto, AesKey key, std::span<const std::uint8_t>
     return failure.fail(FailureKind::InvalidData, "message must be 1 to 4,068 bytes long");
   }
   if (!checkSignalLayout(layout.format, layout.amplitude, layout.copies, failure)) return false;
-  if (!planSilences(layout.format, rate, layout.lead_seconds, layout.gap_seconds, kMaxTransportRecording, plan)) {
+  if (!planSilences(layout.format, rate, layout.lead_seconds, layout.gap_seconds, audio::kMaxTransportRecordingLength,
+                    plan)) {
     return failure.fail(FailureKind::InvalidData, kRecordingTooLong);
   }
   // Each frame is followed by at least 21 quiet windows, so that it opens a
@@ -274,7 +274,7 @@ bool writeTransportRecording(CryptoHost& crypto, AesKey key, std::span<const std
   if (!planTransport(crypto, key, plaintext, layout, layout.format.rate, plan, failure)) return false;
   SignalLength measured(layout.format.rate);
   layOutTransport(plan, layout.copies, measured);
-  if (wavLengthOf(measured.length(), layout.format) > kMaxTransportRecording) {
+  if (wavLengthOf(measured.length(), layout.format) > audio::kMaxTransportRecordingLength) {
     return failure.fail(FailureKind::InvalidData, kRecordingTooLong);
   }
   ToneSignal signal(layout.format.rate, layout.amplitude);
