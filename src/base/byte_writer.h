@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 #include <limits>
 #include <span>
 #include <string_view>
@@ -42,6 +43,15 @@ class ByteWriter {
     if (!text.empty()) std::memcpy(out_.data() + at, text.data(), text.size());
   }
   void writeZeros(std::size_t count) { out_.insert(out_.end(), count, 0); }
+
+  // Texts with a zero byte between each two: the layout of the labelled
+  // inputs of the key derivations ("label", 0, "path", 0, "7").
+  void writeZeroSeparated(std::initializer_list<std::string_view> texts) {
+    for (const std::string_view* text = texts.begin(); text != texts.end(); ++text) {
+      if (text != texts.begin()) writeU8(0);
+      writeText(*text);
+    }
+  }
 
   std::size_t size() const { return out_.size(); }
 

@@ -131,12 +131,7 @@ bool readIcoCredential(const HttpHost& transport, CryptoHost& crypto, std::span<
 
 std::vector<std::uint8_t> privateIndexAdditionalData(std::string_view url, std::uint64_t offset) {
   std::vector<std::uint8_t> aad;
-  ByteWriter writer(aad);
-  writer.writeText(kPrivateIndexLabel);
-  writer.writeU8(0);
-  writer.writeText(url);
-  writer.writeU8(0);
-  writer.writeText(formatUnsignedDecimal(offset));
+  ByteWriter(aad).writeZeroSeparated({kPrivateIndexLabel, url, formatUnsignedDecimal(offset)});
   return aad;
 }
 
