@@ -1,8 +1,8 @@
 // The member names of the JSON documents the library reads and the
 // publisher writes — the index document, the section manifest, the bootstrap
-// section and the ICO credential's document — in one place, so that a writer
-// and its reader cannot drift apart. A name several documents use is listed
-// once.
+// section, the ICO credential's document and the game catalogue — in one
+// place, so that a writer and its reader cannot drift apart. A name several
+// documents use is listed once.
 #ifndef VESMARA_INDEX_DOCUMENT_FIELDS_H_
 #define VESMARA_INDEX_DOCUMENT_FIELDS_H_
 
@@ -51,6 +51,16 @@ inline constexpr std::string_view kType = "type";
 
 // The ICO credential's document: {"privateIndex": {...}}.
 inline constexpr std::string_view kPrivateIndex = "privateIndex";
+
+// The game catalogue, and its items (kId, kPath and these).
+inline constexpr std::string_view kSchema = "schema";
+inline constexpr std::string_view kGameId = "gameId";
+inline constexpr std::string_view kRevision = "revision";
+inline constexpr std::string_view kMinGameVersion = "minGameVersion";
+inline constexpr std::string_view kMaxGameVersion = "maxGameVersion";
+inline constexpr std::string_view kItems = "items";
+inline constexpr std::string_view kKind = "kind";
+inline constexpr std::string_view kDependsOn = "dependsOn";
 
 }  // namespace vesmara::field
 

@@ -1,19 +1,20 @@
 #include "publish/game_writer.h"
 
 #include "game/catalogue.h"
+#include "index/document_fields.h"
 #include "publish/json_writer.h"
 
 namespace vesmara::publish {
 
 bool writeCatalogueDocument(const GameDescription& game, std::string& document, Failure& failure) {
   JsonWriter json;
-  json.beginObject().member("schema", std::uint64_t{1}).member("gameId", game.id);
-  json.member("revision", game.revision).member("minGameVersion", game.min_version);
-  json.member("maxGameVersion", game.max_version).key("items").beginArray();
+  json.beginObject().member(field::kSchema, kCatalogueSchema).member(field::kGameId, game.id);
+  json.member(field::kRevision, game.revision).member(field::kMinGameVersion, game.min_version);
+  json.member(field::kMaxGameVersion, game.max_version).key(field::kItems).beginArray();
   for (const GameItem& item : game.items) {
-    json.beginObject().member("id", item.id).member("kind", item.kind).member("path", item.path);
+    json.beginObject().member(field::kId, item.id).member(field::kKind, item.kind).member(field::kPath, item.path);
     if (!item.depends_on.empty()) {
-      json.key("dependsOn").beginArray();
+      json.key(field::kDependsOn).beginArray();
       for (const std::string& dependency : item.depends_on) json.string(dependency);
       json.endArray();
     }
