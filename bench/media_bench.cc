@@ -79,13 +79,13 @@ void benchAudio(CryptoHost& crypto) {
   AudioCarrier carrier;
   Failure failure;
   if (!publish::writeAudioCarrier(crypto, patternBytes(1024, 1), layout, wav, carrier, failure)) die(failure.message);
-  std::string error;
+  Failure error;
   WavDescription description;
-  if (!readWav(wav, description, error)) die(error);
+  if (!readWav(wav, description, error)) die(error.message);
   const double duration = static_cast<double>(description.frames) / description.rate;
   Bytes out;
   const double seconds = timeBest(5, [&] {
-    if (!recoverAudioCarrier(wav, carrier, crypto, out, error)) die(error);
+    if (!recoverAudioCarrier(wav, carrier, crypto, out, error)) die(error.message);
   });
   std::printf("audio  %.1f s of 48 kHz 16-bit stereo, 8 packets: recovered in %.1f ms, %.0fx real time\n", duration,
               seconds * 1000, duration / seconds);
@@ -109,8 +109,8 @@ Bytes scanRecording() {
 void benchScan() {
   const Bytes wav = scanRecording();
   WavDescription description;
-  std::string error;
-  if (!readWav(wav, description, error)) die(error);
+  Failure error;
+  if (!readWav(wav, description, error)) die(error.message);
   std::size_t segments = 0;
   const double scan = timeBest(3, [&] { segments = findSoundSegments(description).size(); });
   std::vector<double> values(65536);
@@ -155,8 +155,8 @@ void benchWorst(CryptoHost& crypto) {
   for (const bool lure : {false, true}) {
     const Bytes wav = worstRecording(lure);
     WavDescription description;
-    std::string error;
-    if (!readWav(wav, description, error)) die(error);
+    Failure error;
+    if (!readWav(wav, description, error)) die(error.message);
     const std::size_t segments = findSoundSegments(description).size();
     SecureBytes plaintext;
     Failure failure;
@@ -199,9 +199,9 @@ void benchPng(CryptoHost& crypto) {
       if (png->decodePixels(carrier.png, side, side, pixels) != PngDecodeStatus::Ok) die("libspng failed");
     });
     Bytes out;
-    std::string error;
+    Failure error;
     const double full = timeBest(3, [&] {
-      if (!decoder->decode(carrier.codec, carrier.png, nullptr, crypto, out, error)) die(error);
+      if (!decoder->decode(carrier.codec, carrier.png, nullptr, crypto, out, error)) die(error.message);
     });
     std::printf("png    4096 x 4096 %-32s %6.1f MiB file: decode %7.1f ms, libspng alone %7.1f ms, ratio %.2f\n",
                 carrier.name, static_cast<double>(carrier.png.size()) / (1 << 20), full * 1000, alone * 1000,
@@ -217,7 +217,7 @@ void benchSnr(CryptoHost& crypto) {
     Failure failure;
     const Bytes payload = patternBytes(512, 4);
     if (!publish::composeAudioCarrier(crypto, payload, layout, signal, carrier, failure)) die(failure.message);
-    std::string error;
+    Failure error;
     double lowest = NAN;
     for (double snr = 6; snr >= -20; snr -= 0.5) {
       int recovered = 0;

@@ -151,8 +151,7 @@ bool decodeMediaTransport(std::span<const std::uint8_t> recording, AesKey key, C
   wipeAndClear(plaintext);
   failure.clear();
   WavDescription wav;
-  std::string message;
-  if (!readWav(recording, wav, message)) return failure.fail(FailureKind::InvalidData, message);
+  if (!readWav(recording, wav, failure)) return false;
   const FskDemodulator demodulator(wav);
   TransportDecoder decoder(demodulator, crypto);
   // The scan has no effect of its own, so the segments are found first and

@@ -27,14 +27,13 @@ double sixteenBit(const std::uint8_t* bytes) {
 
 }  // namespace
 
-bool readWav(std::span<const std::uint8_t> carrier, WavDescription& wav, std::string& message) {
+bool readWav(std::span<const std::uint8_t> carrier, WavDescription& wav, Failure& failure) {
   wav = {};
   ByteReader head(carrier);
   if (carrier.size() < wav::kHeaderLength || carrier.size() > audio::kMaxWavLength ||
       !head.readExpected(wav::kRiffId) || !head.skip(wav::kChunkHeadLength - wav::kChunkIdLength) ||
       !head.readExpected(wav::kWaveId)) {
-    message = "Expected bounded PCM WAV carrier";
-    return false;
+    return failure.fail(FailureKind::InvalidData, "Expected bounded PCM WAV carrier");
   }
   std::optional<Chunk> format;
   std::optional<Chunk> data;
@@ -46,8 +45,7 @@ bool readWav(std::span<const std::uint8_t> carrier, WavDescription& wav, std::st
     std::span<const std::uint8_t> id;
     std::uint32_t size = 0;
     if (!reader.readBytes(wav::kChunkIdLength, id) || !reader.readU32(size) || size > reader.remaining()) {
-      message = "Invalid WAV chunk";
-      return false;
+      return failure.fail(FailureKind::InvalidData, "Invalid WAV chunk");
     }
     const Chunk chunk{cursor + wav::kChunkHeadLength, size};
     const std::string_view name(reinterpret_cast<const char*>(id.data()), id.size());
@@ -60,14 +58,12 @@ bool readWav(std::span<const std::uint8_t> carrier, WavDescription& wav, std::st
   if (!format || format->size < wav::kPcmFormatChunkLength || !data || !fields.readU16(tag) || tag != wav::kPcmFormat ||
       !fields.readU16(wav.channels) || !fields.readU32(wav.rate) || !fields.skip(wav::kUnusedFormatFieldsLength) ||
       !fields.readU16(wav.bits)) {
-    message = "Expected PCM WAV";
-    return false;
+    return failure.fail(FailureKind::InvalidData, "Expected PCM WAV");
   }
   const std::size_t frame_bytes = static_cast<std::size_t>(wav.channels) * (wav.bits / 8);
   if ((wav.channels != 1 && wav.channels != 2) || !audio::isAcceptedRate(wav.rate) ||
       (wav.bits != 8 && wav.bits != 16) || data->size % frame_bytes != 0) {
-    message = "Unsupported PCM WAV format";
-    return false;
+    return failure.fail(FailureKind::InvalidData, "Unsupported PCM WAV format");
   }
   wav.samples = carrier.subspan(data->offset, data->size);
   wav.frames = data->size / frame_bytes;

@@ -1,4 +1,3 @@
-#include "hosts/platform.h"
 #include "media/audio_carrier.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +7,7 @@
 #include <string>
 
 #include "base/hex.h"
+#include "hosts/platform.h"
 #include "media/audio_format.h"
 #include "media/fsk_demodulator.h"
 #include "media/media_test_support.h"
@@ -32,17 +32,17 @@ class AudioCarrierTest : public testing::Test {
     ASSERT_TRUE(publish::composeAudioCarrier(*crypto_, payload, layout, signal_, carrier_, failure)) << failure.message;
   }
 
-  // Recovers the payload from the signal as it now is; returns the message.
+  // Recovers the payload from the signal as it now is; returns the decode_failure.message.
   std::string recover(const std::vector<double>& samples) {
     const Bytes wav = test::wavOf(samples, layout_.format);
     Bytes out;
-    std::string message;
-    if (recoverAudioCarrier(wav, carrier_, *crypto_, out, message)) {
+    Failure decode_failure;
+    if (recoverAudioCarrier(wav, carrier_, *crypto_, out, decode_failure)) {
       EXPECT_EQ(out, payload_);
     } else {
-      EXPECT_FALSE(message.empty());
+      EXPECT_FALSE(decode_failure.message.empty());
     }
-    return message;
+    return decode_failure.message;
   }
   std::string recover() { return recover(signal_.samples()); }
 
@@ -206,9 +206,10 @@ TEST_F(AudioCarrierTest, SilenceAndProviderFailures) {
   test::FailingCrypto failing;
   failing.fail_hashers = true;
   Bytes out;
-  std::string message;
-  EXPECT_FALSE(recoverAudioCarrier(test::wavOf(signal_.samples(), layout_.format), carrier_, failing, out, message));
-  EXPECT_EQ(message, "Audio carrier recovery incomplete");
+  Failure decode_failure;
+  EXPECT_FALSE(
+      recoverAudioCarrier(test::wavOf(signal_.samples(), layout_.format), carrier_, failing, out, decode_failure));
+  EXPECT_EQ(decode_failure.message, "Audio carrier recovery incomplete");
 }
 
 TEST(AudioWriterTest, OversizedRecordingsAreRefusedBeforeAnySampleExists) {
@@ -265,8 +266,8 @@ TEST(FskDemodulatorTest, SymbolsAtTheEdgesOfTheRecordingAreInvalid) {
   signal.appendFrame(Bytes{0x1B});  // symbols 0 1 2 3
   const Bytes wav = test::wavOf(signal.samples(), {16000, 16, 1});
   WavDescription description;
-  std::string message;
-  ASSERT_TRUE(readWav(wav, description, message));
+  Failure decode_failure;
+  ASSERT_TRUE(readWav(wav, description, decode_failure));
   const FskDemodulator demodulator(description);
   const std::int64_t last = static_cast<std::int64_t>(description.frames) - 144;  // b = 144 at 16 kHz
   EXPECT_EQ(demodulator.detectSymbol(-1), -1);
@@ -283,7 +284,7 @@ TEST(FskDemodulatorTest, SymbolsAtTheEdgesOfTheRecordingAreInvalid) {
   EXPECT_FALSE(demodulator.readBytes(0, 1, byte));
   // A silent window yields tone 0.
   const Bytes quiet = test::wavOf(std::vector<double>(1000, 0.0), {16000, 16, 1});
-  ASSERT_TRUE(readWav(quiet, description, message));
+  ASSERT_TRUE(readWav(quiet, description, decode_failure));
   EXPECT_EQ(FskDemodulator(description).detectSymbol(100), 0);
 }
 
@@ -323,8 +324,8 @@ TEST(FskDemodulatorTest, DetectionEqualsThePlainFormula) {
     test::addNoise(samples, 0.3, 0, rate);
     const Bytes wav = test::wavOf(samples, {rate, 16, 1});
     WavDescription description;
-    std::string message;
-    ASSERT_TRUE(readWav(wav, description, message));
+    Failure decode_failure;
+    ASSERT_TRUE(readWav(wav, description, decode_failure));
     std::vector<double> frames(description.frames);
     loadFrameValues(description, 0, frames.size(), frames.data());
     const FskDemodulator demodulator(description);

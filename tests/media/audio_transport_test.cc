@@ -1,5 +1,4 @@
 // Standalone recordings, decoded through the export a caller uses.
-#include "hosts/platform.h"
 #include "media/audio_transport.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +7,7 @@
 #include <cstdio>
 #include <string>
 
+#include "hosts/platform.h"
 #include "media/audio_format.h"
 #include "media/media_test_support.h"
 #include "publish/media/audio_writer.h"
@@ -172,7 +172,7 @@ TEST_F(AudioTransportTest, WhatARecordingMustHold) {
   // Packet 1 silenced: from its segment's start to the next one's.
   ToneSignal missing = once;
   WavDescription wav;
-  std::string error;
+  Failure error;
   const Bytes once_wav = wavOf(once);
   ASSERT_TRUE(readWav(once_wav, wav, error));
   const std::vector<std::uint64_t> segments = findSoundSegments(wav);
@@ -222,7 +222,7 @@ TEST_F(AudioTransportTest, SegmentStartsOffByUpToThreeMilliseconds) {
   const AudioFormat format{44100, 16, 1};
   const ToneSignal signal = compose(plaintext, {.format = format});
   WavDescription wav;
-  std::string error;
+  Failure error;
   const Bytes exact = wavOf(signal, format);
   ASSERT_TRUE(readWav(exact, wav, error));
   const std::vector<std::uint64_t> starts = findSoundSegments(wav);

@@ -1,4 +1,3 @@
-#include "hosts/platform.h"
 #include "media/pixel_payload.h"
 
 #include <gtest/gtest.h>
@@ -6,6 +5,7 @@
 #include <string>
 
 #include "base/byte_writer.h"
+#include "hosts/platform.h"
 #include "hosts/png_codec.h"
 #include "media/media_decoder.h"
 #include "media/media_test_support.h"
@@ -19,12 +19,12 @@ using test::Bytes;
 
 class PixelPayloadTest : public testing::Test {
  protected:
-  // Decodes a png-lsb1 carrier; returns the message.
+  // Decodes a png-lsb1 carrier; returns the decode_failure.message.
   std::string decode(const Bytes& png, Bytes& out) {
-    std::string message;
-    const bool decoded = decoder_->decode("png-lsb1", png, nullptr, *crypto_, out, message);
-    EXPECT_EQ(decoded, message.empty());
-    return message;
+    Failure decode_failure;
+    const bool decoded = decoder_->decode("png-lsb1", png, nullptr, *crypto_, out, decode_failure);
+    EXPECT_EQ(decoded, decode_failure.message.empty());
+    return decode_failure.message;
   }
 
   std::string readImage(const RgbaImage& image) {
@@ -79,7 +79,7 @@ TEST_F(PixelPayloadTest, OnlyOpaquePixelsCarryBits) {
   EXPECT_EQ(decode(png, out), "");
   EXPECT_EQ(out, payload);
   RgbaImage written;
-  std::string error;
+  Failure error;
   ASSERT_TRUE(decodePngCarrier(png, *defaultPlatform().makePngDecoder(), written, error));
   for (std::size_t p = 0; p < cover.pixelCount(); p += 3) {
     ASSERT_TRUE(
@@ -153,9 +153,9 @@ TEST_F(PixelPayloadTest, HeaderAndCapacityRules) {
   test::FailingCrypto failing;
   failing.fail_hashers = true;
   Bytes out;
-  std::string message;
-  EXPECT_FALSE(readPixelPayload(image, failing, out, message));
-  EXPECT_EQ(message, "Pixel payload integrity failure");
+  Failure decode_failure;
+  EXPECT_FALSE(readPixelPayload(image, failing, out, decode_failure));
+  EXPECT_EQ(decode_failure.message, "Pixel payload integrity failure");
 }
 
 TEST_F(PixelPayloadTest, OpaquePixelCountAndStride) {
@@ -174,8 +174,7 @@ TEST_F(PixelPayloadTest, OpaquePixelCountAndStride) {
   Failure failure;
   ASSERT_TRUE(publish::embedPixelPayload(*crypto_, payload, wide, failure)) << failure.message;
   Bytes out;
-  std::string error;
-  EXPECT_TRUE(readPixelPayload(wide, *crypto_, out, error)) << error;
+  EXPECT_TRUE(readPixelPayload(wide, *crypto_, out, failure)) << failure.message;
   EXPECT_EQ(out, payload);
 }
 
@@ -200,10 +199,10 @@ TEST_F(PixelPayloadTest, CodecDispatch) {
   };
   for (const auto& c : cases) {
     Bytes out(3, 7);
-    std::string message;
-    const bool decoded = decoder_->decode(c.codec, png, c.audio, *crypto_, out, message);
-    EXPECT_EQ(decoded, message.empty());
-    EXPECT_EQ(message, c.message) << c.codec;
+    Failure decode_failure;
+    const bool decoded = decoder_->decode(c.codec, png, c.audio, *crypto_, out, decode_failure);
+    EXPECT_EQ(decoded, decode_failure.message.empty());
+    EXPECT_EQ(decode_failure.message, c.message) << c.codec;
   }
 }
 

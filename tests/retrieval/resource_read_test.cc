@@ -1,4 +1,3 @@
-#include "hosts/platform.h"
 #include "retrieval/resource_read.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +7,7 @@
 #include <vector>
 
 #include "base/hex.h"
+#include "hosts/platform.h"
 #include "hosts/posix/curl_http_host.h"
 #include "index/paths.h"
 #include "publish/site_builder.h"
@@ -33,11 +33,10 @@ SecretKey keyOf(std::uint8_t fill) {
 class EchoDecoder final : public MediaDecoder {
  public:
   bool decode(std::string_view codec, std::span<const std::uint8_t> carrier, const AudioCarrier*, CryptoHost&,
-              std::vector<std::uint8_t>& output, std::string& message) override {
+              std::vector<std::uint8_t>& output, Failure& failure) override {
     ++decodes;
     if (codec != "png-lsb1") {
-      message = "Media codec is not supported by the Windows adapter";
-      return false;
+      return failure.fail(FailureKind::Integrity, "Media codec is not supported by the Windows adapter");
     }
     output.assign(carrier.begin(), carrier.end());
     return true;

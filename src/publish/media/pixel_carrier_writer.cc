@@ -82,8 +82,9 @@ bool writePixelCarrier(CryptoHost& crypto, std::span<const std::uint8_t> payload
       return failure.fail(FailureKind::InvalidData, "payload is too large for a PNG carrier");
     }
     image = makePixelCover(payload.size());
-  } else if (std::string message; !decodePngCarrier(cover, *defaultPlatform().makePngDecoder(), image, message)) {
-    return failure.fail(FailureKind::InvalidData, "cover image: " + message);
+  } else if (Failure cover_failure;
+             !decodePngCarrier(cover, *defaultPlatform().makePngDecoder(), image, cover_failure)) {
+    return failure.fail(FailureKind::InvalidData, "cover image: " + cover_failure.message);
   }
   if (!embedPixelPayload(crypto, payload, image, failure)) return false;
   if (!encodeRgbaPng(image.width, image.height, image.pixels, png)) {
