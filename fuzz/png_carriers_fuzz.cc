@@ -17,19 +17,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static const auto crypto = vesmara::defaultPlatform().makeCryptoHost();
   static const auto png = vesmara::defaultPlatform().makePngDecoder();
   vesmara::RgbaImage image;
-  std::string message;
-  if (!vesmara::decodePngCarrier(std::span(data, size), *png, image, message)) {
-    if (message.empty()) __builtin_trap();
+  vesmara::Failure decode_failure;
+  if (!vesmara::decodePngCarrier(std::span(data, size), *png, image, decode_failure)) {
+    if (decode_failure.message.empty()) __builtin_trap();
     return 0;
   }
   if (image.pixels.size() != image.pixelCount() * 4) __builtin_trap();
   std::vector<std::uint8_t> payload;
-  if (vesmara::readPixelPayload(image, *crypto, payload, message) &&
+  if (vesmara::readPixelPayload(image, *crypto, payload, decode_failure) &&
       (payload.empty() || payload.size() > image.pixelCount() * 3 / 8)) {
     __builtin_trap();
   }
   for (const auto read : {vesmara::readLegacyFrame, vesmara::readSparseFrame}) {
-    if (read(image, *crypto, payload, message) &&
+    if (read(image, *crypto, payload, decode_failure) &&
         (payload.empty() || payload.size() > vesmara::frame::kMaxPayloadLength)) {
       __builtin_trap();
     }

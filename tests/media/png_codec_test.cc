@@ -1,7 +1,6 @@
 // The PNG decoding the carriers stand on: every PNG layout must reach them
 // as the 8-bit RGBA samples stored, and the decoder's failures must map onto
 // the carriers' messages.
-#include "hosts/platform.h"
 #include "hosts/png_codec.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +10,7 @@
 #include <string_view>
 
 #include "base/byte_writer.h"
+#include "hosts/platform.h"
 #include "media/media_test_support.h"
 #include "media/png_carrier.h"
 #include "support/wine.h"
@@ -51,13 +51,13 @@ Bytes encoded(const PngEncoding& encoding, const Bytes& samples) {
   return png;
 }
 
-// Decodes through the carriers' bounded step; returns the message.
+// Decodes through the carriers' bounded step; returns the decode_failure.message.
 std::string decode(const Bytes& png, Bytes& rgba) {
   RgbaImage image;
-  std::string message;
+  Failure decode_failure;
   rgba.clear();
-  if (decodePngCarrier(png, *defaultPlatform().makePngDecoder(), image, message)) rgba = image.pixels;
-  return message;
+  if (decodePngCarrier(png, *defaultPlatform().makePngDecoder(), image, decode_failure)) rgba = image.pixels;
+  return decode_failure.message;
 }
 
 TEST(PngCodecTest, EveryLayoutDecodesToStoredEightBitRgba) {
