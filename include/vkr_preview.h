@@ -544,8 +544,11 @@ VKR_PREVIEW_API vkr_preview_status vkr_preview_game_create(const char* origin, u
  * catalogue is for this game and version and that every item is in the
  * index, and adopts both together. A catalogue whose revision is lower than
  * the adopted one is refused with 16 unless `allow_rollback` is 1; an equal
- * revision is adopted. On any failure the handle keeps its earlier snapshot
- * (item queries and fetches go on answering from it).
+ * revision is adopted. The first refresh of a handle accepts any revision:
+ * a launcher that refuses rollbacks across restarts keeps the revision it
+ * adopted and compares vkr_preview_game_catalogue_revision with it. On any
+ * failure the handle keeps its earlier snapshot (item queries and fetches go
+ * on answering from it).
  *
  * Returns 0; 1 for a NULL game, an allow_rollback other than 0 or 1, or a
  * message capacity without a buffer; 4 (a platform provider failed, or
