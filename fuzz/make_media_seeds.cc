@@ -36,7 +36,7 @@ int main(int argc, char** argv) {
   }
   const std::filesystem::path out = argv[1];
   const auto crypto = vesmara::defaultPlatform().makeCryptoHost();
-  std::string error;
+  vesmara::Failure failure;
 
   Bytes wav;
   vesmara::AudioCarrier carrier;
@@ -46,16 +46,18 @@ int main(int argc, char** argv) {
   const std::array<std::uint8_t, 32> key = vesmara::fuzz::seedTransportKey();
   vesmara::publish::TransportLayout layout{.format = {16000, 8, 1}, .lead_seconds = 0.005};
   layout.nonce.emplace().fill(7);
-  if (!check(vesmara::publish::writeTransportRecording(*crypto, key, Bytes{'h', 'i'}, layout, wav, error), error)) {
+  if (!check(vesmara::publish::writeTransportRecording(*crypto, key, Bytes{'h', 'i'}, layout, wav, failure),
+             failure.message)) {
     return 1;
   }
   writeFile(out / "audio_transport" / "message.wav", wav);
 
   Bytes png;
-  if (!check(vesmara::publish::writePixelCarrier(*crypto, Bytes(40, 'p'), {}, png, error), error)) return 1;
+  if (!check(vesmara::publish::writePixelCarrier(*crypto, Bytes(40, 'p'), {}, png, failure), failure.message)) return 1;
   writeFile(out / "png_carriers" / "pixels.png", png);
   for (const char* codec : {"frame-luma1", "frame-luma2"}) {
-    if (!check(vesmara::publish::writeFrameCarrier(*crypto, codec, Bytes(21, 'f'), 256, 128, png, error), error)) {
+    if (!check(vesmara::publish::writeFrameCarrier(*crypto, codec, Bytes(21, 'f'), 256, 128, png, failure),
+               failure.message)) {
       return 1;
     }
     writeFile(out / "png_carriers" / (std::string(codec) + ".png"), png);

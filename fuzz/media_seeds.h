@@ -20,8 +20,8 @@ inline bool makeSeedAudioCarrier(CryptoHost& crypto, std::vector<std::uint8_t>& 
   std::vector<std::uint8_t> payload(130);
   for (std::size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<std::uint8_t>(i * 7 + 3);
   const publish::AudioCarrierLayout layout{.format = {16000, 8, 1}, .lead_seconds = 0.01, .gap_seconds = 0.01};
-  std::string error;
-  return publish::writeAudioCarrier(crypto, payload, layout, wav, carrier, error);
+  Failure failure;
+  return publish::writeAudioCarrier(crypto, payload, layout, wav, carrier, failure);
 }
 
 // The key the standalone seed recordings are sealed with.

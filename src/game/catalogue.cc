@@ -5,6 +5,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "index/document_fields.h"
 #include "json/json.h"
 
 namespace vesmara {
@@ -38,27 +39,27 @@ bool readCheckedString(const JsonValue& object, std::string_view key, Rule rule,
 bool parseHeader(const JsonValue& root, Catalogue& catalogue) {
   if (root.kind() != JsonKind::Object) return false;
   std::uint64_t schema = 0;
-  if (!readRequiredUnsignedMember(root, "schema", schema) || schema != 1) return false;
-  if (!readCheckedString(root, "gameId", isValidGameIdentifier, catalogue.game_id)) return false;
-  if (!readRequiredUnsignedMember(root, "revision", catalogue.revision) || catalogue.revision < 1 ||
+  if (!readRequiredUnsignedMember(root, field::kSchema, schema) || schema != kCatalogueSchema) return false;
+  if (!readCheckedString(root, field::kGameId, isValidGameIdentifier, catalogue.game_id)) return false;
+  if (!readRequiredUnsignedMember(root, field::kRevision, catalogue.revision) || catalogue.revision < 1 ||
       catalogue.revision > kMaxCatalogueRevision) {
     return false;
   }
-  const auto isVersion = [](std::string_view v) { return parseGameVersion(v).has_value(); };
-  if (!readCheckedString(root, "minGameVersion", isVersion, catalogue.min_game_version)) return false;
-  if (!readCheckedString(root, "maxGameVersion", isVersion, catalogue.max_game_version)) return false;
+  const auto is_version = [](std::string_view v) { return parseGameVersion(v).has_value(); };
+  if (!readCheckedString(root, field::kMinGameVersion, is_version, catalogue.min_game_version)) return false;
+  if (!readCheckedString(root, field::kMaxGameVersion, is_version, catalogue.max_game_version)) return false;
   return !(*parseGameVersion(catalogue.max_game_version) < *parseGameVersion(catalogue.min_game_version));
 }
 
 bool parseItem(const JsonValue& element, std::set<std::string, std::less<>>& seen_ids,
                std::set<std::string, std::less<>>& seen_paths, CatalogueItem& item, Failure& failure) {
-  if (element.kind() != JsonKind::Object || !readCheckedString(element, "id", isValidGameIdentifier, item.id) ||
-      !readCheckedString(element, "kind", isItemKind, item.kind) ||
-      !readCheckedString(element, "path", isValidItemPath, item.path) || !seen_ids.insert(item.id).second ||
+  if (element.kind() != JsonKind::Object || !readCheckedString(element, field::kId, isValidGameIdentifier, item.id) ||
+      !readCheckedString(element, field::kKind, isItemKind, item.kind) ||
+      !readCheckedString(element, field::kPath, isValidItemPath, item.path) || !seen_ids.insert(item.id).second ||
       !seen_paths.insert(item.path).second) {
     return failure.fail(FailureKind::InvalidData, kInvalidItem);
   }
-  const std::optional<JsonValue> depends_on = element.findMember("dependsOn");
+  const std::optional<JsonValue> depends_on = element.findMember(field::kDependsOn);
   if (!depends_on) return true;
   if (depends_on->kind() != JsonKind::Array || depends_on->size() > kMaxItemDependencies) {
     return failure.fail(FailureKind::InvalidData, kInvalidDependencies);
@@ -173,7 +174,7 @@ bool parseCatalogue(std::string_view document, Catalogue& out, Failure& failure)
 
   Catalogue catalogue;
   if (!parseHeader(root, catalogue)) return failure.fail(FailureKind::InvalidData, kInvalidHeader);
-  const std::optional<JsonValue> items = root.findMember("items");
+  const std::optional<JsonValue> items = root.findMember(field::kItems);
   if (!items || items->kind() != JsonKind::Array || items->size() == 0 || items->size() > kMaxCatalogueItems) {
     return failure.fail(FailureKind::InvalidData, kInvalidItemCount);
   }

@@ -14,6 +14,7 @@
 
 namespace vesmara {
 
+inline constexpr std::uint64_t kCatalogueSchema = 1;
 inline constexpr std::uint64_t kMaxCatalogueRevision = 9007199254740991ULL;  // 2^53 - 1
 inline constexpr std::size_t kMaxCatalogueItems = 256;
 inline constexpr std::size_t kMaxItemDependencies = 16;

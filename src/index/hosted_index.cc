@@ -118,16 +118,14 @@ class CarrierDocumentReader {
         footer_length != kFooterLength) {
       return fail("Unsupported VKR footer");
     }
-    // The rest of the 128 bytes is there: the reads below cannot fail.
+    // The rest of the 128 bytes is there: the reads below do not fail.
     std::span<const std::uint8_t> payload_digest;
     std::span<const std::uint8_t> prefix_digest;
-    reader.readU64(footer.icon_length);
-    reader.readU64(footer.payload_offset);
-    reader.readU64(footer.payload_length);
-    reader.readBytes(kSha256Length, payload_digest);
-    reader.skip(kFooterPrefixDigestAt - kFooterUnusedAt);
-    reader.readBytes(kPrefixDigestLength, prefix_digest);
-    if (footer.version == kFooterVersionPlain && !ByteReader(prefix_digest).readZeros(kPrefixDigestLength)) {
+    if (!reader.readU64(footer.icon_length) || !reader.readU64(footer.payload_offset) ||
+        !reader.readU64(footer.payload_length) || !reader.readBytes(kSha256Length, payload_digest) ||
+        !reader.skip(kFooterPrefixDigestAt - kFooterUnusedAt) ||
+        !reader.readBytes(kPrefixDigestLength, prefix_digest) ||
+        (footer.version == kFooterVersionPlain && !ByteReader(prefix_digest).readZeros(kPrefixDigestLength))) {
       return fail("Unsupported VKR footer");
     }
     std::copy(payload_digest.begin(), payload_digest.end(), footer.payload_digest.begin());

@@ -166,7 +166,8 @@ bool decodeMediaTransport(std::span<const std::uint8_t> recording, AesKey key, C
   if (!decoder.assemble(payload, failure)) return false;
   ByteReader reader(payload);
   std::span<const std::uint8_t> nonce;
-  reader.readBytes(kGcmNonceLength, nonce);
+  // An assembled payload holds at least a nonce and a tag.
+  if (!reader.readBytes(kGcmNonceLength, nonce)) return failure.fail(FailureKind::InvalidData, "Invalid media payload");
   switch (crypto.aesGcmDecryptDetailed(key, GcmNonce(nonce.data(), kGcmNonceLength), audio::transportLabel(),
                                        reader.rest(), plaintext)) {
     case GcmResult::Ok:

@@ -1,6 +1,6 @@
 #include "media/media_decoder.h"
 
-#include "index/index_document.h"
+#include "index/index_format.h"
 #include "media/audio_carrier.h"
 #include "media/frame_payload.h"
 #include "media/pixel_payload.h"

@@ -75,11 +75,10 @@ bool readPixelPayload(const RgbaImage& image, CryptoHost& crypto, std::vector<st
   readStream(image.pixels, slots, walk, pixel_payload::kHeaderLength, header);
   ByteReader reader(header);
   std::uint32_t length = 0;
-  if (!reader.readExpected(pixel_payload::kMagic)) {
+  if (!reader.readExpected(pixel_payload::kMagic) || !reader.readU32(length)) {
     message = "No VesmaraWeb pixel payload";
     return false;
   }
-  reader.readU32(length);
   const std::uint64_t stream_length = slots.count() / 8;
   if (length == 0 || length > pixel_payload::kMaxPayloadLength ||
       length + pixel_payload::kHeaderLength > stream_length) {
@@ -97,8 +96,8 @@ bool readPixelPayload(const RgbaImage& image, CryptoHost& crypto, std::vector<st
   }
   Sha256Digest digest{};
   std::span<const std::uint8_t> expected;
-  reader.readBytes(kSha256Length, expected);
-  if (!computeSha256(crypto, output, digest) || !std::equal(digest.begin(), digest.end(), expected.begin())) {
+  if (!reader.readBytes(kSha256Length, expected) || !computeSha256(crypto, output, digest) ||
+      !std::equal(digest.begin(), digest.end(), expected.begin())) {
     message = "Pixel payload integrity failure";
     return false;
   }

@@ -75,9 +75,9 @@ class CancelStressTest : public testing::Test {
     const std::vector<publish::SourceFile> sources = {
         {.name = "index.html", .mime = "text/html", .bytes = {'o', 'k'}},
         {.name = "data.bin", .mime = "application/octet-stream", .bytes = Bytes(bytes.begin(), bytes.end())}};
-    std::string error;
+    Failure failure;
     auto crypto = defaultPlatform().makeCryptoHost();
-    ASSERT_TRUE(publish::buildSite(*crypto, sources, options, site_, error)) << error;
+    ASSERT_TRUE(publish::buildSite(*crypto, sources, options, site_, failure)) << failure.message;
     expected_ = sources[1].bytes;
   }
 

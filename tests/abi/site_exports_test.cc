@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "hosts/platform.h"
+#include "index/carrier_format.h"
 #include "index/paths.h"
 #include "publish/site_builder.h"
 #include "support/site_fixture.h"
@@ -129,9 +130,8 @@ TEST_F(SiteExportsTest, StatesPreparedSpentLoaded) {
   EXPECT_EQ(vkr_preview_site_resource_path(site, 0, buffer, sizeof buffer, nullptr), VKR_PREVIEW_INVALID_ARGUMENT);
   EXPECT_EQ(vkr_preview_site_resource_count(site, &length), VKR_PREVIEW_WRONG_STATE);
   // External input outside 1 to 1 MiB is an argument error that keeps the site Prepared.
-  const Bytes big(1048577, 'x');
-  EXPECT_EQ(vkr_preview_site_load_external(site, big.data(), 0, message_, sizeof message_),
-            VKR_PREVIEW_INVALID_ARGUMENT);
+  const Bytes big(carrier::kMaxExternalInput + 1, 'x');
+  EXPECT_EQ(vkr_preview_site_load_external(site, big.data(), 0, message_, sizeof message_), VKR_PREVIEW_INVALID_ARGUMENT);
   EXPECT_EQ(vkr_preview_site_load_external(site, big.data(), big.size(), message_, sizeof message_),
             VKR_PREVIEW_INVALID_ARGUMENT);
   // A failed load leaves the site Spent.
@@ -325,12 +325,12 @@ TEST_F(SiteExportsTest, CallerTransport) {
   publish::SiteOptions options;
   options.seed = 5;
   publish::BuiltSite published;
-  std::string error;
+  Failure failure;
   ASSERT_TRUE(publish::buildSite(*crypto_,
                                  {{.name = "index.html", .mime = "text/html", .bytes = {'o', 'k'}},
                                   {.name = "r1001.bin", .mime = "text/plain", .bytes = Bytes(11, 'x')}},
-                                 options, published, error))
-      << error;
+                                 options, published, failure))
+      << failure.message;
   server.files.clear();
   for (const auto& [path, bytes] : published.files) server.files[path] = bytes;
   ASSERT_EQ(vkr_preview_site_prepare_callback(origin.data(), origin.size(), serveFromMemory, &server, &site, message_,

@@ -11,6 +11,7 @@
 
 #include "hosts/platform.h"
 #include "publish/game_writer.h"
+#include "publish/origin_tree.h"
 #include "publish/site_builder.h"
 #include "support/nginx_server.h"
 #include "support/temp_dir.h"
@@ -63,8 +64,8 @@ class GameTest : public testing::Test {
   publish::BuiltSite publishRevision(const publish::GameDescription& game, const std::string& name,
                                      bool drop_first_item = false, bool external = false) {
     std::vector<publish::SourceFile> sources = {{.name = "index.html", .mime = "text/html", .bytes = {'o', 'k'}}};
-    std::string error;
-    EXPECT_TRUE(publish::addGameToSources(game, sources, error)) << error;
+    Failure failure;
+    EXPECT_TRUE(publish::addGameToSources(game, sources, failure)) << failure.message;
     if (drop_first_item) sources.erase(sources.begin() + 2);  // the catalogue names an absent resource
     publish::SiteOptions options;
     SecretKey key;
@@ -76,8 +77,8 @@ class GameTest : public testing::Test {
     options.carrier_prefix = "/assets/" + name + "-";
     if (external) options.external_index_path = "/assets/private.dat";
     publish::BuiltSite site;
-    EXPECT_TRUE(publish::buildSite(*crypto_, sources, options, site, error)) << error;
-    EXPECT_TRUE(publish::writeOriginTree(site.files, work_ / name, error)) << error;
+    EXPECT_TRUE(publish::buildSite(*crypto_, sources, options, site, failure)) << failure.message;
+    EXPECT_TRUE(publish::writeOriginTree(site.files, work_ / name, failure)) << failure.message;
     for (const auto& earlier : fs::directory_iterator(work_)) {
       if (earlier.is_symlink() || earlier.path().filename() == name || !fs::exists(earlier.path() / "assets")) continue;
       for (const auto& entry : fs::directory_iterator(earlier.path() / "assets")) {
@@ -235,12 +236,12 @@ TEST_F(GameTest, ExternalRefreshWithAKeyFile) {
 TEST(GameCancel, RefreshAndFetchCancelledFromAnotherThread) {
   auto crypto = defaultPlatform().makeCryptoHost();
   std::vector<publish::SourceFile> sources = {{.name = "index.html", .mime = "text/html", .bytes = {'o', 'k'}}};
-  std::string error;
-  ASSERT_TRUE(publish::addGameToSources(gameDescription(1), sources, error)) << error;
+  Failure failure;
+  ASSERT_TRUE(publish::addGameToSources(gameDescription(1), sources, failure)) << failure.message;
   publish::SiteOptions options;
   options.member_key = SecretKey();
   publish::BuiltSite site;
-  ASSERT_TRUE(publish::buildSite(*crypto, sources, options, site, error)) << error;
+  ASSERT_TRUE(publish::buildSite(*crypto, sources, options, site, failure)) << failure.message;
   test::TestOrigin origin;
   for (const auto& [path, bytes] : site.files) origin.addFile(path, bytes);
   const std::string origin_text = origin.origin();
@@ -315,8 +316,8 @@ TEST(GameCancel, RefreshAndFetchCancelledFromAnotherThread) {
 TEST(GameCatalogueSize, ExactlyTheLimitIsReadOneMoreIsRefusedBeforeAnyRequest) {
   auto crypto = defaultPlatform().makeCryptoHost();
   std::string document;
-  std::string error;
-  ASSERT_TRUE(publish::writeCatalogueDocument(gameDescription(1), document, error)) << error;
+  Failure failure;
+  ASSERT_TRUE(publish::writeCatalogueDocument(gameDescription(1), document, failure)) << failure.message;
   for (const std::size_t size : {std::size_t{65536}, std::size_t{65537}}) {
     std::string padded = document;
     padded.insert(padded.size() - 1, std::string(size - document.size(), ' '));
@@ -330,7 +331,7 @@ TEST(GameCatalogueSize, ExactlyTheLimitIsReadOneMoreIsRefusedBeforeAnyRequest) {
     publish::SiteOptions options;
     options.carrier_count = 1;
     publish::BuiltSite site;
-    ASSERT_TRUE(publish::buildSite(*crypto, sources, options, site, error)) << error;
+    ASSERT_TRUE(publish::buildSite(*crypto, sources, options, site, failure)) << failure.message;
     test::TestOrigin origin;
     for (const auto& [path, bytes] : site.files) origin.addFile(path, bytes);
     const std::string origin_text = origin.origin();

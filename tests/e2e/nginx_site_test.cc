@@ -9,6 +9,7 @@
 
 #include "hosts/platform.h"
 #include "index/paths.h"
+#include "publish/origin_tree.h"
 #include "publish/site_builder.h"
 #include "support/nginx_server.h"
 #include "support/temp_dir.h"
@@ -31,9 +32,9 @@ class NginxSiteTest : public testing::Test {
     std::copy(member_key_.begin(), member_key_.end(), key.mutableBytes().begin());
     options.member_key = key;
     publish::BuiltSite site;
-    std::string error;
-    EXPECT_TRUE(publish::buildSite(*crypto_, sources, options, site, error)) << error;
-    EXPECT_TRUE(publish::writeOriginTree(site.files, work_ / name, error)) << error;
+    Failure failure;
+    EXPECT_TRUE(publish::buildSite(*crypto_, sources, options, site, failure)) << failure.message;
+    EXPECT_TRUE(publish::writeOriginTree(site.files, work_ / name, failure)) << failure.message;
     return site;
   }
 

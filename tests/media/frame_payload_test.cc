@@ -50,14 +50,14 @@ class FramePayloadTest : public testing::Test {
 
   RgbaImage legacyFrame(const Bytes& payload, std::uint32_t width = 256, std::uint32_t height = 128) {
     RgbaImage frame;
-    std::string error;
-    EXPECT_TRUE(publish::makeLegacyFrame(*crypto_, payload, width, height, frame, error)) << error;
+    Failure failure;
+    EXPECT_TRUE(publish::makeLegacyFrame(*crypto_, payload, width, height, frame, failure)) << failure.message;
     return frame;
   }
 
   RgbaImage sparseFrame(const Bytes& payload, RgbaImage frame) {
-    std::string error;
-    EXPECT_TRUE(publish::embedSparseFrame(*crypto_, payload, frame, error)) << error;
+    Failure failure;
+    EXPECT_TRUE(publish::embedSparseFrame(*crypto_, payload, frame, failure)) << failure.message;
     return frame;
   }
 

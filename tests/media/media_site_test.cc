@@ -11,6 +11,7 @@
 #include "index/paths.h"
 #include "media/media_test_support.h"
 #include "publish/media/media_encoder.h"
+#include "publish/origin_tree.h"
 #include "publish/site_builder.h"
 #include "support/nginx_server.h"
 #include "support/temp_dir.h"
@@ -49,10 +50,10 @@ TEST(MediaSiteTest, PartsInEveryCodecReadBack) {
   options.part_size = 4096;  // several parts per pixel carrier and two in the audio carrier
   options.media_encoder = publish::makeMediaEncoder(*crypto, {.audio = {.format = {44100, 16, 2}, .copies = 2}});
   publish::BuiltSite site;
-  std::string error;
-  ASSERT_TRUE(publish::buildSite(*crypto, sources, options, site, error)) << error;
+  Failure failure;
+  ASSERT_TRUE(publish::buildSite(*crypto, sources, options, site, failure)) << failure.message;
   ASSERT_EQ(site.index.audio_carriers.size(), 1u);
-  ASSERT_TRUE(publish::writeOriginTree(site.files, work / "site", error)) << error;
+  ASSERT_TRUE(publish::writeOriginTree(site.files, work / "site", failure)) << failure.message;
 
   test::NginxServer server(work / "site");
   ASSERT_TRUE(server.started()) << server.error();

@@ -58,8 +58,8 @@ TEST_F(PixelPayloadTest, GeneratedCoversRoundTrip) {
   for (const std::size_t length : {1, 1000, 70000}) {
     const Bytes payload = test::payloadBytes(length, static_cast<std::uint32_t>(length));
     Bytes png;
-    std::string error;
-    ASSERT_TRUE(publish::writePixelCarrier(*crypto_, payload, {}, png, error)) << error;
+    Failure failure;
+    ASSERT_TRUE(publish::writePixelCarrier(*crypto_, payload, {}, png, failure)) << failure.message;
     Bytes out;
     EXPECT_EQ(decode(png, out), "") << length;
     EXPECT_EQ(out, payload);
@@ -73,26 +73,27 @@ TEST_F(PixelPayloadTest, OnlyOpaquePixelsCarryBits) {
   ASSERT_TRUE(encodeRgbaPng(cover.width, cover.height, cover.pixels, cover_png));
   const Bytes payload = test::payloadBytes(1500, 2);
   Bytes png;
-  std::string error;
-  ASSERT_TRUE(publish::writePixelCarrier(*crypto_, payload, cover_png, png, error)) << error;
+  Failure failure;
+  ASSERT_TRUE(publish::writePixelCarrier(*crypto_, payload, cover_png, png, failure)) << failure.message;
   Bytes out;
   EXPECT_EQ(decode(png, out), "");
   EXPECT_EQ(out, payload);
   RgbaImage written;
+  std::string error;
   ASSERT_TRUE(decodePngCarrier(png, *defaultPlatform().makePngDecoder(), written, error));
   for (std::size_t p = 0; p < cover.pixelCount(); p += 3) {
     ASSERT_TRUE(
         std::equal(cover.pixels.begin() + 4 * p, cover.pixels.begin() + 4 * p + 4, written.pixels.begin() + 4 * p))
         << p;
   }
-  EXPECT_FALSE(publish::writePixelCarrier(*crypto_, test::payloadBytes(3000), cover_png, png, error));
+  EXPECT_FALSE(publish::writePixelCarrier(*crypto_, test::payloadBytes(3000), cover_png, png, failure));
 }
 
 TEST_F(PixelPayloadTest, LosslessReencodingKeepsThePayloadAndOneFlippedBitIsCaught) {
   const Bytes payload = test::payloadBytes(4000, 3);
   RgbaImage image = publish::makePixelCover(payload.size());
-  std::string error;
-  ASSERT_TRUE(publish::embedPixelPayload(*crypto_, payload, image, error)) << error;
+  Failure failure;
+  ASSERT_TRUE(publish::embedPixelPayload(*crypto_, payload, image, failure)) << failure.message;
   const struct {
     int level;
     PngFilters filters;
@@ -170,17 +171,18 @@ TEST_F(PixelPayloadTest, OpaquePixelCountAndStride) {
   // 65,537 opaque pixels: the payload is spread with the second stride.
   RgbaImage wide = opaqueImage(65537, 1);
   const Bytes payload = test::payloadBytes(20000, 5);
-  std::string error;
-  ASSERT_TRUE(publish::embedPixelPayload(*crypto_, payload, wide, error)) << error;
+  Failure failure;
+  ASSERT_TRUE(publish::embedPixelPayload(*crypto_, payload, wide, failure)) << failure.message;
   Bytes out;
+  std::string error;
   EXPECT_TRUE(readPixelPayload(wide, *crypto_, out, error)) << error;
   EXPECT_EQ(out, payload);
 }
 
 TEST_F(PixelPayloadTest, CodecDispatch) {
   Bytes png;
-  std::string error;
-  ASSERT_TRUE(publish::writePixelCarrier(*crypto_, test::payloadBytes(10), {}, png, error));
+  Failure failure;
+  ASSERT_TRUE(publish::writePixelCarrier(*crypto_, test::payloadBytes(10), {}, png, failure));
   const AudioCarrier audio;
   const struct {
     std::string codec;

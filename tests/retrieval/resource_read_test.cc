@@ -14,6 +14,7 @@
 #include "retrieval/memory_output.h"
 #include "retrieval/part_decode.h"
 #include "retrieval/part_fetch.h"
+#include "retrieval/part_format.h"
 #include "support/test_origin.h"
 
 namespace vesmara {
@@ -50,8 +51,8 @@ class ResourceReadTest : public testing::Test {
   void publish(const std::vector<publish::SourceFile>& sources, publish::SiteOptions options = {}) {
     options.seed = 7;
     if (!options.member_key) options.member_key = keyOf(0x5A);
-    std::string error;
-    ASSERT_TRUE(publish::buildSite(*crypto_, sources, options, site_, error)) << error;
+    Failure failure;
+    ASSERT_TRUE(publish::buildSite(*crypto_, sources, options, site_, failure)) << failure.message;
     for (const auto& [path, bytes] : site_.files) origin_.addFile(path, bytes);
     origin_.clearLog();
   }

@@ -77,8 +77,8 @@ class SiteFaultTest : public testing::Test {
         {.name = "photo.bin", .mime = "image/x-test", .bytes = Bytes(5000, 'p'), .codec = "png-lsb1"},
     };
     publish::BuiltSite built;
-    std::string error;
-    ASSERT_TRUE(publish::buildSite(*crypto, sources, options, built, error)) << error;
+    Failure build;
+    ASSERT_TRUE(publish::buildSite(*crypto, sources, options, built, build)) << build.message;
     for (const auto& [path, bytes] : built.files) origin_.addFile(path, bytes);
     std::string refusal;
     site_ = std::make_unique<Site>(platform_, platform_.makeHttpHost(origin_.origin(), refusal));
