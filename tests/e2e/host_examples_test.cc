@@ -44,14 +44,14 @@ class HostExamplesTest : public testing::Test {
       game.items.push_back({.id = "extra", .kind = "event", .path = "game/extra.bin", .bytes = {'n', 'e', 'w'}});
     }
     std::vector<publish::SourceFile> sources = {{.name = "index.html", .mime = "text/html", .bytes = {'o', 'k'}}};
-    std::string error;
-    EXPECT_TRUE(publish::addGameToSources(game, sources, error)) << error;
+    Failure failure;
+    EXPECT_TRUE(publish::addGameToSources(game, sources, failure)) << failure.message;
     publish::SiteOptions options;
     options.member_key = SecretKey();
     options.seed = revision;
     options.carrier_prefix = "/assets/r" + std::to_string(revision) + "-";
     publish::BuiltSite site;
-    EXPECT_TRUE(publish::buildSite(*crypto_, sources, options, site, error)) << error;
+    EXPECT_TRUE(publish::buildSite(*crypto_, sources, options, site, failure)) << failure.message;
     for (const auto& [path, bytes] : site.files) origin_.addFile(path, bytes);
     return site;
   }
