@@ -1,4 +1,8 @@
-/* The public header compiled as C99, calling the catalogue family. */
+/*
+ * The public header as a host includes it, calling the catalogue family:
+ * built and run as C99, and compiled as C11, C++11, C++17 and C++20 with gcc
+ * and clang (check_header_languages.cmake).
+ */
 #include <stdio.h>
 #include <string.h>
 
@@ -25,6 +29,13 @@ int main(void) {
 
   CHECK(vkr_preview_abi_revision() == VKR_PREVIEW_ABI_REVISION);
   CHECK(vkr_preview_capabilities(&value) == VKR_PREVIEW_OK && value == VKR_PREVIEW_CAPABILITIES);
+  /* Thirteen distinct bits, together the whole mask. */
+  CHECK((VKR_PREVIEW_CAPABILITY_HOSTED_INDEX | VKR_PREVIEW_CAPABILITY_EXTERNAL_INDEX |
+         VKR_PREVIEW_CAPABILITY_CALLER_TRANSPORT | VKR_PREVIEW_CAPABILITY_MEMORY_READ |
+         VKR_PREVIEW_CAPABILITY_FILE_DOWNLOAD | VKR_PREVIEW_CAPABILITY_MEMBERS | VKR_PREVIEW_CAPABILITY_PNG_PIXELS |
+         VKR_PREVIEW_CAPABILITY_FRAME_LUMA1 | VKR_PREVIEW_CAPABILITY_FRAME_LUMA2 | VKR_PREVIEW_CAPABILITY_WAV_AUDIO |
+         VKR_PREVIEW_CAPABILITY_GAMES | VKR_PREVIEW_CAPABILITY_STANDALONE_AUDIO | VKR_PREVIEW_CAPABILITY_OPERATIONS) ==
+        VKR_PREVIEW_CAPABILITIES);
   CHECK(sizeof(vkr_preview_http_response) == 88);
 
   CHECK(vkr_preview_catalogue_parse((const uint8_t*)document, sizeof document - 1, &catalogue, message,
