@@ -112,24 +112,10 @@ typedef uint32_t vkr_preview_status;
 #define VKR_PREVIEW_ABI_REVISION 16u
 
 /*
- * Capability bits: what the library offers, one bit per feature family.
- * Revision 16 offers all of them (VKR_PREVIEW_CAPABILITIES, 0x1FFF); a host
- * that needs a feature may test its bit.
+ * The capability mask vkr_preview_capabilities writes: one constant value.
+ * No bit of it has a meaning of its own; a host compares the whole value.
  */
-#define VKR_PREVIEW_CAPABILITY_HOSTED_INDEX 0x0001u     /* index behind "/favicon.ico": *_hosted */
-#define VKR_PREVIEW_CAPABILITY_EXTERNAL_INDEX 0x0002u   /* key file or ICO credential: *_external */
-#define VKR_PREVIEW_CAPABILITY_CALLER_TRANSPORT 0x0004u /* vkr_preview_site_prepare_callback */
-#define VKR_PREVIEW_CAPABILITY_MEMORY_READ 0x0008u      /* vkr_preview_site_read_memory */
-#define VKR_PREVIEW_CAPABILITY_FILE_DOWNLOAD 0x0010u    /* vkr_preview_site_download */
-#define VKR_PREVIEW_CAPABILITY_MEMBERS 0x0020u          /* members resources opened with a member key */
-#define VKR_PREVIEW_CAPABILITY_PNG_PIXELS 0x0040u       /* parts in PNG pixels (png-lsb1) */
-#define VKR_PREVIEW_CAPABILITY_FRAME_LUMA1 0x0080u      /* parts in a frame's brightness (frame-luma1) */
-#define VKR_PREVIEW_CAPABILITY_FRAME_LUMA2 0x0100u      /* parts in a frame's pixel bits (frame-luma2) */
-#define VKR_PREVIEW_CAPABILITY_WAV_AUDIO 0x0200u        /* parts in WAV recordings (wav-4fsk1) */
-#define VKR_PREVIEW_CAPABILITY_GAMES 0x0400u            /* game catalogues and game handles */
-#define VKR_PREVIEW_CAPABILITY_STANDALONE_AUDIO 0x0800u /* vkr_preview_audio_decode_file */
-#define VKR_PREVIEW_CAPABILITY_OPERATIONS 0x1000u       /* operations: cancellation of one call */
-#define VKR_PREVIEW_CAPABILITIES 0x1FFFu                /* every bit above */
+#define VKR_PREVIEW_CAPABILITIES 0x1FFFu
 
 /* Field selectors of vkr_preview_site_resource_string. */
 #define VKR_PREVIEW_RESOURCE_PATH 1u
