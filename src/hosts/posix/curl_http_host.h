@@ -16,8 +16,9 @@
 // HTTPS verifies the certificate and host name against the system trust
 // store and requires TLS 1.2 or newer.
 //
-// Proxies: a loopback origin never uses a proxy. An HTTPS origin uses the
-// proxy settings of the environment exactly as libcurl reads them
+// Proxies: a loopback origin ("localhost" in any case or 127.0.0.1, over
+// http or https) never uses a proxy. Any other origin uses the proxy
+// settings of the environment exactly as libcurl reads them
 // (https_proxy / HTTPS_PROXY, all_proxy / ALL_PROXY, no_proxy / NO_PROXY);
 // this is the one piece of configuration the client takes from outside its
 // arguments, the counterpart of the platform proxy settings other clients
