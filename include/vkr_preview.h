@@ -49,8 +49,14 @@
  *   site or game that another thread's call is still using returns
  *   VKR_PREVIEW_WRONG_STATE at once, touching neither the handle nor any of
  *   its arguments (not even the output zeroing or the message); an
- *   operation refused this way stays unused. The library starts no threads
- *   and keeps no global state.
+ *   operation refused this way stays unused. The library keeps no global
+ *   state and starts no threads of its own. Its HTTP client on Linux
+ *   (libcurl) looks a host name up on one short-lived thread per lookup,
+ *   which has ended before the call that needed it returns (a cancellation
+ *   during a lookup waits for it). It looks up the origin's host, or the
+ *   proxy's when the environment names one, and keeps a found address for
+ *   a minute per site or game. Origins at an IP address or at localhost
+ *   need no lookup and start no thread.
  *
  * Resource paths. Every resource of a site has one full path, which is how
  * the read and download functions name it: "/vesmara.web/app/" followed by

@@ -1,8 +1,13 @@
 #include "hosts/posix/curl_http_host.h"
 
+#include <arpa/inet.h>
 #include <curl/curl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -671,6 +676,86 @@ TEST_F(CurlHostTest, DeadProxyInTheEnvironmentDoesNotAffectALoopbackOrigin) {
     EXPECT_EQ(text(response_.body), file_.substr(0, 1024));
   }
   EXPECT_EQ(origin_.requestCount(), 2u);
+}
+
+// A proxy that never answers: it keeps the first request line a client left
+// with it, for the test to collect.
+class SilentProxy {
+ public:
+  SilentProxy() {
+    listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && listen(listener_, 8) == 0 &&
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+      port_ = ntohs(address.sin_port);
+    }
+  }
+  ~SilentProxy() { close(listener_); }
+  SilentProxy(const SilentProxy&) = delete;
+  SilentProxy& operator=(const SilentProxy&) = delete;
+
+  std::string url() const { return "http://127.0.0.1:" + std::to_string(port_); }
+
+  // The first line of the request a client sent since the last call, or
+  // empty when no client connected.
+  std::string takeRequestLine() {
+    pollfd ready{listener_, POLLIN, 0};
+    if (poll(&ready, 1, 0) != 1) return {};
+    const int client = accept(listener_, nullptr, nullptr);
+    char buffer[256];
+    const ssize_t n = recv(client, buffer, sizeof buffer, MSG_DONTWAIT);
+    close(client);
+    const std::string text(buffer, n > 0 ? static_cast<std::size_t>(n) : 0);
+    return text.substr(0, text.find("\r\n"));
+  }
+
+ private:
+  int listener_ = -1;
+  int port_ = 0;
+};
+
+TEST(CurlHostProxy, LoopbackOriginsNeverUseTheEnvironmentsProxyOthersDo) {
+  // The environment changes before anything in this test starts a thread.
+  ScopedEnvironment environment;
+  SilentProxy proxy;
+  environment.proxies(proxy.url());
+  // A port that refuses connections: reached directly, every fetch fails at once.
+  const int unlistened = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(bind(unlistened, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(getsockname(unlistened, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  const std::string port = std::to_string(ntohs(address.sin_port));
+
+  struct Case {
+    std::string origin;
+    std::string proxy_saw;
+  };
+  const Case cases[] = {
+      {"https://127.0.0.1:" + port, ""},
+      {"https://localhost:" + port, ""},
+      {"https://LocalHost:" + port, ""},
+      {"http://127.0.0.1:" + port, ""},
+      {"https://proxied.invalid", "CONNECT proxied.invalid:443 HTTP/1.1"},
+  };
+  CurlHttpOptions options = quickOptions();
+  options.connectTimeout = milliseconds(500);  // the silent proxy never answers the tunnel request
+  for (const Case& c : cases) {
+    std::string message;
+    CurlHttpHost host(c.origin, message, options);
+    ASSERT_EQ(message, "") << c.origin;
+    HttpResponse response;
+    Failure failure;
+    EXPECT_FALSE(host.fetchWhole("/data/file.bin", 100, response, failure)) << c.origin;
+    EXPECT_EQ(failure.message, "HTTP send failed or cancelled") << c.origin;
+    EXPECT_EQ(proxy.takeRequestLine(), c.proxy_saw) << c.origin;
+  }
+  close(unlistened);
 }
 
 TEST(CurlHostTls, CertificateIsVerifiedAgainstTheSystemTrustStore) {

@@ -1,9 +1,6 @@
 #include "support/test_origin.h"
 
 #include <httplib.h>
-#include <openssl/evp.h>
-#include <openssl/x509.h>
-#include <openssl/x509v3.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -11,6 +8,8 @@
 #include <iterator>
 #include <sstream>
 #include <stdexcept>
+
+#include "support/test_certificates.h"
 
 namespace vesmara::test {
 namespace {
@@ -90,30 +89,9 @@ Slice sliceFor(std::string_view range, std::uint64_t size) {
 // A TLS server with a new self-signed certificate for "localhost" and
 // 127.0.0.1, valid for a day.
 std::unique_ptr<httplib::Server> makeTlsServer() {
-  std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(EVP_EC_gen("P-256"), EVP_PKEY_free);
-  std::unique_ptr<X509, decltype(&X509_free)> cert(X509_new(), X509_free);
-  if (!key || !cert) throw std::runtime_error("test origin: cannot make a key");
-  X509_set_version(cert.get(), 2);
-  ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), 1);
-  X509_gmtime_adj(X509_getm_notBefore(cert.get()), -60);
-  X509_gmtime_adj(X509_getm_notAfter(cert.get()), 24 * 3600);
-  X509_set_pubkey(cert.get(), key.get());
-  X509_NAME* name = X509_get_subject_name(cert.get());
-  X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("localhost"), -1, -1, 0);
-  X509_set_issuer_name(cert.get(), name);
-  X509V3_CTX context;
-  X509V3_set_ctx_nodb(&context);
-  X509V3_set_ctx(&context, cert.get(), cert.get(), nullptr, nullptr, 0);
-  X509_EXTENSION* names =
-      X509V3_EXT_conf_nid(nullptr, &context, NID_subject_alt_name, "DNS:localhost,IP:127.0.0.1");
-  if (names == nullptr || X509_add_ext(cert.get(), names, -1) != 1 ||
-      X509_sign(cert.get(), key.get(), EVP_sha256()) == 0) {
-    X509_EXTENSION_free(names);
-    throw std::runtime_error("test origin: cannot make a certificate");
-  }
-  X509_EXTENSION_free(names);
+  const TlsIdentity identity = makeTlsIdentity({});
   // The server takes its own references.
-  auto server = std::make_unique<httplib::SSLServer>(cert.get(), key.get());
+  auto server = std::make_unique<httplib::SSLServer>(identity.certificate.get(), identity.key.get());
   if (!server->is_valid()) throw std::runtime_error("test origin: TLS set-up failed");
   return server;
 }

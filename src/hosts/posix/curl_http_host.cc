@@ -227,12 +227,15 @@ struct CurlHttpHost::Handles {
               set(easy, CURLOPT_XFERINFOFUNCTION, static_cast<curl_xferinfo_callback>(onProgress)) &&
               set(easy, CURLOPT_PREREQFUNCTION, static_cast<curl_prereq_callback>(onConnectionReady));
     if (origin.secure) {
-      // The environment's proxy settings apply (libcurl reads them itself).
-      ok = ok && set(easy, CURLOPT_SSLVERSION, long{CURL_SSLVERSION_TLSv1_2}) &&
-           set(easy, CURLOPT_SSL_VERIFYPEER, 1L) && set(easy, CURLOPT_SSL_VERIFYHOST, 2L);
-    } else {
-      // A loopback origin never goes through a proxy, whatever the
-      // environment says.
+      // HTTP/2 when the server offers it in the handshake, else HTTP/1.1.
+      ok = ok && set(easy, CURLOPT_HTTP_VERSION, long{CURL_HTTP_VERSION_2TLS}) &&
+           set(easy, CURLOPT_SSLVERSION, long{CURL_SSLVERSION_TLSv1_2}) && set(easy, CURLOPT_SSL_VERIFYPEER, 1L) &&
+           set(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+    }
+    // A loopback origin, plain or secure, never goes through a proxy,
+    // whatever the environment says; any other origin follows the
+    // environment's proxy settings (libcurl reads them itself).
+    if (isLoopbackHost(origin.host)) {
       ok = ok && set(easy, CURLOPT_PROXY, "") && set(easy, CURLOPT_NOPROXY, "*");
     }
     if (!options.reuseConnections) {

@@ -14,10 +14,13 @@
 // cookie engine, no .netrc and no authentication of any kind, and the body
 // is never decoded. Only https is spoken, or http for the loopback origins.
 // HTTPS verifies the certificate and host name against the system trust
-// store and requires TLS 1.2 or newer.
+// store and requires TLS 1.2 or newer; it speaks HTTP/2 when the server
+// offers it in the handshake, else HTTP/1.1 (the same requests and answers,
+// one at a time). Plain http is always HTTP/1.1.
 //
-// Proxies: a loopback origin never uses a proxy. An HTTPS origin uses the
-// proxy settings of the environment exactly as libcurl reads them
+// Proxies: a loopback origin ("localhost" in any case or 127.0.0.1, over
+// http or https) never uses a proxy. Any other origin uses the proxy
+// settings of the environment exactly as libcurl reads them
 // (https_proxy / HTTPS_PROXY, all_proxy / ALL_PROXY, no_proxy / NO_PROXY);
 // this is the one piece of configuration the client takes from outside its
 // arguments, the counterpart of the platform proxy settings other clients
