@@ -34,7 +34,7 @@ std::string text(const std::vector<std::uint8_t>& bytes) { return std::string(by
 CurlHttpOptions quickOptions() {
   CurlHttpOptions options;
   options.connectTimeout = milliseconds(2000);
-  options.stallTimeout = milliseconds(300);
+  options.stallTimeout = milliseconds(1000);  // long enough for a loaded machine under a sanitizer
   return options;
 }
 
@@ -374,7 +374,7 @@ TEST_F(CurlHostTest, ContentEncodingRefusedBeforeTheBodyIsRead) {
   auto host = makeHost(options);
   const auto start = Clock::now();
   EXPECT_EQ(whole(*host, "/data/file.bin"), "HTTP carrier used content encoding");
-  EXPECT_LT(Clock::now() - start, milliseconds(2000));
+  EXPECT_LT(Clock::now() - start, milliseconds(4000));
 }
 
 // ---- The bound ---------------------------------------------------------------
@@ -409,7 +409,7 @@ TEST_F(CurlHostTest, OversizedBodyStopsEarly) {
   auto host = makeHost(options);
   const auto start = Clock::now();
   EXPECT_EQ(whole(*host, "/data/file.bin", 1 << 20), "HTTP carrier exceeded response bound");
-  EXPECT_LT(Clock::now() - start, milliseconds(2000));
+  EXPECT_LT(Clock::now() - start, milliseconds(4000));
   // The connection was dropped with the transfer; the next fetch opens a new one.
   origin_.clearBehaviours();
   EXPECT_EQ(range(*host, "/data/file.bin", 0, 9), "");
@@ -434,12 +434,12 @@ TEST_F(CurlHostTest, StallMidBodyPastTheTimeout) {
   TestOrigin::Behaviour stall;
   stall.stallMidBody = milliseconds(5000);
   origin_.setGlobalBehaviour(stall);
-  auto host = makeHost();  // 300 ms without progress fails
+  auto host = makeHost();  // 1 s without progress fails
   const auto start = Clock::now();
   EXPECT_EQ(whole(*host, "/data/file.bin"), "HTTP body read failed");
   const auto took = Clock::now() - start;
-  EXPECT_GE(took, milliseconds(300));
-  EXPECT_LT(took, milliseconds(1500));
+  EXPECT_GE(took, milliseconds(1000));
+  EXPECT_LT(took, milliseconds(4000));
 }
 
 TEST_F(CurlHostTest, ShortStallWithinTheTimeoutIsFine) {
@@ -459,7 +459,7 @@ TEST_F(CurlHostTest, ServerThatNeverAnswers) {
   auto host = makeHost();
   const auto start = Clock::now();
   EXPECT_EQ(range(*host, "/data/file.bin", 0, 9), "HTTP send failed or cancelled");
-  EXPECT_LT(Clock::now() - start, milliseconds(1500));
+  EXPECT_LT(Clock::now() - start, milliseconds(4000));
 }
 
 TEST_F(CurlHostTest, SilenceOnAReusedConnectionIsAStallToo) {
@@ -470,7 +470,7 @@ TEST_F(CurlHostTest, SilenceOnAReusedConnectionIsAStallToo) {
   origin_.setGlobalBehaviour(silent);
   const auto start = Clock::now();
   EXPECT_EQ(range(*host, "/data/file.bin", 0, 9), "HTTP send failed or cancelled");
-  EXPECT_LT(Clock::now() - start, milliseconds(1500));
+  EXPECT_LT(Clock::now() - start, milliseconds(4000));
   const auto log = origin_.requests();
   ASSERT_EQ(log.size(), 2u);
   EXPECT_EQ(log[0].remotePort, log[1].remotePort);
