@@ -29,7 +29,7 @@ std::string text(const std::vector<std::uint8_t>& bytes) { return std::string(by
 CurlHttpOptions quickOptions() {
   CurlHttpOptions options;
   options.connectTimeout = milliseconds(2000);
-  options.stallTimeout = milliseconds(300);
+  options.limits.stall_timeout = milliseconds(300);
   return options;
 }
 
@@ -365,7 +365,7 @@ TEST_F(CurlHostTest, ContentEncodingRefusedBeforeTheBodyIsRead) {
   encoded.stallMidBody = milliseconds(5000);
   origin_.setGlobalBehaviour(encoded);
   CurlHttpOptions options = quickOptions();
-  options.stallTimeout = milliseconds(10000);
+  options.limits.stall_timeout = milliseconds(10000);
   auto host = makeHost(options);
   const auto start = Clock::now();
   EXPECT_EQ(whole(*host, "/data/file.bin"), "HTTP carrier used content encoding");
@@ -400,7 +400,7 @@ TEST_F(CurlHostTest, OversizedBodyStopsEarly) {
   huge.extraBodyBytes = 32 << 20;
   origin_.setGlobalBehaviour(huge);
   CurlHttpOptions options = quickOptions();
-  options.stallTimeout = milliseconds(5000);  // the origin takes a while to build its answer
+  options.limits.stall_timeout = milliseconds(5000);  // the origin takes a while to build its answer
   auto host = makeHost(options);
   const auto start = Clock::now();
   EXPECT_EQ(whole(*host, "/data/file.bin", 1 << 20), "HTTP carrier exceeded response bound");
@@ -495,6 +495,85 @@ TEST_F(CurlHostTest, HttpsToAPlainServerFailsTheHandshake) {
   CurlHttpHost host("https://localhost:" + std::to_string(origin_.port()), message, quickOptions());
   ASSERT_EQ(message, "");
   EXPECT_EQ(whole(host, "/data/file.bin"), "HTTP send failed or cancelled");
+}
+
+// ---- Servers that would keep a fetch forever ------------------------------------
+
+// Every limit scaled down: 400 ms of silence, a head within 600 ms, at least
+// 2 KiB/s over each 400 ms (820 bytes), 16 KiB of framing and 64 KiB of head
+// as in the defaults.
+CurlHttpOptions shortLimits() {
+  CurlHttpOptions options = quickOptions();
+  options.limits.stall_timeout = milliseconds(400);
+  options.limits.head_timeout = milliseconds(600);
+  options.limits.rate_period = milliseconds(400);
+  return options;
+}
+
+TEST_F(CurlHostTest, EveryMisbehaviourEndsWithinItsLimit) {
+  using Endless = TestOrigin::Endless;
+  using Pace = TestOrigin::Pace;
+  origin_.addFile("/data/large.bin", TestOrigin::makeBytes(100000, 3));
+  // Rows with `scaled` run under shortLimits() and end no sooner than
+  // `at_least`; the others keep the 30 s limits, so that only a size limit
+  // (or the bound) can end them within the 2 s every row is given.
+  const struct {
+    const char* name;
+    TestOrigin::Behaviour behaviour;
+    const char* message;
+    bool scaled;
+    milliseconds at_least{0};
+    const char* path = "/data/file.bin";
+  } cases[] = {
+      {"body at 1 KiB/s", {.drip = Pace{32, milliseconds(31)}}, "HTTP body read failed", true, milliseconds(400)},
+      {"body at 1 byte per 300 ms",
+       {.drip = Pace{1, milliseconds(300)}},
+       "HTTP body read failed",
+       true,
+       milliseconds(400)},
+      {"a field line every 100 ms",
+       {.endless = Endless::FieldLines, .endlessPace = {1, milliseconds(100)}},
+       "HTTP send failed or cancelled",
+       true,
+       milliseconds(600)},
+      {"an interim head every 100 ms",
+       {.endless = Endless::InterimHeads, .endlessPace = {1, milliseconds(100)}},
+       "HTTP send failed or cancelled",
+       true,
+       milliseconds(600)},
+      {"a trailer every 100 ms",
+       {.endless = Endless::Trailers, .endlessPace = {1, milliseconds(100)}},
+       "HTTP body read failed",
+       true,
+       milliseconds(400)},
+      {"interim heads as fast as they go",
+       {.endless = Endless::InterimHeads, .endlessPace = {64}},
+       "HTTP send failed or cancelled",
+       false},
+      {"an endless chunk extension",
+       {.endless = Endless::ChunkExtension, .endlessPace = {256}},
+       "HTTP body read failed",
+       false},
+      {"endless trailers", {.endless = Endless::Trailers, .endlessPace = {16}}, "HTTP body read failed", false},
+      {"a declared length over the bound, at 1 byte/s",
+       {.drip = Pace{1, milliseconds(1000)}, .declaredLength = 100000000},
+       "HTTP carrier exceeded response bound",
+       false},
+      // What passes: a slow body well above the floor, and a chunked body
+      // in 16-byte chunks, whose necessary framing (38 KiB) is no excess.
+      {"body at 16 KiB/s", {.drip = Pace{512, milliseconds(31)}}, "", true},
+      {"100 KB in 16-byte chunks", {.chunked = true, .drip = Pace{16}}, "", false, milliseconds(0), "/data/large.bin"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    origin_.setGlobalBehaviour(c.behaviour);
+    auto host = makeHost(c.scaled ? shortLimits() : quickOptions());
+    const auto start = Clock::now();
+    EXPECT_EQ(whole(*host, c.path), c.message);
+    const auto took = Clock::now() - start;
+    EXPECT_GE(took, c.at_least);
+    EXPECT_LT(took, c.at_least + std::chrono::seconds(2));
+  }
 }
 
 // ---- Cancellation ---------------------------------------------------------------
