@@ -105,7 +105,8 @@ std::unique_ptr<httplib::Server> makeTlsServer() {
   X509V3_CTX context;
   X509V3_set_ctx_nodb(&context);
   X509V3_set_ctx(&context, cert.get(), cert.get(), nullptr, nullptr, 0);
-  X509_EXTENSION* names = X509V3_EXT_conf_nid(nullptr, &context, NID_subject_alt_name, "DNS:localhost,IP:127.0.0.1");
+  X509_EXTENSION* names =
+      X509V3_EXT_conf_nid(nullptr, &context, NID_subject_alt_name, "DNS:localhost,IP:127.0.0.1");
   if (names == nullptr || X509_add_ext(cert.get(), names, -1) != 1 ||
       X509_sign(cert.get(), key.get(), EVP_sha256()) == 0) {
     X509_EXTENSION_free(names);
@@ -145,8 +146,9 @@ TestOrigin::TestOrigin(Scheme scheme, int port)
     const_cast<httplib::Request&>(request).ranges.clear();
     return httplib::Server::HandlerResponse::Unhandled;
   });
-  server_->Get(".*",
-               [this](const httplib::Request& request, httplib::Response& response) { handle(request, response); });
+  server_->Get(".*", [this](const httplib::Request& request, httplib::Response& response) {
+    handle(request, response);
+  });
   port_ = port == 0 ? server_->bind_to_any_port("127.0.0.1") : server_->bind_to_port("127.0.0.1", port) ? port : -1;
   if (port_ <= 0) throw std::runtime_error("test origin: cannot bind 127.0.0.1");
   thread_ = std::thread([this] { server_->listen_after_bind(); });
@@ -328,8 +330,8 @@ void TestOrigin::handle(const httplib::Request& request, httplib::Response& resp
   if (slice.status == 206) {
     const std::string total = "/" + std::to_string(bytes.size());
     if (behaviour.wrongContentRange) {
-      slice.contentRange =
-          "bytes " + std::to_string(slice.offset + 1) + "-" + std::to_string(slice.offset + slice.length) + total;
+      slice.contentRange = "bytes " + std::to_string(slice.offset + 1) + "-" +
+                           std::to_string(slice.offset + slice.length) + total;
     }
     if (behaviour.starContentRange) slice.contentRange = "bytes *" + total;
   }

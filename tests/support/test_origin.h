@@ -103,7 +103,7 @@ class TestOrigin {
   struct LoggedRequest {
     std::string method;
     std::string path;
-    std::string range;                                         // the Range field, empty when absent
+    std::string range;  // the Range field, empty when absent
     std::vector<std::pair<std::string, std::string>> headers;  // every field the client sent
     int remotePort = 0;  // the client's port: equal ports mean one reused connection
 
@@ -146,10 +146,10 @@ class TestOrigin {
   std::size_t requestCount() const;
   void clearLog();
 
-  // Waits until `count` stalls (before a head, mid-body, or a wait between
-  // two pieces of a drip) have begun since the origin started; false when
-  // `timeout` passes first. A test acts on a
-  // client that is stuck for certain instead of sleeping and hoping it is.
+  // Waits until `count` stalls (before a head, mid-body, or between two
+  // pieces of a drip or an endless answer) have begun since the origin
+  // started; false when `timeout` passes first. A test acts on a client that
+  // is stuck for certain instead of sleeping and hoping it is.
   bool waitForStalls(std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(30));
 
   // A deterministic pseudo-random byte string for test files.
