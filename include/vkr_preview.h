@@ -263,6 +263,14 @@ VKR_PREVIEW_API void vkr_preview_game_cancel(vkr_preview_game* game);
  * settings of the environment (https_proxy, all_proxy, no_proxy); a
  * loopback origin never uses a proxy.
  *
+ * Every request of this client ends in bounded time: resolving, connecting
+ * and the TLS handshake within 10 s; then 10 s without receiving anything,
+ * a response head (interim 1xx answers included) not complete within 30 s
+ * of the request or longer than 64 KiB, a body that brings less than 60 KiB
+ * in each 30 s counted from the end of the head (2 KiB/s), or chunk
+ * extensions and trailers over 16 KiB fail the request (status 12). A body
+ * the head announces longer than the request allows is refused at once.
+ *
  * Returns 0; 1 for a NULL out_site, a bad origin text, a message capacity
  * without a buffer, or a refused origin (the only 1 with a message: the
  * reason, such as "Origin must use HTTPS"); 4 ("Native site preparation

@@ -34,7 +34,7 @@ std::string text(const std::vector<std::uint8_t>& bytes) { return std::string(by
 CurlHttpOptions quickOptions() {
   CurlHttpOptions options;
   options.connectTimeout = milliseconds(2000);
-  options.stallTimeout = milliseconds(1000);  // long enough for a loaded machine under a sanitizer
+  options.limits.stall_timeout = milliseconds(1000);  // long enough for a loaded machine under a sanitizer
   return options;
 }
 
@@ -370,7 +370,7 @@ TEST_F(CurlHostTest, ContentEncodingRefusedBeforeTheBodyIsRead) {
   encoded.stallMidBody = milliseconds(5000);
   origin_.setGlobalBehaviour(encoded);
   CurlHttpOptions options = quickOptions();
-  options.stallTimeout = milliseconds(10000);
+  options.limits.stall_timeout = milliseconds(10000);
   auto host = makeHost(options);
   const auto start = Clock::now();
   EXPECT_EQ(whole(*host, "/data/file.bin"), "HTTP carrier used content encoding");
@@ -405,7 +405,7 @@ TEST_F(CurlHostTest, OversizedBodyStopsEarly) {
   huge.extraBodyBytes = 32 << 20;
   origin_.setGlobalBehaviour(huge);
   CurlHttpOptions options = quickOptions();
-  options.stallTimeout = milliseconds(5000);  // the origin takes a while to build its answer
+  options.limits.stall_timeout = milliseconds(5000);  // the origin takes a while to build its answer
   auto host = makeHost(options);
   const auto start = Clock::now();
   EXPECT_EQ(whole(*host, "/data/file.bin", 1 << 20), "HTTP carrier exceeded response bound");
@@ -500,6 +500,37 @@ TEST_F(CurlHostTest, HttpsToAPlainServerFailsTheHandshake) {
   CurlHttpHost host("https://localhost:" + std::to_string(origin_.port()), message, quickOptions());
   ASSERT_EQ(message, "");
   EXPECT_EQ(whole(host, "/data/file.bin"), "HTTP send failed or cancelled");
+}
+
+// ---- Transfer limits ---------------------------------------------------------
+// (Each misbehaving server and the limit that ends it: network_fault_test.)
+
+TEST_F(CurlHostTest, SlowButHonestTransfersPass) {
+  origin_.addFile("/data/large.bin", TestOrigin::makeBytes(100000, 3));
+  // Every time limit scaled down: 400 ms of silence, a head within 600 ms,
+  // at least 2 KiB/s over each 400 ms.
+  CurlHttpOptions scaled = quickOptions();
+  scaled.limits.stall_timeout = milliseconds(400);
+  scaled.limits.head_timeout = milliseconds(600);
+  scaled.limits.rate_period = milliseconds(400);
+  const struct {
+    const char* name;
+    TestOrigin::Behaviour behaviour;
+    const char* path;
+  } cases[] = {
+      {"a body at 16 KiB/s, over several rate periods",
+       {.drip = TestOrigin::Pace{512, milliseconds(31)}},
+       "/data/file.bin"},
+      // Its framing (125 KB) is all necessary: none of it counts.
+      {"100 KB in 4-byte chunks", {.chunked = true, .drip = TestOrigin::Pace{4}}, "/data/large.bin"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    origin_.setGlobalBehaviour(c.behaviour);
+    auto host = makeHost(scaled);
+    EXPECT_EQ(whole(*host, c.path), "");
+  }
+  EXPECT_EQ(response_.body.size(), 100000u);
 }
 
 // ---- Cancellation ---------------------------------------------------------------
