@@ -3,10 +3,11 @@
 # library is a Windows DLL: its export table is checked the same way, and
 # it may import only Windows' own DLLs.
 file(READ ${HEADER} header)
-string(REGEX MATCHALL "VKR_PREVIEW_API[^;(]*[ *](vkr_preview_[a-z_]+)\\(" declarations "${header}")
+# A long declaration may put the function's name at the start of a line.
+string(REGEX MATCHALL "VKR_PREVIEW_API[^;(]*[ *\n](vkr_preview_[a-z_]+)\\(" declarations "${header}")
 set(declared "")
 foreach(declaration IN LISTS declarations)
-  string(REGEX REPLACE ".*[ *](vkr_preview_[a-z_]+)\\($" "\\1" name "${declaration}")
+  string(REGEX REPLACE ".*[ *\n](vkr_preview_[a-z_]+)\\($" "\\1" name "${declaration}")
   list(APPEND declared ${name})
 endforeach()
 list(LENGTH declared declared_count)

@@ -1,7 +1,8 @@
 // A game kept up to date from a published site served by nginx, through the
-// public interface only.
+// public interface only, over plain HTTP and over HTTPS.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "hosts/platform.h"
+#include "index/paths.h"
 #include "publish/game_writer.h"
 #include "publish/origin_tree.h"
 #include "publish/site_builder.h"
@@ -44,13 +46,16 @@ publish::GameDescription gameDescription(std::uint64_t revision, std::size_t ite
   return game;
 }
 
-class GameTest : public testing::Test {
+class GameTest : public testing::TestWithParam<test::Protocol> {
  protected:
   void SetUp() override {
+    if (GetParam() == test::Protocol::Https && test::TestTls::get() == nullptr) {
+      GTEST_SKIP() << "HTTPS: " << test::TestTls::unavailableReason();
+    }
     key_.assign(32, 0x24);
     publishRevision(gameDescription(5), "r5");
     serve("r5");
-    server_ = std::make_unique<test::NginxServer>(work_ / "current");
+    server_ = std::make_unique<test::NginxServer>(work_ / "current", GetParam());
     ASSERT_TRUE(server_->started()) << server_->error();
     game_ = create("1.5.0");
   }
@@ -105,8 +110,14 @@ class GameTest : public testing::Test {
 #endif
   }
 
+  // Over HTTPS the game reaches its origin by name, so that the
+  // certificate's DNS name is checked too (the site tests use its address).
+  std::string origin() const {
+    return GetParam() == test::Protocol::Https ? server_->origin("localhost") : server_->origin();
+  }
+
   vkr_preview_game* create(const std::string& version) {
-    const std::string origin = server_->origin();
+    const std::string origin = this->origin();
     const std::string id = "lantern-keep";
     vkr_preview_game* game = nullptr;
     EXPECT_EQ(vkr_preview_game_create(origin.data(), origin.size(), id.data(), id.size(), version.data(),
@@ -147,7 +158,7 @@ class GameTest : public testing::Test {
   char message_[256] = {};
 };
 
-TEST_F(GameTest, RefreshListAndFetch) {
+TEST_P(GameTest, RefreshListAndFetch) {
   std::uint64_t count = 7;
   EXPECT_EQ(vkr_preview_game_item_count(game_, &count), VKR_PREVIEW_WRONG_STATE);
   EXPECT_EQ(fetch("base", work_ / "early.pak"), VKR_PREVIEW_WRONG_STATE);
@@ -175,7 +186,7 @@ TEST_F(GameTest, RefreshListAndFetch) {
   EXPECT_EQ(vkr_preview_game_refresh_hosted(game_, 2, message_, sizeof message_), VKR_PREVIEW_INVALID_ARGUMENT);
 }
 
-TEST_F(GameTest, RevisionsGoForwardUnlessRollbackIsAllowed) {
+TEST_P(GameTest, RevisionsGoForwardUnlessRollbackIsAllowed) {
   ASSERT_EQ(refresh(), VKR_PREVIEW_OK) << message_;
   publishRevision(gameDescription(6, 3), "r6");
   publishRevision(gameDescription(4, 4), "r4");
@@ -199,7 +210,7 @@ TEST_F(GameTest, RevisionsGoForwardUnlessRollbackIsAllowed) {
   EXPECT_EQ(revision(), 4u);
 }
 
-TEST_F(GameTest, IncompatibleOrIncompleteCataloguesAreNeverAdopted) {
+TEST_P(GameTest, IncompatibleOrIncompleteCataloguesAreNeverAdopted) {
   ASSERT_EQ(refresh(), VKR_PREVIEW_OK) << message_;
   publish::GameDescription other = gameDescription(9);
   other.id = "another-game";
@@ -229,7 +240,7 @@ TEST_F(GameTest, IncompatibleOrIncompleteCataloguesAreNeverAdopted) {
   vkr_preview_game_release(odd);
 }
 
-TEST_F(GameTest, ExternalRefreshWithAKeyFile) {
+TEST_P(GameTest, ExternalRefreshWithAKeyFile) {
   const publish::BuiltSite site = publishRevision(gameDescription(7), "external", false, true);
   serve("external");
   EXPECT_EQ(refresh(), VKR_PREVIEW_INTEGRITY_FAILURE);  // no hosted index behind this favicon
@@ -242,6 +253,61 @@ TEST_F(GameTest, ExternalRefreshWithAKeyFile) {
   EXPECT_EQ(vkr_preview_game_refresh_external(game_, nullptr, 5, 0, message_, sizeof message_),
             VKR_PREVIEW_INVALID_ARGUMENT);
 }
+
+INSTANTIATE_TEST_SUITE_P(, GameTest, testing::Values(test::Protocol::Http, test::Protocol::Https),
+                         test::ProtocolName());
+
+// A server whose certificate fails verification delivers nothing: every
+// call that needs it is a transport failure (12), a refresh adopts nothing,
+// a read fills no buffer and a fetch or download leaves no file. The same
+// server with a trusted certificate serves again.
+class GameCertificateTest : public GameTest {};
+
+TEST_P(GameCertificateTest, ExpiredWrongHostOrUnknownAuthorityDeliversNothing) {
+  ASSERT_EQ(refresh(), VKR_PREVIEW_OK) << message_;
+  const std::string origin = this->origin();
+  vkr_preview_site* site = nullptr;
+  ASSERT_EQ(vkr_preview_site_open_hosted(origin.data(), origin.size(), &site, message_, sizeof message_),
+            VKR_PREVIEW_OK)
+      << message_;
+  const std::string path = siteRootPath("app/game/base.pak");
+  const fs::path out = work_ / "out";
+  const std::string download = (out / "base.pak").string();
+  fs::create_directory(out);
+  for (const auto certificate : {test::ServerCertificate::Expired, test::ServerCertificate::WrongHost,
+                                 test::ServerCertificate::UnknownAuthority}) {
+    SCOPED_TRACE(static_cast<int>(certificate));
+    ASSERT_TRUE(server_->restart(certificate)) << server_->error();
+    vkr_preview_site* fresh = nullptr;
+    EXPECT_EQ(vkr_preview_site_open_hosted(origin.data(), origin.size(), &fresh, message_, sizeof message_),
+              VKR_PREVIEW_TRANSPORT_FAILURE);
+    EXPECT_EQ(fresh, nullptr);
+    vkr_preview_site_release(fresh);
+    EXPECT_STREQ(message_, "HTTP send failed or cancelled");
+
+    Bytes buffer(300000, 0xEE);
+    std::uint64_t length = 0;
+    EXPECT_EQ(vkr_preview_site_read_memory(site, path.data(), path.size(), nullptr, 0, buffer.data(), buffer.size(),
+                                           &length, message_, sizeof message_),
+              VKR_PREVIEW_TRANSPORT_FAILURE);
+    EXPECT_EQ(std::count(buffer.begin(), buffer.end(), 0xEE), 300000);
+    std::uint64_t written = 0;
+    EXPECT_EQ(vkr_preview_site_download(site, path.data(), path.size(), nullptr, 0, download.data(), download.size(),
+                                        &written, message_, sizeof message_),
+              VKR_PREVIEW_TRANSPORT_FAILURE);
+    EXPECT_EQ(written, 0u);
+
+    EXPECT_EQ(refresh(), VKR_PREVIEW_TRANSPORT_FAILURE);
+    EXPECT_EQ(revision(), 5u);
+    EXPECT_EQ(fetch("base", out / "item.pak"), VKR_PREVIEW_TRANSPORT_FAILURE);
+    EXPECT_TRUE(fs::is_empty(out));
+  }
+  ASSERT_TRUE(server_->restart(test::ServerCertificate::Trusted)) << server_->error();
+  EXPECT_EQ(fetch("base", out / "item.pak"), VKR_PREVIEW_OK) << message_;
+  vkr_preview_site_release(site);
+}
+
+INSTANTIATE_TEST_SUITE_P(, GameCertificateTest, testing::Values(test::Protocol::Https), test::ProtocolName());
 
 TEST(GameCancel, RefreshAndFetchCancelledFromAnotherThread) {
   auto crypto = defaultPlatform().makeCryptoHost();

@@ -1,6 +1,6 @@
 // A site whose resources hide in media carriers of every codec, published
-// by the site builder with the media encoder, served by nginx and read
-// through the library's exports.
+// by the site builder with the media encoder, served by nginx over plain
+// HTTP and over HTTPS and read through the library's exports.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -23,7 +23,12 @@ namespace {
 namespace fs = std::filesystem;
 using test::Bytes;
 
-TEST(MediaSiteTest, PartsInEveryCodecReadBack) {
+class MediaSiteTest : public testing::TestWithParam<test::Protocol> {};
+
+TEST_P(MediaSiteTest, PartsInEveryCodecReadBack) {
+  if (GetParam() == test::Protocol::Https && test::TestTls::get() == nullptr) {
+    GTEST_SKIP() << "HTTPS: " << test::TestTls::unavailableReason();
+  }
   const test::TempDir temp("vkr-media");
   const fs::path& work = temp.path();
   const auto crypto = defaultPlatform().makeCryptoHost();
@@ -55,7 +60,7 @@ TEST(MediaSiteTest, PartsInEveryCodecReadBack) {
   ASSERT_EQ(site.index.audio_carriers.size(), 1u);
   ASSERT_TRUE(publish::writeOriginTree(site.files, work / "site", failure)) << failure.message;
 
-  test::NginxServer server(work / "site");
+  test::NginxServer server(work / "site", GetParam());
   ASSERT_TRUE(server.started()) << server.error();
   const std::string origin = server.origin();
   char message[256] = {};
@@ -77,6 +82,9 @@ TEST(MediaSiteTest, PartsInEveryCodecReadBack) {
   }
   vkr_preview_site_release(handle);
 }
+
+INSTANTIATE_TEST_SUITE_P(, MediaSiteTest, testing::Values(test::Protocol::Http, test::Protocol::Https),
+                         test::ProtocolName());
 
 }  // namespace
 }  // namespace vesmara

@@ -90,19 +90,40 @@ std::string quoted(const std::string& path) { return "'" + path + "'"; }
 
 }  // namespace
 
-NginxServer::NginxServer(const std::filesystem::path& root) {
+NginxServer::NginxServer(const std::filesystem::path& root, Protocol protocol, ServerCertificate certificate)
+    : root_(std::filesystem::absolute(root)), protocol_(protocol), certificate_(certificate) {
   static Winsock winsock;
   if (GetFileAttributesW(kNginx) == INVALID_FILE_ATTRIBUTES) {
     error_ = "/usr/sbin/nginx is missing (scripts/setup-deps installs it)";
     return;
   }
+  port_ = pickFreePort();
+  start();
+}
+
+std::string NginxServer::origin(const std::string& host) const {
+  return (protocol_ == Protocol::Https ? "https://" : "http://") + host + ":" + std::to_string(port_);
+}
+
+bool NginxServer::restart(ServerCertificate certificate) {
+  kill();
+  certificate_ = certificate;
+  error_.clear();
+  start();
+  return started();
+}
+
+void NginxServer::start() {
+  if (protocol_ == Protocol::Https) {
+    error_ = "no test certificates: " + TestTls::unavailableReason();
+    return;
+  }
   const std::string work = unixPath(work_.path());
-  const std::string served = unixPath(root);
+  const std::string served = unixPath(root_);
   if (work.empty() || served.empty()) {
     error_ = "nginx runs as a Linux process, which needs Wine";
     return;
   }
-  port_ = pickFreePort();
   {
     std::ofstream config(work_.path() / "nginx.conf");
     config << "daemon off;\nmaster_process off;\nworker_processes 1;\npid " << work << "/nginx.pid;\n"
@@ -113,6 +134,7 @@ NginxServer::NginxServer(const std::filesystem::path& root) {
            << "  server {\n    listen 127.0.0.1:" << port_ << ";\n    root " << served << ";\n  }\n}\n";
   }
   const std::string pid_file = work + "/shell.pid";
+  std::filesystem::remove(work_.path() / "shell.pid");
   if (!runShell("echo $$ > " + quoted(pid_file) + "; exec /usr/sbin/nginx -c " + quoted(work + "/nginx.conf") + " -p " +
                 quoted(work) + " -e " + quoted(work + "/error.log") + " </dev/null >/dev/null 2>&1")) {
     error_ = "cannot start nginx";

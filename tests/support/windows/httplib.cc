@@ -158,6 +158,11 @@ void Response::set_chunked_content_provider(const std::string& content_type, Con
   set_header("Content-Type", content_type);
 }
 
+void Response::set_content_provider(const std::string& content_type, ContentProviderWithoutLength provider) {
+  unbounded_provider_ = std::move(provider);
+  set_header("Content-Type", content_type);
+}
+
 Server::Server() : listener_(INVALID_SOCKET) { startWinsock(); }
 
 Server::~Server() { stop(); }
@@ -187,11 +192,16 @@ Server& Server::Get(const std::string&, Handler handler) {
   return *this;
 }
 
-int Server::bind_to_any_port(const std::string& host, int) {
+int Server::bind_to_any_port(const std::string& host, int) { return bindTo(host, 0); }
+
+bool Server::bind_to_port(const std::string& host, int port, int) { return bindTo(host, port) == port; }
+
+int Server::bindTo(const std::string& host, int port) {
   const SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   if (listener == INVALID_SOCKET) return -1;
   sockaddr_in address{};
   address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<u_short>(port));
   inet_pton(AF_INET, host.c_str(), &address.sin_addr);
   int length = sizeof address;
   if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(listener, SOMAXCONN) != 0 ||
@@ -285,7 +295,10 @@ bool Server::answer(std::uintptr_t client_handle, const Request& request, bool k
   std::string head = "HTTP/1.1 " + std::to_string(response.status) + " " + reasonOf(response.status) + "\r\n";
   for (const auto& [name, value] : response.headers) head += name + ": " + value + "\r\n";
   const bool chunked = static_cast<bool>(response.chunked_provider_);
-  if (chunked) {
+  const bool unbounded = static_cast<bool>(response.unbounded_provider_);
+  if (unbounded) {
+    keep_alive = false;
+  } else if (chunked) {
     head += "Transfer-Encoding: chunked\r\n";
   } else {
     const std::size_t length = response.provider_ ? response.content_length_ : response.body.size();
@@ -317,7 +330,7 @@ bool Server::answer(std::uintptr_t client_handle, const Request& request, bool k
     }
     return ok;
   }
-  if (response.provider_) {
+  if (response.provider_ || unbounded) {
     std::size_t offset = 0;
     bool ok = true;
     DataSink sink;
@@ -327,6 +340,12 @@ bool Server::answer(std::uintptr_t client_handle, const Request& request, bool k
       return ok;
     };
     sink.done = [] {};
+    if (unbounded) {
+      // Written as it comes until the provider stops; closing the connection ends it.
+      while (ok && !stopping_ && response.unbounded_provider_(offset, sink)) {
+      }
+      return false;
+    }
     while (offset < response.content_length_ && ok) {
       if (!response.provider_(offset, response.content_length_ - offset, sink)) return false;
     }

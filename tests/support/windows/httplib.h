@@ -1,8 +1,8 @@
 // The part of cpp-httplib's server interface the test origin uses, for the
 // Windows build, where Debian's cpp-httplib (a Linux library) is not
 // available: a blocking HTTP/1.1 server on Winsock with keep-alive, one
-// thread per connection, fixed-length, provider-written and chunked
-// bodies. Plain HTTP only.
+// thread per connection, fixed-length, provider-written, chunked and
+// close-delimited bodies. Plain HTTP only.
 #ifndef VESMARA_TESTS_SUPPORT_WINDOWS_HTTPLIB_H_
 #define VESMARA_TESTS_SUPPORT_WINDOWS_HTTPLIB_H_
 
@@ -56,11 +56,14 @@ struct Response {
   void set_content(const std::string& content, const std::string& content_type);
   void set_content_provider(std::size_t length, const std::string& content_type, ContentProvider provider);
   void set_chunked_content_provider(const std::string& content_type, ContentProviderWithoutLength provider);
+  // A body without a length, ended by closing the connection.
+  void set_content_provider(const std::string& content_type, ContentProviderWithoutLength provider);
 
   // How the body is written.
   std::size_t content_length_ = 0;
   ContentProvider provider_;
   ContentProviderWithoutLength chunked_provider_;
+  ContentProviderWithoutLength unbounded_provider_;
 };
 
 class Server {
@@ -83,6 +86,8 @@ class Server {
 
   // Binds `host` on an ephemeral port; the port, or -1.
   int bind_to_any_port(const std::string& host, int socket_flags = 0);
+  // Binds `host` on `port`; false when it cannot.
+  bool bind_to_port(const std::string& host, int port, int socket_flags = 0);
   // Serves until stop().
   bool listen_after_bind();
   bool is_running() const { return running_.load(); }
@@ -90,6 +95,7 @@ class Server {
   void stop();
 
  private:
+  int bindTo(const std::string& host, int port);
   void serveConnection(std::uintptr_t client);
   bool answer(std::uintptr_t client, const Request& request, bool keep_alive);
 
