@@ -65,7 +65,7 @@ std::optional<double> measure(int count, const std::function<bool()>& fetch) {
 
 CurlHttpOptions withReuse(bool reuse) {
   CurlHttpOptions options;
-  options.reuseConnections = reuse;
+  options.reuse_connections = reuse;
   return options;
 }
 

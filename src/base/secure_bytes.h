@@ -66,9 +66,7 @@ class SecretKey {
   SecretKey& operator=(const SecretKey& other) = default;
   ~SecretKey() { wipe(); }
 
-  void assign(std::span<const std::uint8_t, kSize> bytes) {
-    std::copy(bytes.begin(), bytes.end(), bytes_.begin());
-  }
+  void assign(std::span<const std::uint8_t, kSize> bytes) { std::copy(bytes.begin(), bytes.end(), bytes_.begin()); }
   void wipe() { wipeBytes(bytes_.data(), bytes_.size()); }
 
   std::span<const std::uint8_t, kSize> bytes() const { return bytes_; }

@@ -18,11 +18,16 @@ int sequenceLength(unsigned char lead) {
 // overlong forms (E0, F0), surrogates (ED) and code points above U+10FFFF (F4).
 bool secondByteFits(unsigned char lead, unsigned char second) {
   switch (lead) {
-    case 0xE0: return second >= 0xA0 && second <= 0xBF;
-    case 0xED: return second >= 0x80 && second <= 0x9F;
-    case 0xF0: return second >= 0x90 && second <= 0xBF;
-    case 0xF4: return second >= 0x80 && second <= 0x8F;
-    default: return second >= 0x80 && second <= 0xBF;
+    case 0xE0:
+      return second >= 0xA0 && second <= 0xBF;
+    case 0xED:
+      return second >= 0x80 && second <= 0x9F;
+    case 0xF0:
+      return second >= 0x90 && second <= 0xBF;
+    case 0xF4:
+      return second >= 0x80 && second <= 0x8F;
+    default:
+      return second >= 0x80 && second <= 0xBF;
   }
 }
 

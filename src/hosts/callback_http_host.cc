@@ -24,8 +24,8 @@ void copyText(const std::uint8_t* data, std::uint64_t length, std::string& out) 
 // transport the bridge was moved into.
 class CallbackBridge {
  public:
-  CallbackBridge(vkr_preview_http_callback callback, void* userData, std::shared_ptr<CallbackHostCell> cell)
-      : callback_(callback), user_data_(userData), cell_(std::move(cell)) {}
+  CallbackBridge(vkr_preview_http_callback callback, void* user_data, std::shared_ptr<CallbackHostCell> cell)
+      : callback_(callback), user_data_(user_data), cell_(std::move(cell)) {}
 
   bool operator()(const CallbackRequest& request, CallbackResponse& out, std::string& message) const {
     vkr_preview_http_response record{};
@@ -43,7 +43,7 @@ class CallbackBridge {
       return false;
     }
 
-    const bool withinBounds =
+    const bool within_bounds =
         (record.status == 200 || record.status == 206) && record.body_length <= request.bound &&
         record.final_url_length <= kMaxCallerUrlLength && record.content_range_length <= kMaxCallerHeaderLength &&
         record.etag_length <= kMaxCallerHeaderLength && record.content_encoding_length <= kMaxCallerHeaderLength &&
@@ -52,16 +52,16 @@ class CallbackBridge {
         isPresentOrEmpty(record.etag, record.etag_length) &&
         isPresentOrEmpty(record.content_encoding, record.content_encoding_length) &&
         isPresentOrEmpty(record.body, record.body_length);
-    if (!withinBounds) {
+    if (!within_bounds) {
       message.assign(kCallerResponseOutOfBounds);
       return false;
     }
 
     out.status = record.status;
     copyText(record.final_url, record.final_url_length, out.url);
-    copyText(record.content_range, record.content_range_length, out.contentRange);
+    copyText(record.content_range, record.content_range_length, out.content_range);
     copyText(record.etag, record.etag_length, out.etag);
-    copyText(record.content_encoding, record.content_encoding_length, out.contentEncoding);
+    copyText(record.content_encoding, record.content_encoding_length, out.content_encoding);
     if (record.body_length == 0) {
       out.body.clear();
     } else {
@@ -78,8 +78,8 @@ class CallbackBridge {
 
 }  // namespace
 
-CallbackHttpHost::CallbackHttpHost(std::string originText, CallbackCallable callable)
-    : origin_text_(std::move(originText)), callable_(std::move(callable)) {}
+CallbackHttpHost::CallbackHttpHost(std::string origin_text, CallbackCallable callable)
+    : origin_text_(std::move(origin_text)), callable_(std::move(callable)) {}
 
 CallbackHttpHost::~CallbackHttpHost() = default;
 
@@ -111,7 +111,7 @@ bool CallbackHttpHost::exchange(const CallbackRequest& request, HttpResponse& re
   // path and bound. A caller transport always holds an accepted origin.
   const FetchRequest rules{request.kind, request.path, request.first, request.last, request.bound};
   std::string message;
-  if (!checkRequestRules(rules, /*originValid=*/true, isCancelled(), message)) {
+  if (!checkRequestRules(rules, /*origin_valid=*/true, isCancelled(), message)) {
     return fail(message);
   }
 
@@ -123,43 +123,43 @@ bool CallbackHttpHost::exchange(const CallbackRequest& request, HttpResponse& re
   }
   if (isCancelled()) return fail(kHttpReadCancelled);
 
-  const bool sameUrl = answer.url.size() == origin_text_.size() + request.path.size() &&
-                       std::string_view(answer.url).starts_with(origin_text_) &&
-                       std::string_view(answer.url).ends_with(request.path);
-  if (!sameUrl) return fail(kCarrierChangedUrl);
+  const bool same_url = answer.url.size() == origin_text_.size() + request.path.size() &&
+                        std::string_view(answer.url).starts_with(origin_text_) &&
+                        std::string_view(answer.url).ends_with(request.path);
+  if (!same_url) return fail(kCarrierChangedUrl);
 
   if (!isAcceptedStatus(request.kind, answer.status)) return fail(kCarrierResponseNotValid);
 
-  if (!isCallerHeaderValue(answer.contentRange) || !isCallerHeaderValue(answer.etag) ||
-      !isCallerHeaderValue(answer.contentEncoding)) {
+  if (!isCallerHeaderValue(answer.content_range) || !isCallerHeaderValue(answer.etag) ||
+      !isCallerHeaderValue(answer.content_encoding)) {
     return fail(kCarrierHeadersInvalid);
   }
-  if (!answer.contentEncoding.empty() && !isIdentityEncoding(answer.contentEncoding)) {
+  if (!answer.content_encoding.empty() && !isIdentityEncoding(answer.content_encoding)) {
     return fail(kCarrierUsedContentEncoding);
   }
   if (answer.body.size() > request.bound) return fail(kCarrierExceededBound);
 
   response.status = answer.status;
   response.valid = true;
-  response.contentRange = std::move(answer.contentRange);
+  response.content_range = std::move(answer.content_range);
   response.etag = std::move(answer.etag);
   response.body = std::move(answer.body);
   failure.clear();
   return true;
 }
 
-CallbackCallable makeCallbackBridge(vkr_preview_http_callback callback, void* userData,
+CallbackCallable makeCallbackBridge(vkr_preview_http_callback callback, void* user_data,
                                     std::shared_ptr<CallbackHostCell> cell) {
-  return CallbackBridge(callback, userData, std::move(cell));
+  return CallbackBridge(callback, user_data, std::move(cell));
 }
 
 std::unique_ptr<CallbackHttpHost> makeCallbackHttpHost(std::string_view origin, vkr_preview_http_callback callback,
-                                                       void* userData, std::string& message) {
+                                                       void* user_data, std::string& message) {
   Origin parsed;
   if (!parseOrigin(origin, parsed, message)) return nullptr;
   auto cell = std::make_shared<CallbackHostCell>();
   auto host = std::make_unique<CallbackHttpHost>(std::string(originWithoutTrailingSlash(origin)),
-                                                 makeCallbackBridge(callback, userData, cell));
+                                                 makeCallbackBridge(callback, user_data, cell));
   cell->host = host.get();
   return host;
 }

@@ -44,9 +44,9 @@ struct CallbackRequest {
 struct CallbackResponse {
   std::uint32_t status = 0;
   std::string url;
-  std::string contentRange;
+  std::string content_range;
   std::string etag;
-  std::string contentEncoding;
+  std::string content_encoding;
   std::vector<std::uint8_t> body;
 };
 
@@ -66,9 +66,9 @@ struct CallbackHostCell {
 
 class CallbackHttpHost final : public HttpHost {
  public:
-  // `originText` is the accepted origin without one trailing "/"; the
-  // expected final URL of a fetch is `originText` followed by the path.
-  CallbackHttpHost(std::string originText, CallbackCallable callable);
+  // `origin_text` is the accepted origin without one trailing "/"; the
+  // expected final URL of a fetch is `origin_text` followed by the path.
+  CallbackHttpHost(std::string origin_text, CallbackCallable callable);
   ~CallbackHttpHost() override;
 
   void cancel() override;
@@ -95,7 +95,7 @@ class CallbackHttpHost final : public HttpHost {
 // callback with the kind plus one, checks the record's limits and copies
 // it. A result of 7 sets the owning transport's cancellation flag through
 // `cell`.
-CallbackCallable makeCallbackBridge(vkr_preview_http_callback callback, void* userData,
+CallbackCallable makeCallbackBridge(vkr_preview_http_callback callback, void* user_data,
                                     std::shared_ptr<CallbackHostCell> cell);
 
 // Builds the caller transport for `origin`: applies the origin policy
@@ -103,7 +103,7 @@ CallbackCallable makeCallbackBridge(vkr_preview_http_callback callback, void* us
 // "/" from the origin, and wires the bridge to the new transport.
 // `callback` must not be null. Throws only std::bad_alloc.
 std::unique_ptr<CallbackHttpHost> makeCallbackHttpHost(std::string_view origin, vkr_preview_http_callback callback,
-                                                       void* userData, std::string& message);
+                                                       void* user_data, std::string& message);
 
 }  // namespace vesmara
 

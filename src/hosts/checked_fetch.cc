@@ -32,7 +32,7 @@ class CheckedFetch {
 
   // A 206 answer: exactly the requested bytes, as its Content-Range says.
   bool readPartial(CheckedBytes& bytes) const {
-    const std::optional<ContentRange> range = parseContentRange(response_.contentRange);
+    const std::optional<ContentRange> range = parseContentRange(response_.content_range);
     const std::uint64_t size = response_.body.size();
     bool exact = range.has_value() && (!request_.object_length || range->total == *request_.object_length);
     if (exact && request_.kind == FetchKind::Suffix) {

@@ -38,17 +38,17 @@ enum class FetchKind : std::uint32_t {
 // One fetch's result, owned by the caller and filled by the transport.
 // After a failed fetch of an HTTP transport it is empty (see reset()).
 struct HttpResponse {
-  std::uint32_t status = 0;  // the accepted status; 0 after a failure
-  bool valid = false;        // true only for a response the transport accepted
-  std::string contentRange;  // Content-Range value, empty when absent
-  std::string etag;          // ETag value as sent (quotes and W/ kept), empty when absent
+  std::uint32_t status = 0;   // the accepted status; 0 after a failure
+  bool valid = false;         // true only for a response the transport accepted
+  std::string content_range;  // Content-Range value, empty when absent
+  std::string etag;           // ETag value as sent (quotes and W/ kept), empty when absent
   std::vector<std::uint8_t> body;
 
   // Back to the empty state; the body's memory is released.
   void reset() {
     status = 0;
     valid = false;
-    contentRange.clear();
+    content_range.clear();
     etag.clear();
     std::vector<std::uint8_t>().swap(body);
   }

@@ -28,13 +28,13 @@ bool namesChunked(std::string_view codings) {
 
 }  // namespace
 
-bool checkRequestRules(const FetchRequest& request, bool originValid, bool cancelled, std::string& message) {
+bool checkRequestRules(const FetchRequest& request, bool origin_valid, bool cancelled, std::string& message) {
   if (request.kind == FetchKind::Range &&
       (request.first > request.last || request.last == std::numeric_limits<std::uint64_t>::max())) {
     return fail(message, kInvalidRequestedRange);
   }
   if (request.kind == FetchKind::Suffix && request.first == 0) return fail(message, kInvalidRequestedSuffix);
-  if (!originValid) return fail(message, kHttpOriginInvalid);
+  if (!origin_valid) return fail(message, kHttpOriginInvalid);
   if (cancelled) return fail(message, kHttpReadCancelled);
   if (!isHttpPath(request.path)) return fail(message, kInvalidPathOrBound);
   if (request.bound == 0 || request.bound > kMaxResponseBound) return fail(message, kInvalidPathOrBound);

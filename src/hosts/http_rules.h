@@ -67,10 +67,10 @@ struct FetchRequest {
   std::uint64_t bound = 0;
 };
 
-// Request rules 1 to 6 in order. `originValid` and `cancelled` are the
+// Request rules 1 to 6 in order. `origin_valid` and `cancelled` are the
 // transport's origin flag and the value of its cancellation flag. Returns
 // false with the first failing rule's message.
-bool checkRequestRules(const FetchRequest& request, bool originValid, bool cancelled, std::string& message);
+bool checkRequestRules(const FetchRequest& request, bool origin_valid, bool cancelled, std::string& message);
 
 // Ends a failed fetch of an HTTP transport: the response back to its empty
 // state and `message` recorded with the kind fetchFailureKind(host) gives.

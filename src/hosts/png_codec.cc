@@ -1,9 +1,9 @@
 // What every build's PNG encoder shares: choosing the colour type of an
 // RGBA image. Its own object file, so that the product library, which only
 // decodes, never links an encoder.
-#include <algorithm>
-
 #include "hosts/png_codec.h"
+
+#include <algorithm>
 
 namespace vesmara {
 

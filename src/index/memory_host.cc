@@ -8,8 +8,8 @@ namespace vesmara {
 bool MemoryHost::serve(std::uint64_t first, std::uint64_t last, HttpResponse& response, Failure& failure) const {
   response.status = 206;
   response.valid = true;
-  response.contentRange = "bytes " + formatUnsignedDecimal(first) + "-" + formatUnsignedDecimal(last) + "/" +
-                          formatUnsignedDecimal(bytes_.size());
+  response.content_range = "bytes " + formatUnsignedDecimal(first) + "-" + formatUnsignedDecimal(last) + "/" +
+                           formatUnsignedDecimal(bytes_.size());
   response.etag.clear();
   response.body.assign(bytes_.begin() + static_cast<std::ptrdiff_t>(first),
                        bytes_.begin() + static_cast<std::ptrdiff_t>(last) + 1);

@@ -26,7 +26,7 @@ struct ResourcePart {
 struct Resource {
   std::string path;
   std::string mime;
-  std::string sha256;  // of the whole plain resource
+  std::string sha256;    // of the whole plain resource
   std::string access;    // "public", "members" or empty, as written
   std::string delivery;  // "download" or empty, as written
   std::uint64_t length = 0;
@@ -54,9 +54,9 @@ struct AudioCarrier {
 
 struct SiteIndex {
   std::string entry;
-  std::string encoding_key;   // 64 lowercase hex digits, or empty
-  std::string member_key_id;  // empty when the site has no members resources
-  std::vector<Resource> resources;                         // strictly ascending by path
+  std::string encoding_key;                                         // 64 lowercase hex digits, or empty
+  std::string member_key_id;                                        // empty when the site has no members resources
+  std::vector<Resource> resources;                                  // strictly ascending by path
   std::map<std::string, AudioCarrier, std::less<>> audio_carriers;  // byte-wise key order
 };
 

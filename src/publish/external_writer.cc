@@ -37,8 +37,8 @@ bool sealPrivateIndex(CryptoHost& crypto, std::span<const std::uint8_t> containe
   if (container.size() < kMinPayloadLength || container.size() > kMaxPayloadLength) {
     return failure.fail(FailureKind::InvalidData, "Private index container size out of range");
   }
-  if (!crypto.aesGcmEncrypt(locator.key.bytes(), locator.nonce,
-                            privateIndexAdditionalData(locator.url, locator.offset), container, sealed) ||
+  if (!crypto.aesGcmEncrypt(locator.key.bytes(), locator.nonce, privateIndexAdditionalData(locator.url, locator.offset),
+                            container, sealed) ||
       !computeSha256(crypto, sealed, locator.sha256)) {
     return failure.fail(FailureKind::Provider, "Crypto provider failed");
   }

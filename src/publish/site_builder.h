@@ -38,22 +38,22 @@ using MediaEncoder = std::function<bool(std::string_view codec, std::span<const 
 
 struct SiteOptions {
   std::string entry = "index.html";
-  bool encode = true;                      // apply the site keystream
-  std::optional<SecretKey> encoding_key;   // random when encoding and not given
-  std::optional<SecretKey> member_key;     // required when a file is for members
+  bool encode = true;                     // apply the site keystream
+  std::optional<SecretKey> encoding_key;  // random when encoding and not given
+  std::optional<SecretKey> member_key;    // required when a file is for members
   std::string member_key_id = "members";
-  std::uint64_t part_size = 1048576;       // 1 to 4 MiB
-  std::size_t carrier_count = 4;           // plain carrier files the parts are spread over
+  std::uint64_t part_size = 1048576;  // 1 to 4 MiB
+  std::size_t carrier_count = 4;      // plain carrier files the parts are spread over
   std::string carrier_prefix = "/assets/blob-";
   std::uint16_t footer_version = 2;
-  std::vector<std::uint8_t> icon;          // empty: a small default icon
+  std::vector<std::uint8_t> icon;  // empty: a small default icon
   // An external index instead of a hosted one: the sealed index goes to
   // this carrier path, and the key material is returned.
   std::optional<std::string> external_index_path;
   // Makes every random choice (keys, nonces) a function of the seed, so the
   // same input gives byte-for-byte the same origin.
   std::optional<std::uint64_t> seed;
-  MediaEncoder media_encoder;              // needed when a file names a codec
+  MediaEncoder media_encoder;  // needed when a file names a codec
 };
 
 struct BuiltSite {

@@ -193,7 +193,7 @@ TEST_F(SiteExportsTest, LoadOverTheWire) {
   // A weak first ETag skips the comparison.
   origin_.setGlobalBehaviour({.changeEtag = true, .etag = std::string("W/\"weak\"")});
   EXPECT_EQ(load_message().first, VKR_PREVIEW_OK);
-  origin_.setGlobalBehaviour({.contentRange = std::string("bytes 0-127/129")});
+  origin_.setGlobalBehaviour({.content_range = std::string("bytes 0-127/129")});
   EXPECT_EQ(load_message(), std::make_pair(VKR_PREVIEW_INTEGRITY_FAILURE, std::string("Invalid favicon footer range")));
   origin_.clearBehaviours();
   origin_.addFile("/favicon.ico", std::string(127, 'x'));

@@ -19,9 +19,9 @@ struct Script {
   std::uint32_t result = VKR_PREVIEW_CALLBACK_OK;
   std::uint32_t status = 206;
   std::optional<std::string> url;  // nullopt: the expected URL of the request
-  std::string contentRange = "bytes 0-3/10";
+  std::string content_range = "bytes 0-3/10";
   std::string etag = "\"e1\"";
-  std::string contentEncoding;
+  std::string content_encoding;
   std::string body = "abcd";
   std::function<void(vkr_preview_http_response&)> tamper;  // runs after the record is filled
   std::function<void()> during;                            // runs inside the call
@@ -55,12 +55,12 @@ std::uint32_t scripted(void* user, std::uint32_t kind, const std::uint8_t* path,
   response->status = s.status;
   response->final_url = bytesOf(s.urlStorage);
   response->final_url_length = s.urlStorage.size();
-  response->content_range = bytesOf(s.contentRange);
-  response->content_range_length = s.contentRange.size();
+  response->content_range = bytesOf(s.content_range);
+  response->content_range_length = s.content_range.size();
   response->etag = bytesOf(s.etag);
   response->etag_length = s.etag.size();
-  response->content_encoding = bytesOf(s.contentEncoding);
-  response->content_encoding_length = s.contentEncoding.size();
+  response->content_encoding = bytesOf(s.content_encoding);
+  response->content_encoding_length = s.content_encoding.size();
   response->body = bytesOf(s.body);
   response->body_length = s.body.size();
   if (s.tamper) s.tamper(*response);
@@ -83,7 +83,7 @@ class CallbackHostTest : public ::testing::Test {
     response_.status = 999;
     response_.valid = true;
     response_.etag = "junk";
-    response_.contentRange = "junk";
+    response_.content_range = "junk";
     response_.body = {1, 2, 3};
     Failure failure{"junk", FailureKind::Internal};
     const bool ok = host_->fetchRange("/data/a.bin", 0, 3, bound, response_, failure);
@@ -99,7 +99,7 @@ class CallbackHostTest : public ::testing::Test {
     EXPECT_EQ(response_.status, 0u);
     EXPECT_FALSE(response_.valid);
     EXPECT_TRUE(response_.etag.empty());
-    EXPECT_TRUE(response_.contentRange.empty());
+    EXPECT_TRUE(response_.content_range.empty());
     EXPECT_TRUE(response_.body.empty());
   }
 
@@ -133,7 +133,7 @@ TEST_F(CallbackHostTest, RangeFetchReachesTheCallbackAndIsCopied) {
   EXPECT_TRUE(script_.recordWasZeroed);
   EXPECT_EQ(response_.status, 206u);
   EXPECT_TRUE(response_.valid);
-  EXPECT_EQ(response_.contentRange, "bytes 0-3/10");
+  EXPECT_EQ(response_.content_range, "bytes 0-3/10");
   EXPECT_EQ(response_.etag, "\"e1\"");
   EXPECT_EQ(std::string(response_.body.begin(), response_.body.end()), "abcd");
 }
@@ -247,10 +247,10 @@ TEST_F(CallbackHostTest, RecordLimits) {
   script_.etag = std::string(256, 'e');
   EXPECT_EQ(fetch(), "Caller transport returned invalid response bounds");
   script_.etag = "\"e\"";
-  script_.contentRange = std::string(256, 'r');
+  script_.content_range = std::string(256, 'r');
   EXPECT_EQ(fetch(), "Caller transport returned invalid response bounds");
-  script_.contentRange = "bytes 0-3/10";
-  script_.contentEncoding = std::string(256, ' ');
+  script_.content_range = "bytes 0-3/10";
+  script_.content_encoding = std::string(256, ' ');
   EXPECT_EQ(fetch(), "Caller transport returned invalid response bounds");
 }
 
@@ -312,22 +312,22 @@ TEST_F(CallbackHostTest, HeaderBytes) {
     script_.etag = bad;
     EXPECT_EQ(fetch(), "HTTP carrier headers are invalid") << testing::PrintToString(bad);
     script_.etag = "\"e\"";
-    script_.contentRange = bad;
+    script_.content_range = bad;
     EXPECT_EQ(fetch(), "HTTP carrier headers are invalid");
-    script_.contentRange = "bytes 0-3/10";
-    script_.contentEncoding = bad;
+    script_.content_range = "bytes 0-3/10";
+    script_.content_encoding = bad;
     EXPECT_EQ(fetch(), "HTTP carrier headers are invalid");
-    script_.contentEncoding.clear();
+    script_.content_encoding.clear();
   }
 }
 
 TEST_F(CallbackHostTest, ContentEncoding) {
   for (const char* ok : {"identity", " \tIdentity\t ", "IDENTITY"}) {
-    script_.contentEncoding = ok;
+    script_.content_encoding = ok;
     EXPECT_EQ(fetch(), "") << ok;
   }
   for (const char* bad : {"gzip", " ", "\t", "identity,gzip", "br"}) {
-    script_.contentEncoding = bad;
+    script_.content_encoding = bad;
     EXPECT_EQ(fetch(), "HTTP carrier used content encoding") << bad;
   }
 }

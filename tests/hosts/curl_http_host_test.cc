@@ -33,7 +33,7 @@ std::string text(const std::vector<std::uint8_t>& bytes) { return std::string(by
 // Short limits keep the suite fast; the defaults are checked separately.
 CurlHttpOptions quickOptions() {
   CurlHttpOptions options;
-  options.connectTimeout = milliseconds(2000);
+  options.connect_timeout = milliseconds(2000);
   options.limits.stall_timeout = milliseconds(1000);  // long enough for a loaded machine under a sanitizer
   return options;
 }
@@ -59,7 +59,7 @@ class CurlHostTest : public ::testing::Test {
   std::string run(const CurlHttpHost& host, const std::function<bool(HttpResponse&, Failure&)>& fetch) {
     response_.status = 999;
     response_.valid = true;
-    response_.contentRange = "junk";
+    response_.content_range = "junk";
     response_.etag = "junk";
     response_.body = {1, 2, 3};
     Failure failure{"junk", FailureKind::Internal};
@@ -71,7 +71,7 @@ class CurlHostTest : public ::testing::Test {
     if (!ok) {
       EXPECT_EQ(response_.status, 0u);
       EXPECT_FALSE(response_.valid);
-      EXPECT_TRUE(response_.contentRange.empty());
+      EXPECT_TRUE(response_.content_range.empty());
       EXPECT_TRUE(response_.etag.empty());
       EXPECT_TRUE(response_.body.empty());
     }
@@ -141,7 +141,7 @@ TEST_F(CurlHostTest, RangeFetchSendsTheExactHeaderBlock) {
   EXPECT_EQ(response_.status, 206u);
   EXPECT_TRUE(response_.valid);
   EXPECT_EQ(text(response_.body), file_.substr(100, 1024));
-  EXPECT_EQ(response_.contentRange, "bytes 100-1123/10240");
+  EXPECT_EQ(response_.content_range, "bytes 100-1123/10240");
   EXPECT_EQ(response_.etag, origin_.etagOf("/data/file.bin").value());
 
   const auto log = origin_.requests();
@@ -167,7 +167,7 @@ TEST_F(CurlHostTest, SuffixFetch) {
   ASSERT_EQ(suffix(*host, "/data/file.bin", 128), "");
   EXPECT_EQ(response_.status, 206u);
   EXPECT_EQ(text(response_.body), file_.substr(10240 - 128));
-  EXPECT_EQ(response_.contentRange, "bytes 10112-10239/10240");
+  EXPECT_EQ(response_.content_range, "bytes 10112-10239/10240");
   ASSERT_EQ(suffix(*host, "/data/file.bin", 20000), "");  // longer than the file: all of it
   EXPECT_EQ(text(response_.body), file_);
   const auto log = origin_.requests();
@@ -181,7 +181,7 @@ TEST_F(CurlHostTest, WholeFetchSendsNoRange) {
   ASSERT_EQ(whole(*host, "/data/file.bin"), "");
   EXPECT_EQ(response_.status, 200u);
   EXPECT_EQ(text(response_.body), file_);
-  EXPECT_EQ(response_.contentRange, "");
+  EXPECT_EQ(response_.content_range, "");
   const auto log = origin_.requests();
   ASSERT_EQ(log.size(), 1u);
   EXPECT_FALSE(log[0].hasHeader("Range"));
@@ -229,7 +229,7 @@ TEST_F(CurlHostTest, StatusesJudgedAfterTheBody) {
   // A 404 whose body passes the bound reports the bound.
   EXPECT_EQ(whole(*host, "/data/file.bin", 100), "HTTP carrier exceeded response bound");
   // And one with an encoding reports the encoding.
-  notFound.contentEncoding = "gzip";
+  notFound.content_encoding = "gzip";
   origin_.setBehaviour("/data/file.bin", notFound);
   EXPECT_EQ(whole(*host, "/data/file.bin", 100), "HTTP carrier used content encoding");
 }
@@ -242,7 +242,7 @@ TEST_F(CurlHostTest, RangeAnsweredWithTheWholeFileIsAccepted) {
   ASSERT_EQ(range(*host, "/data/file.bin", 10, 19), "");
   EXPECT_EQ(response_.status, 200u);
   EXPECT_EQ(text(response_.body), file_);
-  EXPECT_EQ(response_.contentRange, "");
+  EXPECT_EQ(response_.content_range, "");
 }
 
 TEST_F(CurlHostTest, RedirectsAreNotFollowed) {
@@ -271,13 +271,13 @@ TEST_F(CurlHostTest, HeaderValuesPassVerbatimOrCut) {
   lying.wrongContentRange = true;
   origin_.setGlobalBehaviour(lying);
   ASSERT_EQ(range(*host, "/data/file.bin", 0, 9), "");
-  EXPECT_EQ(response_.contentRange, "bytes 1-10/10240");  // the consumer judges it
+  EXPECT_EQ(response_.content_range, "bytes 1-10/10240");  // the consumer judges it
 
   lying = {};
   lying.starContentRange = true;
   origin_.setGlobalBehaviour(lying);
   ASSERT_EQ(range(*host, "/data/file.bin", 0, 9), "");
-  EXPECT_EQ(response_.contentRange, "bytes */10240");
+  EXPECT_EQ(response_.content_range, "bytes */10240");
 
   lying = {};
   lying.changeEtag = true;
@@ -289,11 +289,11 @@ TEST_F(CurlHostTest, HeaderValuesPassVerbatimOrCut) {
 
   lying = {};
   lying.etag = "W/\"ab\x80zz\"";
-  lying.contentRange = "bytes 0-9/10240\x01tail";
+  lying.content_range = "bytes 0-9/10240\x01tail";
   origin_.setGlobalBehaviour(lying);
   ASSERT_EQ(range(*host, "/data/file.bin", 0, 9), "");
   EXPECT_EQ(response_.etag, "W/\"ab");
-  EXPECT_EQ(response_.contentRange, "bytes 0-9/10240");
+  EXPECT_EQ(response_.content_range, "bytes 0-9/10240");
 
   lying = {};
   lying.etag = "\"a\tb\"";  // a tab is outside 0x20-0x7E here
@@ -306,11 +306,11 @@ TEST_F(CurlHostTest, OverlongHeaderValuesAreDropped) {
   auto host = makeHost();
   TestOrigin::Behaviour lying;
   lying.etag = "\"" + std::string(4093, 'e') + "\"";  // 4,095 characters: kept
-  lying.contentRange = std::string(4096, 'r');        // 4,096: dropped
+  lying.content_range = std::string(4096, 'r');        // 4,096: dropped
   origin_.setGlobalBehaviour(lying);
   ASSERT_EQ(range(*host, "/data/file.bin", 0, 9), "");
   EXPECT_EQ(response_.etag.size(), 4095u);
-  EXPECT_EQ(response_.contentRange, "");
+  EXPECT_EQ(response_.content_range, "");
   lying.etag = std::string(4096, 'e');
   origin_.setGlobalBehaviour(lying);
   ASSERT_EQ(range(*host, "/data/file.bin", 0, 9), "");
@@ -327,11 +327,11 @@ TEST_F(CurlHostTest, FirstContentRangeAndEtagFieldsWin) {
   // The origin sends the extra field first.
   EXPECT_EQ(response_.etag, "\"two\"");
   twice = {};
-  twice.contentRange = "bytes 0-9/10240";
+  twice.content_range = "bytes 0-9/10240";
   twice.extraHeaders = {{"Content-Range", "bytes 5-14/10240"}};
   origin_.setGlobalBehaviour(twice);
   ASSERT_EQ(range(*host, "/data/file.bin", 0, 9), "");
-  EXPECT_EQ(response_.contentRange, "bytes 5-14/10240");
+  EXPECT_EQ(response_.content_range, "bytes 5-14/10240");
 }
 
 TEST_F(CurlHostTest, ContentEncoding) {
@@ -352,7 +352,7 @@ TEST_F(CurlHostTest, ContentEncoding) {
   };
   for (const auto& c : cases) {
     TestOrigin::Behaviour encoded;
-    encoded.contentEncoding = c.value;
+    encoded.content_encoding = c.value;
     origin_.setGlobalBehaviour(encoded);
     EXPECT_EQ(range(*host, "/data/file.bin", 0, 9), c.message) << c.value;
   }
@@ -366,7 +366,7 @@ TEST_F(CurlHostTest, ContentEncoding) {
 TEST_F(CurlHostTest, ContentEncodingRefusedBeforeTheBodyIsRead) {
   // The body would stall for a long time; the refusal comes at the head.
   TestOrigin::Behaviour encoded;
-  encoded.contentEncoding = "gzip";
+  encoded.content_encoding = "gzip";
   encoded.stallMidBody = milliseconds(5000);
   origin_.setGlobalBehaviour(encoded);
   CurlHttpOptions options = quickOptions();
@@ -601,7 +601,7 @@ TEST_F(CurlHostTest, OneConnectionServesManyFetches) {
 
 TEST_F(CurlHostTest, WithoutReuseEveryFetchConnectsAnew) {
   CurlHttpOptions options = quickOptions();
-  options.reuseConnections = false;
+  options.reuse_connections = false;
   auto host = makeHost(options);
   for (int i = 0; i < 3; ++i) ASSERT_EQ(range(*host, "/data/file.bin", i, i + 10), "");
   const auto log = origin_.requests();
@@ -775,7 +775,7 @@ TEST(CurlHostProxy, LoopbackOriginsNeverUseTheEnvironmentsProxyOthersDo) {
       {"https://proxied.invalid", "CONNECT proxied.invalid:443 HTTP/1.1"},
   };
   CurlHttpOptions options = quickOptions();
-  options.connectTimeout = milliseconds(500);  // the silent proxy never answers the tunnel request
+  options.connect_timeout = milliseconds(500);  // the silent proxy never answers the tunnel request
   for (const Case& c : cases) {
     std::string message;
     CurlHttpHost host(c.origin, message, options);

@@ -12,9 +12,9 @@ namespace {
 
 constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
 
-std::string check(const FetchRequest& request, bool originValid = true, bool cancelled = false) {
+std::string check(const FetchRequest& request, bool origin_valid = true, bool cancelled = false) {
   std::string message;
-  const bool ok = checkRequestRules(request, originValid, cancelled, message);
+  const bool ok = checkRequestRules(request, origin_valid, cancelled, message);
   EXPECT_EQ(ok, message.empty());
   return message;
 }

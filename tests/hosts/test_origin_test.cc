@@ -105,7 +105,7 @@ TEST_F(TestOriginTest, Misbehaviours) {
   EXPECT_NE(get("/f")->get_header_value("ETag"), get("/f")->get_header_value("ETag"));
 
   TestOrigin::Behaviour global;
-  global.contentEncoding = "gzip";
+  global.content_encoding = "gzip";
   global.extraBodyBytes = 3;
   origin_.setGlobalBehaviour(global);
   r = get("/f", "bytes=0-1");  // the path's own setting (changeEtag) wins

@@ -30,8 +30,8 @@ std::string text(const std::vector<std::uint8_t>& bytes) { return std::string(by
 // Short limits keep the suite fast; the defaults are checked separately.
 WindowsHttpOptions quickOptions() {
   WindowsHttpOptions options;
-  options.connectTimeoutMs = 2000;
-  options.receiveTimeoutMs = 300;
+  options.connect_timeout_ms = 2000;
+  options.receive_timeout_ms = 300;
   return options;
 }
 
@@ -61,7 +61,7 @@ class WinHttpHostTest : public ::testing::Test {
   std::string run(const WindowsHttpHost& host, const std::function<bool(HttpResponse&, Failure&)>& fetch) {
     response_.status = 999;
     response_.valid = true;
-    response_.contentRange = "junk";
+    response_.content_range = "junk";
     response_.etag = "junk";
     response_.body = {1, 2, 3};
     Failure failure{"junk", FailureKind::Internal};
@@ -73,7 +73,7 @@ class WinHttpHostTest : public ::testing::Test {
     if (!ok) {
       EXPECT_EQ(response_.status, 0u);
       EXPECT_FALSE(response_.valid);
-      EXPECT_TRUE(response_.contentRange.empty());
+      EXPECT_TRUE(response_.content_range.empty());
       EXPECT_TRUE(response_.etag.empty());
       EXPECT_TRUE(response_.body.empty());
     }
@@ -141,7 +141,7 @@ TEST_F(WinHttpHostTest, RangeFetchSendsTheExactHeaderBlock) {
   EXPECT_EQ(response_.status, 206u);
   EXPECT_TRUE(response_.valid);
   EXPECT_EQ(text(response_.body), file_.substr(100, 1024));
-  EXPECT_EQ(response_.contentRange, "bytes 100-1123/10240");
+  EXPECT_EQ(response_.content_range, "bytes 100-1123/10240");
   EXPECT_EQ(response_.etag, origin_.etagOf("/data/file.bin").value());
 
   const auto log = origin_.requests();
@@ -168,7 +168,7 @@ TEST_F(WinHttpHostTest, SuffixFetch) {
   ASSERT_EQ(suffix(*host, "/data/file.bin", 128), "");
   EXPECT_EQ(response_.status, 206u);
   EXPECT_EQ(text(response_.body), file_.substr(10240 - 128));
-  EXPECT_EQ(response_.contentRange, "bytes 10112-10239/10240");
+  EXPECT_EQ(response_.content_range, "bytes 10112-10239/10240");
   ASSERT_EQ(suffix(*host, "/data/file.bin", 20000), "");  // longer than the file: all of it
   EXPECT_EQ(text(response_.body), file_);
   const auto log = origin_.requests();
@@ -182,7 +182,7 @@ TEST_F(WinHttpHostTest, WholeFetchSendsNoRange) {
   ASSERT_EQ(whole(*host, "/data/file.bin"), "");
   EXPECT_EQ(response_.status, 200u);
   EXPECT_EQ(text(response_.body), file_);
-  EXPECT_EQ(response_.contentRange, "");
+  EXPECT_EQ(response_.content_range, "");
   const auto log = origin_.requests();
   ASSERT_EQ(log.size(), 1u);
   EXPECT_FALSE(log[0].hasHeader("Range"));
@@ -230,7 +230,7 @@ TEST_F(WinHttpHostTest, StatusesJudgedAfterTheBody) {
   // A 404 whose body passes the bound reports the bound.
   EXPECT_EQ(whole(*host, "/data/file.bin", 100), "HTTP carrier exceeded response bound");
   // And one with an encoding reports the encoding.
-  notFound.contentEncoding = "gzip";
+  notFound.content_encoding = "gzip";
   origin_.setBehaviour("/data/file.bin", notFound);
   EXPECT_EQ(whole(*host, "/data/file.bin", 100), "HTTP carrier used content encoding");
 }
@@ -243,7 +243,7 @@ TEST_F(WinHttpHostTest, RangeAnsweredWithTheWholeFileIsAccepted) {
   ASSERT_EQ(range(*host, "/data/file.bin", 10, 19), "");
   EXPECT_EQ(response_.status, 200u);
   EXPECT_EQ(text(response_.body), file_);
-  EXPECT_EQ(response_.contentRange, "");
+  EXPECT_EQ(response_.content_range, "");
 }
 
 TEST_F(WinHttpHostTest, RedirectsAreNotFollowed) {
@@ -272,13 +272,13 @@ TEST_F(WinHttpHostTest, HeaderValuesPassVerbatimOrCut) {
   lying.wrongContentRange = true;
   origin_.setGlobalBehaviour(lying);
   ASSERT_EQ(range(*host, "/data/file.bin", 0, 9), "");
-  EXPECT_EQ(response_.contentRange, "bytes 1-10/10240");  // the consumer judges it
+  EXPECT_EQ(response_.content_range, "bytes 1-10/10240");  // the consumer judges it
 
   lying = {};
   lying.starContentRange = true;
   origin_.setGlobalBehaviour(lying);
   ASSERT_EQ(range(*host, "/data/file.bin", 0, 9), "");
-  EXPECT_EQ(response_.contentRange, "bytes */10240");
+  EXPECT_EQ(response_.content_range, "bytes */10240");
 
   lying = {};
   lying.changeEtag = true;
@@ -290,11 +290,11 @@ TEST_F(WinHttpHostTest, HeaderValuesPassVerbatimOrCut) {
 
   lying = {};
   lying.etag = "W/\"ab\x80zz\"";
-  lying.contentRange = "bytes 0-9/10240\x01tail";
+  lying.content_range = "bytes 0-9/10240\x01tail";
   origin_.setGlobalBehaviour(lying);
   ASSERT_EQ(range(*host, "/data/file.bin", 0, 9), "");
   EXPECT_EQ(response_.etag, "W/\"ab");
-  EXPECT_EQ(response_.contentRange, "bytes 0-9/10240");
+  EXPECT_EQ(response_.content_range, "bytes 0-9/10240");
 
   lying = {};
   lying.etag = "\"a\tb\"";  // a tab is outside 0x20-0x7E here
@@ -311,11 +311,11 @@ TEST_F(WinHttpHostTest, OverlongHeaderValuesAreDropped) {
   auto host = makeHost();
   TestOrigin::Behaviour lying;
   lying.etag = "\"" + std::string(4093, 'e') + "\"";  // 4,095 characters: kept
-  lying.contentRange = std::string(4096, 'r');        // 4,096: dropped
+  lying.content_range = std::string(4096, 'r');        // 4,096: dropped
   origin_.setGlobalBehaviour(lying);
   ASSERT_EQ(range(*host, "/data/file.bin", 0, 9), "");
   EXPECT_EQ(response_.etag.size(), 4095u);
-  EXPECT_EQ(response_.contentRange, "");
+  EXPECT_EQ(response_.content_range, "");
   lying.etag = std::string(4096, 'e');
   origin_.setGlobalBehaviour(lying);
   ASSERT_EQ(range(*host, "/data/file.bin", 0, 9), "");
@@ -332,11 +332,11 @@ TEST_F(WinHttpHostTest, FirstContentRangeAndEtagFieldsWin) {
   // The origin sends the extra field first.
   EXPECT_EQ(response_.etag, "\"two\"");
   twice = {};
-  twice.contentRange = "bytes 0-9/10240";
+  twice.content_range = "bytes 0-9/10240";
   twice.extraHeaders = {{"Content-Range", "bytes 5-14/10240"}};
   origin_.setGlobalBehaviour(twice);
   ASSERT_EQ(range(*host, "/data/file.bin", 0, 9), "");
-  EXPECT_EQ(response_.contentRange, "bytes 5-14/10240");
+  EXPECT_EQ(response_.content_range, "bytes 5-14/10240");
 }
 
 TEST_F(WinHttpHostTest, ContentEncoding) {
@@ -357,7 +357,7 @@ TEST_F(WinHttpHostTest, ContentEncoding) {
   };
   for (const auto& c : cases) {
     TestOrigin::Behaviour encoded;
-    encoded.contentEncoding = c.value;
+    encoded.content_encoding = c.value;
     origin_.setGlobalBehaviour(encoded);
     EXPECT_EQ(range(*host, "/data/file.bin", 0, 9), c.message) << c.value;
   }
@@ -371,11 +371,11 @@ TEST_F(WinHttpHostTest, ContentEncoding) {
 TEST_F(WinHttpHostTest, ContentEncodingRefusedBeforeTheBodyIsRead) {
   // The body would stall for a long time; the refusal comes at the head.
   TestOrigin::Behaviour encoded;
-  encoded.contentEncoding = "gzip";
+  encoded.content_encoding = "gzip";
   encoded.stallMidBody = milliseconds(5000);
   origin_.setGlobalBehaviour(encoded);
   WindowsHttpOptions options = quickOptions();
-  options.receiveTimeoutMs = 10000;
+  options.receive_timeout_ms = 10000;
   auto host = makeHost(options);
   const auto start = Clock::now();
   EXPECT_EQ(whole(*host, "/data/file.bin"), "HTTP carrier used content encoding");
@@ -410,7 +410,7 @@ TEST_F(WinHttpHostTest, OversizedBodyStopsEarly) {
   huge.extraBodyBytes = 32 << 20;
   origin_.setGlobalBehaviour(huge);
   WindowsHttpOptions options = quickOptions();
-  options.receiveTimeoutMs = 5000;  // the origin takes a while to build its answer
+  options.receive_timeout_ms = 5000;  // the origin takes a while to build its answer
   auto host = makeHost(options);
   const auto start = Clock::now();
   EXPECT_EQ(whole(*host, "/data/file.bin", 1 << 20), "HTTP carrier exceeded response bound");

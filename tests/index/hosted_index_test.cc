@@ -322,11 +322,11 @@ TEST_F(HostedIndexTest, RequestFaultsEndWithTheirMessageAndKind) {
   const auto whole = [&](std::size_t length) {
     return [&favicon, length](HttpResponse& r) {
       r.status = 200;
-      r.contentRange.clear();
+      r.content_range.clear();
       r.body.assign(favicon.begin(), favicon.begin() + static_cast<std::ptrdiff_t>(length));
     };
   };
-  const auto range = [](std::string value) { return [value](HttpResponse& r) { r.contentRange = value; }; };
+  const auto range = [](std::string value) { return [value](HttpResponse& r) { r.content_range = value; }; };
   using Fault = test::FaultyHttpHost::Fault;
   const struct {
     const char* name;
@@ -392,21 +392,21 @@ TEST(MemoryHost, ServesOnlyTheFaviconAndLeavesFailuresUntouched) {
   failure.message = "untouched";
   ASSERT_TRUE(host.fetchRange("/favicon.ico", 1, 2, 1, response, failure));
   EXPECT_EQ(response.status, 206u);
-  EXPECT_EQ(response.contentRange, "bytes 1-2/4");
+  EXPECT_EQ(response.content_range, "bytes 1-2/4");
   EXPECT_EQ(std::string(response.body.begin(), response.body.end()), "bc");
   EXPECT_TRUE(failure.message.empty());
   ASSERT_TRUE(host.fetchSuffix("/favicon.ico", 4, 1, response, failure));
-  EXPECT_EQ(response.contentRange, "bytes 0-3/4");
+  EXPECT_EQ(response.content_range, "bytes 0-3/4");
 
   failure.message = "untouched";
-  response.contentRange = "kept";
+  response.content_range = "kept";
   EXPECT_FALSE(host.fetchRange("/favicon.ico", 2, 4, 100, response, failure));
   EXPECT_FALSE(host.fetchRange("/favicon.ico", 2, 1, 100, response, failure));
   EXPECT_FALSE(host.fetchRange("/other.ico", 0, 1, 100, response, failure));
   EXPECT_FALSE(host.fetchSuffix("/favicon.ico", 5, 100, response, failure));
   EXPECT_EQ(failure.message, "untouched");
   EXPECT_EQ(failure.kind, FailureKind::Cancelled);  // the parent's flag is set
-  EXPECT_EQ(response.contentRange, "kept");
+  EXPECT_EQ(response.content_range, "kept");
   EXPECT_FALSE(host.fetchWhole("/favicon.ico", 100, response, failure));
   EXPECT_EQ(failure.message, "Whole-carrier fetch is not supported by this host");
 }

@@ -54,7 +54,7 @@ bool ScriptedHttpHost::answer(Call call, HttpResponse& response, Failure& failur
   if (!next.failure.empty()) return failAs(*this, response, failure, next.failure);
   response.status = next.status;
   response.valid = next.valid;
-  response.contentRange = next.content_range;
+  response.content_range = next.content_range;
   response.etag = next.etag;
   response.body = next.body;
   failure.clear();

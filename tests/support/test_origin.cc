@@ -53,7 +53,7 @@ struct Slice {
   int status = 200;
   std::uint64_t offset = 0;
   std::uint64_t length = 0;
-  std::optional<std::string> contentRange;
+  std::optional<std::string> content_range;
 };
 
 // The answer to a Range field for a file of `size` bytes. A field this
@@ -297,7 +297,7 @@ void TestOrigin::handle(const httplib::Request& request, httplib::Response& resp
     return;
   }
   for (const auto& [name, value] : behaviour.extraHeaders) response.set_header(name, value);
-  if (behaviour.contentEncoding) response.set_header("Content-Encoding", *behaviour.contentEncoding);
+  if (behaviour.content_encoding) response.set_header("Content-Encoding", *behaviour.content_encoding);
   if (behaviour.endless != Endless::None) {
     answerEndlessly(behaviour, file ? file->bytes : std::string("endless"), response);
     return;
@@ -318,18 +318,18 @@ void TestOrigin::handle(const httplib::Request& request, httplib::Response& resp
   if (slice.status == 206) {
     const std::string total = "/" + std::to_string(bytes.size());
     if (behaviour.wrongContentRange) {
-      slice.contentRange =
+      slice.content_range =
           "bytes " + std::to_string(slice.offset + 1) + "-" + std::to_string(slice.offset + slice.length) + total;
     }
-    if (behaviour.starContentRange) slice.contentRange = "bytes *" + total;
+    if (behaviour.starContentRange) slice.content_range = "bytes *" + total;
   }
-  if (behaviour.contentRange) slice.contentRange = behaviour.contentRange;
+  if (behaviour.content_range) slice.content_range = behaviour.content_range;
 
   std::string etag = file->etag;
   if (behaviour.changeEtag) etag.insert(etag.size() - 1, "-" + std::to_string(answer));
   if (behaviour.etag) etag = *behaviour.etag;
   response.set_header("ETag", etag);
-  if (slice.contentRange) response.set_header("Content-Range", *slice.contentRange);
+  if (slice.content_range) response.set_header("Content-Range", *slice.content_range);
   response.status = behaviour.status.value_or(slice.status);
 
   auto body = std::make_shared<std::string>(bytes.substr(slice.offset, slice.length));

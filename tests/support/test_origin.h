@@ -68,13 +68,13 @@ class TestOrigin {
     // A 206 answer carries "bytes */size".
     bool starContentRange = false;
     // Replaces the Content-Range value of any answer that has one.
-    std::optional<std::string> contentRange;
+    std::optional<std::string> content_range;
     // Every answer carries a different ETag.
     bool changeEtag = false;
     // Replaces the ETag value (bytes sent as they are).
     std::optional<std::string> etag;
     // Adds a Content-Encoding field with this value (e.g. "gzip").
-    std::optional<std::string> contentEncoding;
+    std::optional<std::string> content_encoding;
     // Answer 302 with this Location and no file.
     std::optional<std::string> redirectTo;
     // Replaces the status of the answer (the body stays what it would be).

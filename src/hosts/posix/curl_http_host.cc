@@ -53,8 +53,8 @@ constexpr int kPollIntervalMs = 25;
 // two waits, and is reported as a failure of its phase: "HTTP send failed
 // or cancelled" before the head was complete, "HTTP body read failed"
 // after.
-std::string_view curlFailureMessage(CURLcode result, bool headComplete) {
-  const FetchStep step = headComplete ? FetchStep::Body : FetchStep::Send;
+std::string_view curlFailureMessage(CURLcode result, bool head_complete) {
+  const FetchStep step = head_complete ? FetchStep::Body : FetchStep::Send;
   switch (result) {
     case CURLE_ABORTED_BY_CALLBACK:
       return fetchStepMessage(step, /*cancelled=*/true);
@@ -88,7 +88,7 @@ struct Transfer {
   const std::atomic<bool>* cancelled = nullptr;
 
   ResponseHead head;
-  bool headComplete = false;
+  bool head_complete = false;
 
   TransferWatch watch;
   ChunkedFramingMeter framing;
@@ -97,15 +97,15 @@ struct Transfer {
 
   // How the transfer was stopped by the transport itself.
   std::string_view refusal;  // a response rule's message
-  bool cancelSeen = false;   // the flag was seen set during the transfer
-  bool outOfMemory = false;
+  bool cancel_seen = false;  // the flag was seen set during the transfer
+  bool out_of_memory = false;
 
   Transfer(const FetchRequest& fetch, const std::atomic<bool>& flag, const TransferLimits& limits)
       : request(&fetch), cancelled(&flag), watch(limits) {}
 
   // The checks of a complete final head, before any body byte is kept.
   bool finishHead(Clock::time_point now) {
-    headComplete = true;
+    head_complete = true;
     watch.headComplete(now);
     refusal = head.refusal();
     if (refusal.empty()) refusal = declaredLengthRefusal(head.declaredBodyLength(), request->bound);
@@ -131,7 +131,7 @@ size_t onHeader(char* data, size_t size, size_t count, void* user) {
   auto& t = *static_cast<Transfer*>(user);
   const size_t n = size * count;
   const Clock::time_point now = Clock::now();
-  if (t.headComplete) {
+  if (t.head_complete) {
     // Trailer fields of a chunked body: ignored here, weighed by the
     // framing meter.
     t.watch.received(now);
@@ -145,7 +145,7 @@ size_t onHeader(char* data, size_t size, size_t count, void* user) {
   try {
     ended = t.head.readLine(std::string_view(data, n));
   } catch (const std::bad_alloc&) {
-    t.outOfMemory = true;
+    t.out_of_memory = true;
     return 0;
   }
   if (ended && !t.finishHead(now)) return 0;
@@ -156,10 +156,10 @@ size_t onBody(char* data, size_t size, size_t count, void* user) {
   auto& t = *static_cast<Transfer*>(user);
   const size_t n = size * count;
   const Clock::time_point now = Clock::now();
-  if (!t.headComplete && !t.finishHead(now)) return 0;
+  if (!t.head_complete && !t.finishHead(now)) return 0;
   t.watch.bodyBytes(n, now);
   if (t.cancelled->load()) {
-    t.cancelSeen = true;
+    t.cancel_seen = true;
     return 0;
   }
   if (n > t.request->bound - t.body.size()) {
@@ -175,7 +175,7 @@ size_t onBody(char* data, size_t size, size_t count, void* user) {
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(data);
     t.body.insert(t.body.end(), bytes, bytes + n);
   } catch (const std::bad_alloc&) {
-    t.outOfMemory = true;
+    t.out_of_memory = true;
     return 0;
   }
   return n;
@@ -184,7 +184,7 @@ size_t onBody(char* data, size_t size, size_t count, void* user) {
 int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
   auto& t = *static_cast<Transfer*>(user);
   if (t.cancelled->load()) {
-    t.cancelSeen = true;
+    t.cancel_seen = true;
     return 1;
   }
   return 0;
@@ -203,7 +203,7 @@ int onDebug(CURL*, curl_infotype type, char* data, size_t size, void* user) {
   if (type != CURLINFO_DATA_IN || user == nullptr) return 0;
   auto& t = *static_cast<Transfer*>(user);
   const Clock::time_point now = Clock::now();
-  if (t.headComplete && t.head.chunked()) {
+  if (t.head_complete && t.head.chunked()) {
     t.watch.framingBytes(t.framing.feed(std::string_view(data, size)), now);
   } else {
     t.watch.received(now);
@@ -251,7 +251,7 @@ struct CurlHttpHost::Handles {
         set(easy, CURLOPT_NOSIGNAL, 1L) && set(easy, CURLOPT_USERAGENT, kHttpUserAgent.data()) &&
         set(easy, CURLOPT_PROTOCOLS_STR, scheme) && set(easy, CURLOPT_HTTP_VERSION, long{CURL_HTTP_VERSION_1_1}) &&
         set(easy, CURLOPT_BUFFERSIZE, kHttpReadBufferSize) &&
-        set(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options.connectTimeout.count())) &&
+        set(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options.connect_timeout.count())) &&
         set(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L) &&
         set(easy, CURLOPT_HEADERFUNCTION, static_cast<curl_write_callback>(onHeader)) &&
         set(easy, CURLOPT_WRITEFUNCTION, static_cast<curl_write_callback>(onBody)) &&
@@ -271,7 +271,7 @@ struct CurlHttpHost::Handles {
     if (isLoopbackHost(origin.host)) {
       ok = ok && set(easy, CURLOPT_PROXY, "") && set(easy, CURLOPT_NOPROXY, "*");
     }
-    if (!options.reuseConnections) {
+    if (!options.reuse_connections) {
       ok = ok && set(easy, CURLOPT_FRESH_CONNECT, 1L) && set(easy, CURLOPT_FORBID_REUSE, 1L);
     }
     return ok;
@@ -388,7 +388,7 @@ bool CurlHttpHost::requestStep(const FetchRequest& request, HttpResponse& respon
     }
     if (done) break;
     if (isCancelled()) {
-      transfer.cancelSeen = true;
+      transfer.cancel_seen = true;
       break;
     }
     if (!transfer.watch.withinLimits(Clock::now())) break;
@@ -400,15 +400,15 @@ bool CurlHttpHost::requestStep(const FetchRequest& request, HttpResponse& respon
   // Removing an unfinished transfer closes its connection.
   curl_multi_remove_handle(multi, easy);
 
-  if (transfer.outOfMemory || result == CURLE_OUT_OF_MEMORY) {
+  if (transfer.out_of_memory || result == CURLE_OUT_OF_MEMORY) {
     response.reset();
     throw std::bad_alloc();
   }
   if (!transfer.refusal.empty()) return fail(transfer.refusal);
-  if (transfer.cancelSeen) return fail(curlFailureMessage(CURLE_ABORTED_BY_CALLBACK, transfer.headComplete));
+  if (transfer.cancel_seen) return fail(curlFailureMessage(CURLE_ABORTED_BY_CALLBACK, transfer.head_complete));
   if (transfer.watch.broken() != BrokenLimit::None) return fail(fetchStepMessage(transfer.watch.failedStep()));
-  if (result != CURLE_OK) return fail(curlFailureMessage(result, transfer.headComplete));
-  if (!transfer.headComplete) return fail(fetchStepMessage(FetchStep::Status));
+  if (result != CURLE_OK) return fail(curlFailureMessage(result, transfer.head_complete));
+  if (!transfer.head_complete) return fail(fetchStepMessage(FetchStep::Status));
   if (isCancelled()) return fail(fetchStepMessage(FetchStep::Body, /*cancelled=*/true));
 
   // The status is judged only now that the body was read.
@@ -416,7 +416,7 @@ bool CurlHttpHost::requestStep(const FetchRequest& request, HttpResponse& respon
   if (!refused.empty()) return fail(refused);
   response.status = transfer.head.status();
   response.valid = true;
-  response.contentRange = keptFieldValue(transfer.head.contentRange());
+  response.content_range = keptFieldValue(transfer.head.contentRange());
   response.etag = keptFieldValue(transfer.head.etag());
   response.body = std::move(transfer.body);
   failure.clear();

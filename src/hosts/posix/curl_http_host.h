@@ -72,13 +72,13 @@ inline constexpr long kHttpReadBufferSize = 65536;
 
 struct CurlHttpOptions {
   // Resolve, connect and TLS handshake together.
-  std::chrono::milliseconds connectTimeout{10000};
+  std::chrono::milliseconds connect_timeout{10000};
   // Once the connection is ready: stall, head time and size, body rate,
   // framing allowance.
   TransferLimits limits;
   // False closes the connection after every fetch and opens a fresh one for
   // the next (the behaviour of a client that keeps no connection).
-  bool reuseConnections = true;
+  bool reuse_connections = true;
 };
 
 class CurlHttpHost final : public HttpHost {

@@ -74,8 +74,8 @@ std::size_t updateCipher(EVP_CIPHER_CTX* context, std::size_t piece_length, Byte
   while (done < input.size()) {
     const int length = static_cast<int>(std::min(input.size() - done, piece_length));
     int written = 0;
-    if (EVP_CipherUpdate(context, output == nullptr ? nullptr : output + done, &written, input.data() + done,
-                         length) != 1 ||
+    if (EVP_CipherUpdate(context, output == nullptr ? nullptr : output + done, &written, input.data() + done, length) !=
+            1 ||
         written != length) {
       break;
     }
@@ -135,8 +135,7 @@ bool OpenSslCryptoHost::aesCtrTransform(AesKey key, CounterBlock counter, ByteSp
   return false;
 }
 
-bool OpenSslCryptoHost::aesGcmDecrypt(AesKey key, GcmNonce nonce, ByteSpan aad, ByteSpan sealed,
-                                      SecureBytes& output) {
+bool OpenSslCryptoHost::aesGcmDecrypt(AesKey key, GcmNonce nonce, ByteSpan aad, ByteSpan sealed, SecureBytes& output) {
   return aesGcmDecryptDetailed(key, nonce, aad, sealed, output) == GcmResult::Ok;
 }
 
@@ -152,8 +151,7 @@ GcmResult OpenSslCryptoHost::aesGcmDecryptDetailed(AesKey key, GcmNonce nonce, B
   return result;
 }
 
-GcmResult OpenSslCryptoHost::openGcm(AesKey key, GcmNonce nonce, ByteSpan aad, ByteSpan sealed,
-                                     SecureBytes& output) {
+GcmResult OpenSslCryptoHost::openGcm(AesKey key, GcmNonce nonce, ByteSpan aad, ByteSpan sealed, SecureBytes& output) {
   const ByteSpan ciphertext = sealed.first(sealed.size() - kGcmTagLength);
   const ByteSpan tag = sealed.last(kGcmTagLength);
   const CipherContext context = startCipher(aes_gcm_, false, key, nonce);

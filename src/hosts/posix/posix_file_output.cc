@@ -44,8 +44,7 @@ constexpr mode_t kTemporaryFileMode = 0600;
 bool isValidPathComponent(std::string_view component) {
   if (component.empty() || component.size() > kMaxComponentBytes) return false;
   if (component == "." || component == "..") return false;
-  return std::none_of(component.begin(), component.end(),
-                      [](char c) { return static_cast<unsigned char>(c) < 0x20; });
+  return std::none_of(component.begin(), component.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; });
 }
 
 bool fillFromSystemRandom(std::span<std::uint8_t> out) {

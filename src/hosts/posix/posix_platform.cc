@@ -29,8 +29,8 @@ class PosixPlatform final : public Platform {
 
 Platform& defaultPlatform() {
   // Never destroyed: handles released during process exit may still use it.
-  static PosixPlatform* const platform = new PosixPlatform();
-  return *platform;
+  static PosixPlatform* const kPlatform = new PosixPlatform();
+  return *kPlatform;
 }
 
 }  // namespace vesmara

@@ -175,10 +175,10 @@ bool WindowsHttpHost::openSession() {
   if (session == nullptr) return false;
   // The wait for the response head gets the receive time-out too; left at
   // its default it would be 90 s, and some WinHTTP versions never end it.
-  if (!WinHttpSetTimeouts(session, static_cast<int>(options_.resolveTimeoutMs),
-                          static_cast<int>(options_.connectTimeoutMs), static_cast<int>(options_.sendTimeoutMs),
-                          static_cast<int>(options_.receiveTimeoutMs)) ||
-      !setDwordOption(session, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, options_.receiveTimeoutMs)) {
+  if (!WinHttpSetTimeouts(session, static_cast<int>(options_.resolve_timeout_ms),
+                          static_cast<int>(options_.connect_timeout_ms), static_cast<int>(options_.send_timeout_ms),
+                          static_cast<int>(options_.receive_timeout_ms)) ||
+      !setDwordOption(session, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, options_.receive_timeout_ms)) {
     WinHttpCloseHandle(session);
     return false;
   }
@@ -210,7 +210,7 @@ bool WindowsHttpHost::requestStep(const FetchRequest& request, HttpResponse& res
   const auto fail = [&](std::string_view text) { return failFetch(*this, response, failure, text); };
   // A platform call of `step` failed; when cancel() closed the request
   // handle under it, that is the step's cancellation.
-  const auto failStep = [&](FetchStep step) { return fail(fetchStepMessage(step, isCancelled())); };
+  const auto fail_step = [&](FetchStep step) { return fail(fetchStepMessage(step, isCancelled())); };
 
   std::string rule;
   if (!checkRequestRules(request, origin_valid_, isCancelled(), rule)) return fail(rule);
@@ -219,7 +219,7 @@ bool WindowsHttpHost::requestStep(const FetchRequest& request, HttpResponse& res
 
   Handle connection;
   connection.value = WinHttpConnect(session_, host_.c_str(), origin_.port, 0);
-  if (connection.value == nullptr || isCancelled()) return failStep(FetchStep::Connection);
+  if (connection.value == nullptr || isCancelled()) return fail_step(FetchStep::Connection);
 
   const std::wstring path = widenAscii(request.path);
   HINTERNET handle = WinHttpOpenRequest(connection.value, L"GET", path.c_str(), nullptr, WINHTTP_NO_REFERER,
@@ -243,26 +243,26 @@ bool WindowsHttpHost::requestStep(const FetchRequest& request, HttpResponse& res
   // An option refused because cancel() closed the handle is a cancelled send.
   if (!policy) return fail(fetchStepMessage(isCancelled() ? FetchStep::Send : FetchStep::Policy));
 
-  if (isCancelled()) return failStep(FetchStep::Send);
+  if (isCancelled()) return fail_step(FetchStep::Send);
   const std::wstring headers = headerBlock(request);
   if (!WinHttpSendRequest(handle, headers.c_str(), static_cast<DWORD>(headers.size()), WINHTTP_NO_REQUEST_DATA, 0, 0,
                           0) ||
       !WinHttpReceiveResponse(handle, nullptr)) {
-    return failStep(FetchStep::Send);
+    return fail_step(FetchStep::Send);
   }
 
   DWORD status = 0;
   DWORD status_size = sizeof(status);
   if (!WinHttpQueryHeaders(handle, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
                            &status, &status_size, WINHTTP_NO_HEADER_INDEX)) {
-    return failStep(FetchStep::Status);
+    return fail_step(FetchStep::Status);
   }
   if (const std::string_view refusal = checkContentEncoding(handle); !refusal.empty()) {
-    return isCancelled() ? failStep(FetchStep::ContentEncoding) : fail(refusal);
+    return isCancelled() ? fail_step(FetchStep::ContentEncoding) : fail(refusal);
   }
   std::string content_range = keptHeader(handle, L"Content-Range");
   std::string etag = keptHeader(handle, L"ETag");
-  if (isCancelled()) return failStep(FetchStep::Body);
+  if (isCancelled()) return fail_step(FetchStep::Body);
 
   // The body, read straight into its vector in pieces of at most 64 KiB,
   // each asking for at most one byte more than the bound leaves room for;
@@ -287,25 +287,25 @@ bool WindowsHttpHost::requestStep(const FetchRequest& request, HttpResponse& res
     DWORD read = 0;
     const bool ok = WinHttpReadData(handle, target, want, &read) != FALSE;
     if (!past_bound) body.resize(before + (ok ? read : 0));
-    if (!ok) return failStep(FetchStep::Body);
+    if (!ok) return fail_step(FetchStep::Body);
     if (read == 0) break;
     if (read > room) {
       std::vector<std::uint8_t>().swap(body);
       return fail(kCarrierExceededBound);
     }
     if (past_bound) body.insert(body.end(), spill.begin(), spill.begin() + read);
-    if (isCancelled()) return failStep(FetchStep::Body);
+    if (isCancelled()) return fail_step(FetchStep::Body);
   }
-  if (isCancelled()) return failStep(FetchStep::Body);
+  if (isCancelled()) return fail_step(FetchStep::Body);
   // A connection that closed before the announced length arrived is a
   // failed read, not a complete body.
-  if (announced && body.size() < *announced) return failStep(FetchStep::Body);
+  if (announced && body.size() < *announced) return fail_step(FetchStep::Body);
 
   // The status is judged only now that the body was read.
   if (const std::string_view refused = statusRefusal(request.kind, status); !refused.empty()) return fail(refused);
   response.status = status;
   response.valid = true;
-  response.contentRange = std::move(content_range);
+  response.content_range = std::move(content_range);
   response.etag = std::move(etag);
   response.body = std::move(body);
   failure.clear();

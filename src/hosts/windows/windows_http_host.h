@@ -43,10 +43,10 @@ inline constexpr std::string_view kHttpContentEncodingInvalid = "HTTP content en
 struct WindowsHttpOptions {
   // Name resolution, connection, sending, and each wait for received data
   // (the response head included).
-  std::uint32_t resolveTimeoutMs = 5000;
-  std::uint32_t connectTimeoutMs = 5000;
-  std::uint32_t sendTimeoutMs = 10000;
-  std::uint32_t receiveTimeoutMs = 10000;
+  std::uint32_t resolve_timeout_ms = 5000;
+  std::uint32_t connect_timeout_ms = 5000;
+  std::uint32_t send_timeout_ms = 10000;
+  std::uint32_t receive_timeout_ms = 10000;
 };
 
 class WindowsHttpHost final : public HttpHost {

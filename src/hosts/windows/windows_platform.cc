@@ -24,8 +24,8 @@ std::unique_ptr<FileOutput> WindowsPlatform::makeFileOutput(std::string_view des
 Platform& defaultPlatform() {
   // Stateless, so one instance serves every handle; never destroyed, so no
   // handle released during process exit can outlive it.
-  static WindowsPlatform* const platform = new WindowsPlatform();
-  return *platform;
+  static WindowsPlatform* const kPlatform = new WindowsPlatform();
+  return *kPlatform;
 }
 
 }  // namespace vesmara
