@@ -50,7 +50,9 @@ bool readImage(std::span<const std::uint8_t> input, vesmara::RgbaImage& image) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size > vesmara::fuzz::kMaxInputLength) return 0;
   static const auto crypto = vesmara::defaultPlatform().makeCryptoHost();
-  vesmara::RgbaImage image;
+  // Kept across inputs: a frame's pixels newly allocated each time cost more
+  // in page faults than the readers spend on them.
+  static vesmara::RgbaImage image;
   if (!readImage(std::span(data, size), image)) return 0;
   std::vector<std::uint8_t> payload;
   std::string message;
