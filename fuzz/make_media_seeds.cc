@@ -83,10 +83,40 @@ void writeWavSeeds(const std::filesystem::path& out) {
   }
 }
 
+// audio_transport: a message sealed with another key than the target's, and
+// a recording of the short last packet of a two-packet message alone (the
+// whole message would take 7 seconds of sound).
+bool writeTransportSeeds(vesmara::CryptoHost& crypto, const std::filesystem::path& out, std::string& error) {
+  std::array<std::uint8_t, 32> other_key = vesmara::fuzz::seedTransportKey();
+  other_key[0] ^= 1;
+  vesmara::publish::TransportLayout layout{.format = {16000, 8, 1}, .lead_seconds = 0.005};
+  layout.nonce.emplace().fill(7);
+  Bytes wav;
+  if (!vesmara::publish::writeTransportRecording(crypto, other_key, Bytes{'h', 'i'}, layout, wav, error)) {
+    return false;
+  }
+  writeFile(out / "audio_transport" / "other-key.wav", wav);
+  // The payload digest is never checked: the group stays incomplete.
+  Bytes frame;
+  const vesmara::Sha256Digest payload_digest{};
+  vesmara::Sha256Digest packet_digest{};
+  if (!vesmara::fuzz::makeSeedFrame(crypto, Bytes{'z'}, vesmara::audio::kMaxPacketLength + 1, 2, 1, payload_digest,
+                                    frame, packet_digest)) {
+    error = "SHA-256 failed";
+    return false;
+  }
+  vesmara::publish::ToneSignal signal(16000, 0.5);
+  signal.appendSilence(80);
+  signal.appendFrame(frame);
+  signal.appendSilence(640);
+  writeFile(out / "audio_transport" / "last-packet.wav", vesmara::publish::encodeWav(signal.samples(), layout.format));
+  return true;
+}
+
 bool writeRawSeeds(vesmara::CryptoHost& crypto, const std::filesystem::path& out) {
   std::string error;
   writeWavSeeds(out);
-  return check(writePixelSeeds(crypto, out, error), error);
+  return check(writePixelSeeds(crypto, out, error), error) && check(writeTransportSeeds(crypto, out, error), error);
 }
 
 }  // namespace

@@ -18,6 +18,27 @@
 
 namespace vesmara::fuzz {
 
+// The bytes of an audio frame (after its preamble) that sends `packet` as
+// packet `index` of `count` of a payload of `total` bytes whose SHA-256 is
+// `payload_digest`, and the packet's own SHA-256. The publisher cuts packets
+// of 128 bytes only; the seeds need shorter ones.
+inline bool makeSeedFrame(CryptoHost& crypto, std::span<const std::uint8_t> packet, std::uint32_t total,
+                          std::uint16_t count, std::uint16_t index, const Sha256Digest& payload_digest,
+                          std::vector<std::uint8_t>& frame, Sha256Digest& packet_digest) {
+  if (!computeSha256(crypto, packet, packet_digest)) return false;
+  audio::FrameHeader header{.total_length = total,
+                            .packet_count = count,
+                            .packet_index = index,
+                            .packet_length = static_cast<std::uint16_t>(packet.size()),
+                            .payload_digest = payload_digest};
+  std::copy_n(packet_digest.begin(), header.packet_digest.size(), header.packet_digest.begin());
+  frame.clear();
+  ByteWriter writer(frame);
+  audio::writeFrameHeader(header, writer);
+  writer.writeBytes(packet);
+  return true;
+}
+
 // A wav-4fsk1 carrier and its index metadata: a 2-byte payload sent as two
 // 1-byte packets, 16 kHz 8-bit mono. The index takes any packet
 // length up to 128 (the publisher always cuts 128), and two frames of 55
@@ -34,18 +55,11 @@ inline bool makeSeedAudioCarrier(CryptoHost& crypto, std::vector<std::uint8_t>& 
   std::vector<std::uint64_t> starts;
   for (std::uint16_t index = 0; index < kPayload.size(); ++index) {
     const auto packet = std::span(kPayload).subspan(index, 1);
-    Sha256Digest packet_digest{};
-    if (!computeSha256(crypto, packet, packet_digest)) return false;
-    audio::FrameHeader header{.total_length = kPayload.size(),
-                              .packet_count = kPayload.size(),
-                              .packet_index = index,
-                              .packet_length = 1,
-                              .payload_digest = payload_digest};
-    std::copy_n(packet_digest.begin(), header.packet_digest.size(), header.packet_digest.begin());
     std::vector<std::uint8_t> frame;
-    ByteWriter writer(frame);
-    audio::writeFrameHeader(header, writer);
-    writer.writeBytes(packet);
+    Sha256Digest packet_digest{};
+    if (!makeSeedFrame(crypto, packet, kPayload.size(), kPayload.size(), index, payload_digest, frame, packet_digest)) {
+      return false;
+    }
     starts.push_back(signal.appendFrame(frame));
     signal.appendSilence(kRate / 100);
     carrier.packets.push_back({.length = packet.size(), .sha256 = encodeLowerHex(packet_digest)});
