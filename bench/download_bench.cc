@@ -28,6 +28,7 @@
 
 #include "hosts/platform.h"
 #include "index/paths.h"
+#include "publish/origin_tree.h"
 #include "publish/site_builder.h"
 #include "support/nginx_server.h"
 #include "support/test_origin.h"
@@ -165,10 +166,10 @@ void largeResource(vesmara::CryptoHost& crypto, const fs::path& work, const fs::
       {.name = "index.html", .mime = "text/html", .bytes = {'o', 'k'}},
       {.name = "large.bin", .mime = "application/octet-stream", .bytes = pseudoRandom(size, 7)}};
   vesmara::publish::BuiltSite site;
-  std::string error;
-  if (!vesmara::publish::buildSite(crypto, sources, options, site, error) ||
-      !vesmara::publish::writeOriginTree(site.files, work / "origin", error)) {
-    std::fprintf(stderr, "publish failed: %s\n", error.c_str());
+  vesmara::Failure failure;
+  if (!vesmara::publish::buildSite(crypto, sources, options, site, failure) ||
+      !vesmara::publish::writeOriginTree(site.files, work / "origin", failure)) {
+    std::fprintf(stderr, "publish failed: %s\n", failure.message.c_str());
     std::exit(1);
   }
   sources.clear();
@@ -237,8 +238,8 @@ void manySmallParts(vesmara::CryptoHost& crypto) {
       {.name = "index.html", .mime = "text/html", .bytes = {'o', 'k'}},
       {.name = "small.bin", .mime = "application/octet-stream", .bytes = pseudoRandom(4096 * 1024, 5)}};
   vesmara::publish::BuiltSite site;
-  std::string error;
-  if (!vesmara::publish::buildSite(crypto, sources, options, site, error)) std::exit(1);
+  vesmara::Failure failure;
+  if (!vesmara::publish::buildSite(crypto, sources, options, site, failure)) std::exit(1);
   vesmara::test::TestOrigin origin;
   for (const auto& [path, bytes] : site.files) origin.addFile(path, bytes);
   const std::string origin_text = origin.origin();
@@ -277,8 +278,8 @@ void largeIndex(vesmara::CryptoHost& crypto) {
   vesmara::publish::SiteOptions options;
   options.seed = 3;
   vesmara::publish::BuiltSite site;
-  std::string error;
-  if (!vesmara::publish::buildSite(crypto, sources, options, site, error)) std::exit(1);
+  vesmara::Failure failure;
+  if (!vesmara::publish::buildSite(crypto, sources, options, site, failure)) std::exit(1);
   vesmara::test::TestOrigin origin;
   for (const auto& [path, bytes] : site.files) origin.addFile(path, bytes);
   const std::string origin_text = origin.origin();

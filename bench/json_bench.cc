@@ -92,14 +92,16 @@ void runScenario(const char* name, const std::function<std::string()>& make) {
     const long before = statusKiB("VmRSS:");
     const auto start = std::chrono::steady_clock::now();
     vesmara::JsonValue value;
-    std::string message;
-    const bool ok = vesmara::parseJsonDocument(input, kSize, value, message);
+    vesmara::Failure failure;
+    const bool ok = vesmara::parseJsonDocument(input, kSize, value, failure);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const long after = statusKiB("VmHWM:");
-    std::printf("%-16s %9zu bytes  %-4s %7.1f ms  %7.1f MiB/s  peak RSS %6.1f MiB (before the parse %5.1f MiB; the parse added %6.1f MiB = %.1fx the input)\n",
-                name, input.size(), ok ? "ok" : message.c_str(), seconds * 1e3, input.size() / seconds / 1048576.0,
-                after / 1024.0, before / 1024.0, (after - before) / 1024.0,
-                (after - before) * 1024.0 / static_cast<double>(input.size()));
+    std::printf(
+        "%-16s %9zu bytes  %-4s %7.1f ms  %7.1f MiB/s  peak RSS %6.1f MiB (before the parse %5.1f MiB; the parse added "
+        "%6.1f MiB = %.1fx the input)\n",
+        name, input.size(), ok ? "ok" : failure.message.c_str(), seconds * 1e3, input.size() / seconds / 1048576.0,
+        after / 1024.0, before / 1024.0, (after - before) / 1024.0,
+        (after - before) * 1024.0 / static_cast<double>(input.size()));
     std::fflush(stdout);
     std::_Exit(ok ? 0 : 1);
   }

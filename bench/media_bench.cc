@@ -26,9 +26,11 @@
 #include "hosts/platform.h"
 #include "hosts/png_codec.h"
 #include "media/audio_carrier.h"
+#include "media/audio_format.h"
 #include "media/audio_transport.h"
 #include "media/media_decoder.h"
 #include "media/png_carrier.h"
+#include "media/wav_format.h"
 #include "media/wav_reader.h"
 #include "publish/media/audio_writer.h"
 #include "publish/media/frame_writer.h"
@@ -43,6 +45,13 @@ using Clock = std::chrono::steady_clock;
 [[noreturn]] void die(const std::string& what) {
   std::fprintf(stderr, "media_bench: %s\n", what.c_str());
   std::exit(1);
+}
+
+Bytes wavOf(std::span<const double> samples, const publish::AudioFormat& format) {
+  Bytes wav;
+  Failure failure;
+  if (!publish::encodeWav(samples, format, wav, failure)) die(failure.message);
+  return wav;
 }
 
 // The best of `runs` timings of `work`, in seconds.
@@ -68,14 +77,15 @@ void benchAudio(CryptoHost& crypto) {
   const publish::AudioCarrierLayout layout{.format = {48000, 16, 2}, .lead_seconds = 0.2, .gap_seconds = 0.02};
   Bytes wav;
   AudioCarrier carrier;
-  std::string error;
-  if (!publish::writeAudioCarrier(crypto, patternBytes(1024, 1), layout, wav, carrier, error)) die(error);
+  Failure failure;
+  if (!publish::writeAudioCarrier(crypto, patternBytes(1024, 1), layout, wav, carrier, failure)) die(failure.message);
+  Failure error;
   WavDescription description;
-  if (!readWav(wav, description, error)) die(error);
+  if (!readWav(wav, description, error)) die(error.message);
   const double duration = static_cast<double>(description.frames) / description.rate;
   Bytes out;
   const double seconds = timeBest(5, [&] {
-    if (!recoverAudioCarrier(wav, carrier, crypto, out, error)) die(error);
+    if (!recoverAudioCarrier(wav, carrier, crypto, out, error)) die(error.message);
   });
   std::printf("audio  %.1f s of 48 kHz 16-bit stereo, 8 packets: recovered in %.1f ms, %.0fx real time\n", duration,
               seconds * 1000, duration / seconds);
@@ -85,7 +95,7 @@ void benchAudio(CryptoHost& crypto) {
 // milliseconds and silences of 30 milliseconds.
 Bytes scanRecording() {
   publish::ToneSignal signal(48000, 0.5);
-  const std::uint64_t frames = (67108864 - 44) / 4;
+  const std::uint64_t frames = (audio::kMaxTransportRecordingLength - wav::kHeaderLength) / 4;
   std::mt19937 generator(5);
   while (signal.length() < frames) {
     const std::uint64_t burst = 48 * (1 + generator() % 8);
@@ -93,14 +103,14 @@ Bytes scanRecording() {
     signal.appendSilence(48 * 30);
   }
   signal.samples().resize(frames);
-  return publish::encodeWav(signal.samples(), {48000, 16, 2});
+  return wavOf(signal.samples(), {48000, 16, 2});
 }
 
 void benchScan() {
   const Bytes wav = scanRecording();
   WavDescription description;
-  std::string error;
-  if (!readWav(wav, description, error)) die(error);
+  Failure error;
+  if (!readWav(wav, description, error)) die(error.message);
   std::size_t segments = 0;
   const double scan = timeBest(3, [&] { segments = findSoundSegments(description).size(); });
   std::vector<double> values(65536);
@@ -123,7 +133,7 @@ void benchScan() {
 // endless preamble (tone 0, tone 3, ...), so that every shift of every
 // segment passes the preamble test and reads a frame magic before failing.
 Bytes worstRecording(bool lure) {
-  const std::uint64_t frames = 67108864 - 44;
+  const std::uint64_t frames = audio::kMaxTransportRecordingLength - wav::kHeaderLength;
   std::vector<double> samples(frames);
   std::mt19937 generator(9);
   std::uniform_real_distribution<double> dither(-0.01, 0.01);
@@ -137,7 +147,7 @@ Bytes worstRecording(bool lure) {
     }
     samples[i] = value;
   }
-  return publish::encodeWav(samples, {16000, 8, 1});
+  return wavOf(samples, {16000, 8, 1});
 }
 
 void benchWorst(CryptoHost& crypto) {
@@ -145,8 +155,8 @@ void benchWorst(CryptoHost& crypto) {
   for (const bool lure : {false, true}) {
     const Bytes wav = worstRecording(lure);
     WavDescription description;
-    std::string error;
-    if (!readWav(wav, description, error)) die(error);
+    Failure error;
+    if (!readWav(wav, description, error)) die(error.message);
     const std::size_t segments = findSoundSegments(description).size();
     SecureBytes plaintext;
     Failure failure;
@@ -168,17 +178,17 @@ void benchPng(CryptoHost& crypto) {
     Bytes png;
   };
   std::vector<Carrier> carriers;
-  std::string error;
+  Failure failure;
   for (const std::size_t length : {std::size_t{1000}, std::size_t{6291412}}) {
     RgbaImage image = publish::makeFrameCover(side, side);
-    if (!publish::embedPixelPayload(crypto, patternBytes(length, 2), image, error)) die(error);
+    if (!publish::embedPixelPayload(crypto, patternBytes(length, 2), image, failure)) die(failure.message);
     Bytes png;
     if (!encodeRgbaPng(side, side, image.pixels, png, 1)) die("PNG encoding failed");
     carriers.push_back(
         {length == 1000 ? "png-lsb1, 1 KB payload" : "png-lsb1, 6 MB payload (full)", "png-lsb1", std::move(png)});
   }
   RgbaImage frame = publish::makeFrameCover(side, side);
-  if (!publish::embedSparseFrame(crypto, patternBytes(21, 3), frame, error)) die(error);
+  if (!publish::embedSparseFrame(crypto, patternBytes(21, 3), frame, failure)) die(failure.message);
   Bytes frame_png;
   if (!encodeRgbaPng(side, side, frame.pixels, frame_png, 1)) die("PNG encoding failed");
   carriers.push_back({"frame-luma2", "frame-luma2", std::move(frame_png)});
@@ -189,8 +199,9 @@ void benchPng(CryptoHost& crypto) {
       if (png->decodePixels(carrier.png, side, side, pixels) != PngDecodeStatus::Ok) die("libspng failed");
     });
     Bytes out;
+    Failure error;
     const double full = timeBest(3, [&] {
-      if (!decoder->decode(carrier.codec, carrier.png, nullptr, crypto, out, error)) die(error);
+      if (!decoder->decode(carrier.codec, carrier.png, nullptr, crypto, out, error)) die(error.message);
     });
     std::printf("png    4096 x 4096 %-32s %6.1f MiB file: decode %7.1f ms, libspng alone %7.1f ms, ratio %.2f\n",
                 carrier.name, static_cast<double>(carrier.png.size()) / (1 << 20), full * 1000, alone * 1000,
@@ -203,9 +214,10 @@ void benchSnr(CryptoHost& crypto) {
     const publish::AudioCarrierLayout layout{.format = {rate, 16, 1}};
     publish::ToneSignal signal(rate, layout.amplitude);
     AudioCarrier carrier;
-    std::string error;
+    Failure failure;
     const Bytes payload = patternBytes(512, 4);
-    if (!publish::composeAudioCarrier(crypto, payload, layout, signal, carrier, error)) die(error);
+    if (!publish::composeAudioCarrier(crypto, payload, layout, signal, carrier, failure)) die(failure.message);
+    Failure error;
     double lowest = NAN;
     for (double snr = 6; snr >= -20; snr -= 0.5) {
       int recovered = 0;
@@ -217,7 +229,7 @@ void benchSnr(CryptoHost& crypto) {
             0.0, std::sqrt(layout.amplitude * layout.amplitude / 2 / std::pow(10.0, snr / 10)));
         for (double& sample : samples) sample += noise(generator);
         Bytes out;
-        if (recoverAudioCarrier(publish::encodeWav(samples, layout.format), carrier, crypto, out, error)) ++recovered;
+        if (recoverAudioCarrier(wavOf(samples, layout.format), carrier, crypto, out, error)) ++recovered;
       }
       if (recovered < kTrials) break;
       lowest = snr;

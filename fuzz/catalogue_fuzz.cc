@@ -10,10 +10,10 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size > vesmara::fuzz::kMaxInputLength) return 0;
   vesmara::Catalogue catalogue;
-  std::string message;
+  vesmara::Failure failure;
   const std::string_view input(reinterpret_cast<const char*>(data), size);
-  if (!vesmara::parseCatalogue(input, catalogue, message)) {
-    if (message.empty()) __builtin_trap();
+  if (!vesmara::parseCatalogue(input, catalogue, failure)) {
+    if (failure.message.empty()) __builtin_trap();
     return 0;
   }
   if (catalogue.items.empty() || catalogue.items.size() > vesmara::kMaxCatalogueItems) __builtin_trap();

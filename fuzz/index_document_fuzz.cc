@@ -11,9 +11,9 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size > vesmara::fuzz::kMaxInputLength) return 0;
   vesmara::SiteIndex index;
-  std::string message;
-  if (!vesmara::parseIndexDocument(std::string_view(reinterpret_cast<const char*>(data), size), index, message)) {
-    if (message.empty()) __builtin_trap();
+  vesmara::Failure failure;
+  if (!vesmara::parseIndexDocument(std::string_view(reinterpret_cast<const char*>(data), size), index, failure)) {
+    if (failure.message.empty()) __builtin_trap();
     return 0;
   }
   if (vesmara::findResource(index, index.entry) == nullptr) __builtin_trap();

@@ -35,12 +35,12 @@ void walk(const vesmara::JsonValue& value, int depth) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size > vesmara::fuzz::kMaxInputLength) return 0;
   vesmara::JsonValue value;
-  std::string message;
+  vesmara::Failure failure;
   const std::string_view input(reinterpret_cast<const char*>(data), size);
-  if (vesmara::parseJsonDocument(input, vesmara::kIndexJsonLimit, value, message)) {
-    if (!message.empty()) __builtin_trap();
+  if (vesmara::parseJsonDocument(input, vesmara::kIndexJsonLimit, value, failure)) {
+    if (!failure.message.empty()) __builtin_trap();
     walk(value, 0);
-  } else if (message.empty()) {
+  } else if (failure.message.empty()) {
     __builtin_trap();
   }
   return 0;

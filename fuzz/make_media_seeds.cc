@@ -45,18 +45,18 @@ Bytes rawImage(const vesmara::RgbaImage& image) {
 
 // rgba_codecs: a legacy and a sparse frame of the smallest size, a pixel
 // payload in an opaque image and in one with transparent pixels.
-bool writePixelSeeds(vesmara::CryptoHost& crypto, const std::filesystem::path& out, std::string& error) {
+bool writePixelSeeds(vesmara::CryptoHost& crypto, const std::filesystem::path& out, vesmara::Failure& failure) {
   const std::filesystem::path dir = out / "rgba_codecs";
   vesmara::RgbaImage image;
-  if (!vesmara::publish::makeLegacyFrame(crypto, Bytes(21, 'f'), 256, 128, image, error)) return false;
+  if (!vesmara::publish::makeLegacyFrame(crypto, Bytes(21, 'f'), 256, 128, image, failure)) return false;
   writeFile(dir / "frame-luma1", rawImage(image));
   image = vesmara::publish::makeFrameCover(256, 128);
-  if (!vesmara::publish::embedSparseFrame(crypto, Bytes(21, 'f'), image, error)) return false;
+  if (!vesmara::publish::embedSparseFrame(crypto, Bytes(21, 'f'), image, failure)) return false;
   writeFile(dir / "frame-luma2", rawImage(image));
   for (const bool transparent : {false, true}) {
     image = vesmara::publish::makePixelCover(60);
     for (std::size_t p = 0; transparent && p < image.pixelCount(); p += 5) image.pixels[4 * p + 3] = 0;
-    if (!vesmara::publish::embedPixelPayload(crypto, Bytes(40, 'p'), image, error)) return false;
+    if (!vesmara::publish::embedPixelPayload(crypto, Bytes(40, 'p'), image, failure)) return false;
     writeFile(dir / (transparent ? "pixels-transparent" : "pixels"), rawImage(image));
   }
   return true;
@@ -64,7 +64,7 @@ bool writePixelSeeds(vesmara::CryptoHost& crypto, const std::filesystem::path& o
 
 // wav_reader: each sample layout, a burst of tone that closes and one that
 // is still open at the end (about 40 milliseconds in all).
-void writeWavSeeds(const std::filesystem::path& out) {
+bool writeWavSeeds(const std::filesystem::path& out, vesmara::Failure& failure) {
   const vesmara::publish::AudioFormat formats[] = {{16000, 8, 1}, {16000, 8, 2}, {44100, 16, 2}, {48000, 16, 1}};
   for (const auto& format : formats) {
     std::vector<double> samples;
@@ -76,23 +76,26 @@ void writeWavSeeds(const std::filesystem::path& out) {
     append(0.01, 0.5);
     append(0.022, 0.0);
     append(0.005, 0.5);
+    Bytes wav;
+    if (!vesmara::publish::encodeWav(samples, format, wav, failure)) return false;
     writeFile(
         out / "wav_reader" /
             (std::to_string(format.rate) + "-" + std::to_string(format.bits) + "-" + std::to_string(format.channels)),
-        vesmara::publish::encodeWav(samples, format));
+        wav);
   }
+  return true;
 }
 
 // audio_transport: a message sealed with another key than the target's, and
 // a recording of the short last packet of a two-packet message alone (the
 // whole message would take 7 seconds of sound).
-bool writeTransportSeeds(vesmara::CryptoHost& crypto, const std::filesystem::path& out, std::string& error) {
+bool writeTransportSeeds(vesmara::CryptoHost& crypto, const std::filesystem::path& out, vesmara::Failure& failure) {
   std::array<std::uint8_t, 32> other_key = vesmara::fuzz::seedTransportKey();
   other_key[0] ^= 1;
   vesmara::publish::TransportLayout layout{.format = {16000, 8, 1}, .lead_seconds = 0.005};
   layout.nonce.emplace().fill(7);
   Bytes wav;
-  if (!vesmara::publish::writeTransportRecording(crypto, other_key, Bytes{'h', 'i'}, layout, wav, error)) {
+  if (!vesmara::publish::writeTransportRecording(crypto, other_key, Bytes{'h', 'i'}, layout, wav, failure)) {
     return false;
   }
   writeFile(out / "audio_transport" / "other-key.wav", wav);
@@ -102,21 +105,22 @@ bool writeTransportSeeds(vesmara::CryptoHost& crypto, const std::filesystem::pat
   vesmara::Sha256Digest packet_digest{};
   if (!vesmara::fuzz::makeSeedFrame(crypto, Bytes{'z'}, vesmara::audio::kMaxPacketLength + 1, 2, 1, payload_digest,
                                     frame, packet_digest)) {
-    error = "SHA-256 failed";
-    return false;
+    return failure.fail(vesmara::FailureKind::Provider, "SHA-256");
   }
   vesmara::publish::ToneSignal signal(16000, 0.5);
   signal.appendSilence(80);
   signal.appendFrame(frame);
   signal.appendSilence(640);
-  writeFile(out / "audio_transport" / "last-packet.wav", vesmara::publish::encodeWav(signal.samples(), layout.format));
+  if (!vesmara::publish::encodeWav(signal.samples(), layout.format, wav, failure)) return false;
+  writeFile(out / "audio_transport" / "last-packet.wav", wav);
   return true;
 }
 
 bool writeRawSeeds(vesmara::CryptoHost& crypto, const std::filesystem::path& out) {
-  std::string error;
-  writeWavSeeds(out);
-  return check(writePixelSeeds(crypto, out, error), error) && check(writeTransportSeeds(crypto, out, error), error);
+  vesmara::Failure failure;
+  return check(
+      writeWavSeeds(out, failure) && writePixelSeeds(crypto, out, failure) && writeTransportSeeds(crypto, out, failure),
+      failure.message);
 }
 
 }  // namespace
@@ -128,7 +132,7 @@ int main(int argc, char** argv) {
   }
   const std::filesystem::path out = argv[1];
   const auto crypto = vesmara::defaultPlatform().makeCryptoHost();
-  std::string error;
+  vesmara::Failure failure;
 
   Bytes wav;
   vesmara::AudioCarrier carrier;
@@ -138,13 +142,14 @@ int main(int argc, char** argv) {
   const std::array<std::uint8_t, 32> key = vesmara::fuzz::seedTransportKey();
   vesmara::publish::TransportLayout layout{.format = {16000, 8, 1}, .lead_seconds = 0.005};
   layout.nonce.emplace().fill(7);
-  if (!check(vesmara::publish::writeTransportRecording(*crypto, key, Bytes{'h', 'i'}, layout, wav, error), error)) {
+  if (!check(vesmara::publish::writeTransportRecording(*crypto, key, Bytes{'h', 'i'}, layout, wav, failure),
+             failure.message)) {
     return 1;
   }
   writeFile(out / "audio_transport" / "message.wav", wav);
 
   Bytes png;
-  if (!check(vesmara::publish::writePixelCarrier(*crypto, Bytes(40, 'p'), {}, png, error), error)) return 1;
+  if (!check(vesmara::publish::writePixelCarrier(*crypto, Bytes(40, 'p'), {}, png, failure), failure.message)) return 1;
   writeFile(out / "png_carrier" / "pixels.png", png);
   // A palette image with transparency: the decoder's other colour paths.
   vesmara::PngEncoding palette{.width = 16,

@@ -43,9 +43,9 @@ int main(int argc, char** argv) {
     options.footer_version = external ? 1 : 2;
     if (external) options.external_index_path = "/assets/index.dat";
     vesmara::publish::BuiltSite site;
-    std::string error;
-    if (!vesmara::publish::buildSite(*crypto, sources, options, site, error)) {
-      std::fprintf(stderr, "make_seeds: %s\n", error.c_str());
+    vesmara::Failure failure;
+    if (!vesmara::publish::buildSite(*crypto, sources, options, site, failure)) {
+      std::fprintf(stderr, "make_seeds: %s\n", failure.message.c_str());
       return 1;
     }
     if (external) {

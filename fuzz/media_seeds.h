@@ -78,8 +78,8 @@ inline bool makeSeedAudioCarrier(CryptoHost& crypto, std::vector<std::uint8_t>& 
           {.packet = packet, .copy = copy, .start_seconds = start, .duration_seconds = duration});
     }
   }
-  wav = publish::encodeWav(signal.samples(), {.rate = kRate, .bits = 8, .channels = 1});
-  return true;
+  Failure failure;
+  return publish::encodeWav(signal.samples(), {.rate = kRate, .bits = 8, .channels = 1}, wav, failure);
 }
 
 // The key the standalone seed recordings are sealed with.

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/byte_reader.h"
+#include "base/failure.h"
 #include "fuzz_support.h"
 #include "hosts/crypto_host.h"
 #include "hosts/platform.h"
@@ -39,14 +40,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static const auto crypto = vesmara::defaultPlatform().makeCryptoHost();
   static const auto png = vesmara::defaultPlatform().makePngDecoder();
   vesmara::RgbaImage image;
-  std::string message;
-  if (!vesmara::decodePngCarrier(std::span(data, size), *png, image, message)) {
-    if (message.empty()) __builtin_trap();
+  vesmara::Failure failure;
+  if (!vesmara::decodePngCarrier(std::span(data, size), *png, image, failure)) {
+    if (failure.message.empty()) __builtin_trap();
     return 0;
   }
   if (image.pixels.size() != image.pixelCount() * 4) __builtin_trap();
   std::vector<std::uint8_t> payload;
-  if (vesmara::readPixelPayload(image, *crypto, payload, message) &&
+  if (vesmara::readPixelPayload(image, *crypto, payload, failure) &&
       (payload.empty() || payload.size() > image.pixelCount() * 3 / 8)) {
     __builtin_trap();
   }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/byte_reader.h"
+#include "base/failure.h"
 #include "fuzz_support.h"
 #include "hosts/crypto_host.h"
 #include "hosts/platform.h"
@@ -55,17 +56,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static vesmara::RgbaImage image;
   if (!readImage(std::span(data, size), image)) return 0;
   std::vector<std::uint8_t> payload;
-  std::string message;
-  if (vesmara::readPixelPayload(image, *crypto, payload, message)) {
+  vesmara::Failure failure;
+  if (vesmara::readPixelPayload(image, *crypto, payload, failure)) {
     if (payload.empty() || payload.size() > image.pixelCount() * 3 / 8) __builtin_trap();
-  } else if (message.empty()) {
+  } else if (failure.message.empty()) {
     __builtin_trap();
   }
   for (const auto read : {vesmara::readLegacyFrame, vesmara::readSparseFrame}) {
-    message.clear();
-    if (read(image, *crypto, payload, message)) {
+    failure.clear();
+    if (read(image, *crypto, payload, failure)) {
       if (payload.empty() || payload.size() > vesmara::frame::kMaxPayloadLength) __builtin_trap();
-    } else if (message.empty()) {
+    } else if (failure.message.empty()) {
       __builtin_trap();
     }
   }

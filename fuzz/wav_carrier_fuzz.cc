@@ -22,9 +22,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return metadata;
   }();
   std::vector<std::uint8_t> payload;
-  std::string message;
-  if (!vesmara::recoverAudioCarrier(std::span(data, size), carrier, *crypto, payload, message)) {
-    if (message.empty()) __builtin_trap();
+  vesmara::Failure decode_failure;
+  if (!vesmara::recoverAudioCarrier(std::span(data, size), carrier, *crypto, payload, decode_failure)) {
+    if (decode_failure.message.empty()) __builtin_trap();
     return 0;
   }
   vesmara::Sha256Digest digest{};

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "base/failure.h"
 #include "fuzz_support.h"
 #include "media/audio_transport.h"
 #include "media/wav_reader.h"
@@ -18,9 +19,9 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size > vesmara::fuzz::kMaxInputLength) return 0;
   vesmara::WavDescription wav;
-  std::string message;
-  if (!vesmara::readWav(std::span(data, size), wav, message)) {
-    if (message.empty()) __builtin_trap();
+  vesmara::Failure failure;
+  if (!vesmara::readWav(std::span(data, size), wav, failure)) {
+    if (failure.message.empty()) __builtin_trap();
     return 0;
   }
   const std::size_t frame_bytes = static_cast<std::size_t>(wav.channels) * (wav.bits / 8);

@@ -18,7 +18,7 @@ using vesmara::abi::Status;
 namespace {
 
 // The largest recording the export takes from a caller.
-constexpr std::uint64_t kRecordingLimit = 67108864;
+constexpr std::uint64_t kRecordingLimit = vesmara::audio::kMaxTransportRecordingLength;
 
 }  // namespace
 

@@ -21,12 +21,12 @@ VKR_PREVIEW_API Status vkr_preview_catalogue_parse(const uint8_t* data, uint64_t
   if (out_catalogue == nullptr || data == nullptr || !buffer.usable()) return VKR_PREVIEW_INVALID_ARGUMENT;
   return vesmara::abi::runContained(buffer, "Catalogue parse failed", [&]() -> Status {
     auto handle = std::make_unique<vkr_preview_catalogue>();
-    std::string failure;
+    vesmara::Failure failure;
     // A size beyond the address space cannot be viewed; the reader refuses it as over its limit.
     const std::string_view document(reinterpret_cast<const char*>(data),
                                     size > vesmara::kCatalogueJsonLimit ? vesmara::kCatalogueJsonLimit + 1 : size);
     if (!vesmara::parseCatalogue(document, handle->catalogue, failure)) {
-      buffer.write(failure);
+      buffer.write(failure.message);
       return VKR_PREVIEW_INVALID_DATA;
     }
     *out_catalogue = handle.release();

@@ -8,13 +8,14 @@
 #include "abi/handles.h"
 #include "abi/operation.h"
 #include "hosts/platform.h"
+#include "index/carrier_format.h"
 
 using vesmara::abi::MessageBuffer;
 using vesmara::abi::Status;
 
 namespace {
 
-constexpr std::uint64_t kMaxExternalInput = 1048576;
+using vesmara::carrier::kMaxExternalInput;
 
 Status refresh(vkr_preview_game* game, std::optional<std::span<const std::uint8_t>> external,
                std::uint32_t allow_rollback, MessageBuffer& message, std::string_view boundary) {

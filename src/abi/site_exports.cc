@@ -10,6 +10,7 @@
 #include "abi/operation.h"
 #include "hosts/callback_http_host.h"
 #include "hosts/platform.h"
+#include "index/carrier_format.h"
 #include "index/external_index.h"
 
 using vesmara::abi::MessageBuffer;
@@ -17,7 +18,7 @@ using vesmara::abi::Status;
 
 namespace {
 
-constexpr std::uint64_t kMaxExternalInput = 1048576;
+using vesmara::carrier::kMaxExternalInput;
 
 constexpr std::string_view kPrepareBoundary = "Native site preparation failed";
 constexpr std::string_view kCallbackBoundary = "Caller transport preparation failed";

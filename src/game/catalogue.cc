@@ -5,6 +5,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "index/document_fields.h"
 #include "json/json.h"
 
 namespace vesmara {
@@ -19,9 +20,7 @@ constexpr char kInvalidDependencyId[] = "Invalid game dependency ID";
 constexpr std::string_view kItemKinds[] = {"release", "event", "puzzle", "quest", "experiment", "media", "opaque"};
 
 bool isLowerAlnum(char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); }
-bool isPathByte(char c) {
-  return (c >= 'A' && c <= 'Z') || isLowerAlnum(c) || c == '-' || c == '.' || c == '_';
-}
+bool isPathByte(char c) { return (c >= 'A' && c <= 'Z') || isLowerAlnum(c) || c == '-' || c == '.' || c == '_'; }
 
 bool isItemKind(std::string_view kind) {
   for (const std::string_view known : kItemKinds) {
@@ -40,39 +39,35 @@ bool readCheckedString(const JsonValue& object, std::string_view key, Rule rule,
 bool parseHeader(const JsonValue& root, Catalogue& catalogue) {
   if (root.kind() != JsonKind::Object) return false;
   std::uint64_t schema = 0;
-  if (!readRequiredUnsignedMember(root, "schema", schema) || schema != 1) return false;
-  if (!readCheckedString(root, "gameId", isValidGameIdentifier, catalogue.game_id)) return false;
-  if (!readRequiredUnsignedMember(root, "revision", catalogue.revision) || catalogue.revision < 1 ||
+  if (!readRequiredUnsignedMember(root, field::kSchema, schema) || schema != kCatalogueSchema) return false;
+  if (!readCheckedString(root, field::kGameId, isValidGameIdentifier, catalogue.game_id)) return false;
+  if (!readRequiredUnsignedMember(root, field::kRevision, catalogue.revision) || catalogue.revision < 1 ||
       catalogue.revision > kMaxCatalogueRevision) {
     return false;
   }
-  const auto isVersion = [](std::string_view v) { return parseGameVersion(v).has_value(); };
-  if (!readCheckedString(root, "minGameVersion", isVersion, catalogue.min_game_version)) return false;
-  if (!readCheckedString(root, "maxGameVersion", isVersion, catalogue.max_game_version)) return false;
+  const auto is_version = [](std::string_view v) { return parseGameVersion(v).has_value(); };
+  if (!readCheckedString(root, field::kMinGameVersion, is_version, catalogue.min_game_version)) return false;
+  if (!readCheckedString(root, field::kMaxGameVersion, is_version, catalogue.max_game_version)) return false;
   return !(*parseGameVersion(catalogue.max_game_version) < *parseGameVersion(catalogue.min_game_version));
 }
 
 bool parseItem(const JsonValue& element, std::set<std::string, std::less<>>& seen_ids,
-               std::set<std::string, std::less<>>& seen_paths, CatalogueItem& item, std::string& message) {
-  if (element.kind() != JsonKind::Object ||
-      !readCheckedString(element, "id", isValidGameIdentifier, item.id) ||
-      !readCheckedString(element, "kind", isItemKind, item.kind) ||
-      !readCheckedString(element, "path", isValidItemPath, item.path) ||
-      !seen_ids.insert(item.id).second || !seen_paths.insert(item.path).second) {
-    message = kInvalidItem;
-    return false;
+               std::set<std::string, std::less<>>& seen_paths, CatalogueItem& item, Failure& failure) {
+  if (element.kind() != JsonKind::Object || !readCheckedString(element, field::kId, isValidGameIdentifier, item.id) ||
+      !readCheckedString(element, field::kKind, isItemKind, item.kind) ||
+      !readCheckedString(element, field::kPath, isValidItemPath, item.path) || !seen_ids.insert(item.id).second ||
+      !seen_paths.insert(item.path).second) {
+    return failure.fail(FailureKind::InvalidData, kInvalidItem);
   }
-  const std::optional<JsonValue> depends_on = element.findMember("dependsOn");
+  const std::optional<JsonValue> depends_on = element.findMember(field::kDependsOn);
   if (!depends_on) return true;
   if (depends_on->kind() != JsonKind::Array || depends_on->size() > kMaxItemDependencies) {
-    message = kInvalidDependencies;
-    return false;
+    return failure.fail(FailureKind::InvalidData, kInvalidDependencies);
   }
   for (const JsonValue entry : depends_on->elements()) {
     std::string id;
     if (!readJsonString(entry, id) || !isValidGameIdentifier(id)) {
-      message = kInvalidDependencyId;
-      return false;
+      return failure.fail(FailureKind::InvalidData, kInvalidDependencyId);
     }
     item.depends_on.push_back(std::move(id));
   }
@@ -87,21 +82,19 @@ class DependencyWalk {
     for (const CatalogueItem& item : items) items_.emplace(item.id, &item);
   }
 
-  bool visit(const std::string& id, std::string& message) {
+  bool visit(const std::string& id, Failure& failure) {
     const auto item = items_.find(id);
     if (item == items_.end()) {
-      message = "Missing game dependency: " + id;
-      return false;
+      return failure.fail(FailureKind::InvalidData, "Missing game dependency: " + id);
     }
     State& state = states_[id];
     if (state == State::Visiting) {
-      message = "Game dependency cycle: " + id;
-      return false;
+      return failure.fail(FailureKind::InvalidData, "Game dependency cycle: " + id);
     }
     if (state == State::Done) return true;
     state = State::Visiting;
     for (const std::string& dependency : item->second->depends_on) {
-      if (!visit(dependency, message)) return false;
+      if (!visit(dependency, failure)) return false;
     }
     states_[id] = State::Done;
     return true;
@@ -117,9 +110,12 @@ class DependencyWalk {
 
 std::optional<std::string_view> CatalogueItem::field(std::uint32_t selector) const {
   switch (static_cast<CatalogueItemField>(selector)) {
-    case CatalogueItemField::Id: return std::string_view(id);
-    case CatalogueItemField::Kind: return std::string_view(kind);
-    case CatalogueItemField::Path: return std::string_view(path);
+    case CatalogueItemField::Id:
+      return std::string_view(id);
+    case CatalogueItemField::Kind:
+      return std::string_view(kind);
+    case CatalogueItemField::Path:
+      return std::string_view(path);
   }
   return std::nullopt;
 }
@@ -171,32 +167,28 @@ std::optional<VersionTriple> parseGameVersion(std::string_view version) {
   return triple;
 }
 
-bool parseCatalogue(std::string_view document, Catalogue& out, std::string& message) {
-  message.clear();
+bool parseCatalogue(std::string_view document, Catalogue& out, Failure& failure) {
+  failure.clear();
   JsonValue root;
-  if (!parseJsonDocument(document, kCatalogueJsonLimit, root, message)) return false;
+  if (!parseJsonDocument(document, kCatalogueJsonLimit, root, failure)) return false;
 
   Catalogue catalogue;
-  if (!parseHeader(root, catalogue)) {
-    message = kInvalidHeader;
-    return false;
-  }
-  const std::optional<JsonValue> items = root.findMember("items");
+  if (!parseHeader(root, catalogue)) return failure.fail(FailureKind::InvalidData, kInvalidHeader);
+  const std::optional<JsonValue> items = root.findMember(field::kItems);
   if (!items || items->kind() != JsonKind::Array || items->size() == 0 || items->size() > kMaxCatalogueItems) {
-    message = kInvalidItemCount;
-    return false;
+    return failure.fail(FailureKind::InvalidData, kInvalidItemCount);
   }
   std::set<std::string, std::less<>> seen_ids;
   std::set<std::string, std::less<>> seen_paths;
   catalogue.items.reserve(items->size());
   for (const JsonValue element : items->elements()) {
     CatalogueItem item;
-    if (!parseItem(element, seen_ids, seen_paths, item, message)) return false;
+    if (!parseItem(element, seen_ids, seen_paths, item, failure)) return false;
     catalogue.items.push_back(std::move(item));
   }
   DependencyWalk walk(catalogue.items);
   for (const CatalogueItem& item : catalogue.items) {
-    if (!walk.visit(item.id, message)) return false;
+    if (!walk.visit(item.id, failure)) return false;
   }
   out = std::move(catalogue);
   return true;

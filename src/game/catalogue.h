@@ -10,8 +10,11 @@
 #include <string_view>
 #include <vector>
 
+#include "base/failure.h"
+
 namespace vesmara {
 
+inline constexpr std::uint64_t kCatalogueSchema = 1;
 inline constexpr std::uint64_t kMaxCatalogueRevision = 9007199254740991ULL;  // 2^53 - 1
 inline constexpr std::size_t kMaxCatalogueItems = 256;
 inline constexpr std::size_t kMaxItemDependencies = 16;
@@ -22,7 +25,7 @@ enum class CatalogueItemField : std::uint32_t { Id = 1, Kind = 2, Path = 3 };
 struct CatalogueItem {
   std::string id;
   std::string kind;
-  std::string path;                    // begins with "game/"
+  std::string path;                     // begins with "game/"
   std::vector<std::string> depends_on;  // document order, duplicates kept
 
   // The selected field, or nothing for a selector outside 1 to 3.
@@ -51,9 +54,9 @@ bool isValidItemPath(std::string_view path);
 // one tolerated "." after the third ("1.2.3." reads as 1.2.3).
 std::optional<VersionTriple> parseGameVersion(std::string_view version);
 
-// Parses and validates a catalogue document. On failure `message` holds the
-// reason and `out` is unchanged. Throws only std::bad_alloc.
-bool parseCatalogue(std::string_view document, Catalogue& out, std::string& message);
+// Parses and validates a catalogue document. On failure `failure` holds the
+// reason (InvalidData) and `out` is unchanged. Throws only std::bad_alloc.
+bool parseCatalogue(std::string_view document, Catalogue& out, Failure& failure);
 
 // Whether a game with this id and version may use the catalogue.
 bool isCatalogueCompatible(const Catalogue& catalogue, std::string_view game_id, std::string_view game_version);

@@ -50,7 +50,7 @@ bool verifyCatalogue(const ReadHosts& hosts, std::string_view game_id, std::stri
   const SiteIndex& index = fresh.index.index;
   const std::string path = catalogueResourcePath();
   const Resource* resource = findResource(index, path);
-  if (resource == nullptr || (!index.member_key_id.empty() && resource->access != "public") || resource->length < 2 ||
+  if (resource == nullptr || isMembersResource(index, *resource) || resource->length < 2 ||
       resource->length > kMaxCatalogueResource) {
     return failure.fail(FailureKind::InvalidData, kCatalogueUnavailable);
   }
@@ -60,8 +60,7 @@ bool verifyCatalogue(const ReadHosts& hosts, std::string_view game_id, std::stri
   if (!output.complete() || output.size() != resource->length) {
     return failure.fail(FailureKind::InvalidData, "Game catalogue was not fully verified");
   }
-  std::string message;
-  if (!parseCatalogue(output.text(), fresh.catalogue, message)) return failure.fail(FailureKind::InvalidData, message);
+  if (!parseCatalogue(output.text(), fresh.catalogue, failure)) return false;
   if (!isCatalogueCompatible(fresh.catalogue, game_id, game_version)) {
     return failure.fail(FailureKind::InvalidData, "Game ID or version is incompatible with catalogue");
   }

@@ -15,6 +15,17 @@ bool fail(std::string& message, std::string_view text) {
 
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
+// True when the comma-separated list of transfer codings holds "chunked".
+bool namesChunked(std::string_view codings) {
+  while (!codings.empty()) {
+    const std::size_t comma = codings.find(',');
+    if (equalsIgnoringAsciiCase(trimBlanks(codings.substr(0, comma)), "chunked")) return true;
+    if (comma == std::string_view::npos) break;
+    codings.remove_prefix(comma + 1);
+  }
+  return false;
+}
+
 }  // namespace
 
 bool checkRequestRules(const FetchRequest& request, bool originValid, bool cancelled, std::string& message) {
@@ -145,6 +156,10 @@ std::string keptHeaderValue(std::string_view value) {
   return std::string(printableAsciiPrefix(value));
 }
 
+std::string_view declaredLengthRefusal(std::optional<std::uint64_t> declared, std::uint64_t bound) {
+  return declared && *declared > bound ? kCarrierExceededBound : std::string_view();
+}
+
 std::string_view statusRefusal(FetchKind kind, std::uint32_t status) {
   if (status != 200 && status != 206) return kCarrierStatusNot200Or206;
   if (!isAcceptedStatus(kind, status)) return kWholeCarrierNot200;
@@ -186,12 +201,18 @@ std::string_view ResponseHead::refusal() const {
   return {};
 }
 
+std::optional<std::uint64_t> ResponseHead::declaredBodyLength() const {
+  if (chunked_ || status_ == 204 || status_ == 304 || !content_length_) return std::nullopt;
+  return parseUnsignedDecimal(*content_length_);
+}
+
 void ResponseHead::start(std::uint32_t status) {
   status_ = status;
   content_encodings_.clear();
   content_range_.reset();
   etag_.reset();
   content_length_.reset();
+  chunked_ = false;
   last_value_ = nullptr;
 }
 
@@ -204,6 +225,8 @@ void ResponseHead::addField(std::string_view name, std::string_view value) {
     if (!etag_) last_value_ = &etag_.emplace(value);
   } else if (equalsIgnoringAsciiCase(name, "content-length")) {
     if (!content_length_) last_value_ = &content_length_.emplace(value);
+  } else if (equalsIgnoringAsciiCase(name, "transfer-encoding")) {
+    chunked_ = chunked_ || namesChunked(value);
   }
 }
 

@@ -142,6 +142,12 @@ std::string_view contentEncodingRefusal(std::string_view value);
 // outside 0x20 to 0x7E.
 std::string keptHeaderValue(std::string_view value);
 
+// Response rule 3 as this client applies it as soon as the head is read: a
+// body the head already announces longer than `bound` fails with "HTTP
+// carrier exceeded response bound" (empty otherwise), so nothing of it is
+// read.
+std::string_view declaredLengthRefusal(std::optional<std::uint64_t> declared, std::uint64_t bound);
+
 // Response rule 1 as this client applies it once the body is read: empty,
 // "HTTP carrier response was not 200 or 206", or for a whole fetch
 // answered 206 "Whole-carrier response was not 200".
@@ -152,7 +158,7 @@ std::string_view statusRefusal(FetchKind kind, std::uint32_t status);
 // lines and the blank line that ends the head. An interim (1xx) head is
 // dropped at its blank line, so its fields never reach the final head; of
 // Content-Range, ETag and Content-Length the first field counts, of
-// Content-Encoding every one.
+// Content-Encoding and Transfer-Encoding every one.
 class ResponseHead {
  public:
   ResponseHead() = default;
@@ -172,6 +178,13 @@ class ResponseHead {
   const std::optional<std::string>& contentRange() const { return content_range_; }
   const std::optional<std::string>& etag() const { return etag_; }
   const std::optional<std::string>& contentLength() const { return content_length_; }
+  // True when a Transfer-Encoding field names "chunked": chunks frame the
+  // body and Content-Length does not count.
+  bool chunked() const { return chunked_; }
+  // The body length the head announces: its Content-Length when that is a
+  // decimal number, the body is not chunked and the status has a body (not
+  // 204 or 304).
+  std::optional<std::uint64_t> declaredBodyLength() const;
 
  private:
   void start(std::uint32_t status);
@@ -182,6 +195,7 @@ class ResponseHead {
   std::optional<std::string> content_range_;
   std::optional<std::string> etag_;
   std::optional<std::string> content_length_;
+  bool chunked_ = false;
   std::string* last_value_ = nullptr;  // the value a continuation line extends
 };
 

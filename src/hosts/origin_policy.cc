@@ -40,6 +40,8 @@ std::string Origin::urlPrefix() const {
   return prefix;
 }
 
+bool isLoopbackHost(std::string_view host) { return equalsIgnoringAsciiCase(host, "localhost") || host == "127.0.0.1"; }
+
 bool parseOrigin(std::string_view text, Origin& origin, std::string& message) {
   constexpr std::string_view kHttps = "https://";
   constexpr std::string_view kHttp = "http://";
@@ -73,7 +75,7 @@ bool parseOrigin(std::string_view text, Origin& origin, std::string& message) {
     return refuse(message, kInvalidOriginPort);
   }
 
-  if (!secure && !equalsIgnoringAsciiCase(host, "localhost") && host != "127.0.0.1") {
+  if (!secure && !isLoopbackHost(host)) {
     return refuse(message, kPlainHttpLoopbackOnly);
   }
 

@@ -36,6 +36,11 @@ struct Origin {
   std::string urlPrefix() const;
 };
 
+// True for the loopback development hosts: "localhost" in any mix of case
+// and exactly "127.0.0.1". Plain HTTP is allowed only for them, and the
+// library's own client never reaches them through a proxy.
+bool isLoopbackHost(std::string_view host);
+
 // Applies the policy to `text`. On acceptance fills `origin`, empties
 // `message` and returns true. On refusal writes the first failing check's
 // message, leaves `origin` unchanged and returns false.

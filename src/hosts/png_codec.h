@@ -21,6 +21,11 @@ enum class PngDecodeStatus : std::uint32_t {
   DimensionsChanged,  // the decoder's image size differs from the header's
   ConversionFailed,   // the image cannot be converted to 8-bit RGBA
   PixelCopyFailed,    // the image data could not be decoded into the buffer
+  // Steps only a decoder that reads through COM streams has.
+  ComInitFailed,           // COM could not be initialised on the calling thread
+  InputAllocationFailed,   // no memory block for the input stream
+  InputLockFailed,         // the input memory block could not be locked
+  StreamFailed,            // the input stream could not be created
 };
 
 // The platform's PNG decoder. Stateless as seen by callers: one instance

@@ -21,8 +21,10 @@ inline constexpr std::string_view kFooterMagic = "VKR1TAIL";
 inline constexpr std::size_t kFooterLength = 128;
 inline constexpr std::uint16_t kFooterVersionPlain = 1;     // no prefix digest
 inline constexpr std::uint16_t kFooterVersionPrefixed = 2;  // carries a prefix digest
-// The offsets the reader and the writer skip to; the other fields are read
-// and written in order.
+// The offsets the reader and the writer skip to or pad up to; the other
+// fields are read and written in order.
+inline constexpr std::size_t kFooterReservedAt = 12;
+inline constexpr std::size_t kFooterIconLengthAt = 16;
 inline constexpr std::size_t kFooterUnusedAt = 72;
 inline constexpr std::size_t kFooterPrefixDigestAt = 104;
 inline constexpr std::size_t kPrefixDigestLength = 24;
@@ -38,6 +40,8 @@ inline constexpr std::uint64_t kMaxManifestLength = 1048576;
 // bytes, 16 container length, 24 manifest offset, 32 manifest length,
 // 40 bootstrap offset, 48 bootstrap length (u64 each), 56 manifest digest,
 // 88 bootstrap digest (32 bytes each), 120 zeros up to the header's end.
+inline constexpr std::size_t kHeaderReservedAt = 12;
+inline constexpr std::size_t kHeaderContainerLengthAt = 16;
 inline constexpr std::size_t kHeaderBootstrapOffsetAt = 40;
 inline constexpr std::size_t kHeaderTailReservedAt = 120;
 
@@ -47,7 +51,12 @@ inline constexpr std::string_view kSectionType = "vkr.document.v1";
 inline constexpr std::string_view kBootstrapSectionId = "bootstrap";
 inline constexpr std::string_view kDocumentSectionId = "document";
 
+// ---- Bootstrap section (JSON): not read by the library --------------------
+inline constexpr std::string_view kBootstrapFormat = "vkr.bootstrap.v1";
+
 // ---- External key material ---------------------------------------------------
+// The most key material (a key file or an ICO credential) a caller may give.
+inline constexpr std::uint64_t kMaxExternalInput = 1048576;  // 1 MiB
 inline constexpr std::string_view kKeyFilePrefix = "VKRKEY1:";
 inline constexpr std::string_view kKeyTokenMagic = "VKQ1";
 inline constexpr std::size_t kMinKeyTokenText = 124;
@@ -66,6 +75,10 @@ inline constexpr std::uint64_t kMaxCredentialLength = 16842752;  // 16 MiB + 64 
 // Additional data binding a sealed private index to its place:
 // label, 0, carrier path, 0, offset in decimal.
 inline constexpr std::string_view kPrivateIndexLabel = "VKR1-PRIVATE-INDEX";
+
+// The document of an ICO credential: one object member naming the sealed
+// private index, with exactly seven members.
+inline constexpr std::size_t kCredentialLocatorMembers = 7;
 
 }  // namespace vesmara::carrier
 

@@ -11,6 +11,8 @@
 #include "base/wipe.h"
 #include "hosts/checked_fetch.h"
 #include "index/carrier_format.h"
+#include "index/document_fields.h"
+#include "index/index_format.h"
 #include "index/memory_host.h"
 #include "index/paths.h"
 #include "json/json.h"
@@ -42,12 +44,12 @@ bool readLocatorMembers(const JsonValue& object, PrivateIndexLocator& locator) {
   std::string nonce;
   std::string key;
   const WipedOnExit<std::string> wipe_key(key);
-  return text("url", locator.url) && isExternalCarrierPath(locator.url) &&
-         readRequiredUnsignedMember(object, "offset", locator.offset) &&
-         readRequiredUnsignedMember(object, "length", locator.length) &&
-         isValidSealedRange(locator.offset, locator.length) && text("algorithm", algorithm) &&
-         algorithm == "AES-256-GCM" && text("sha256", digest) && decodeLowerHex(digest, locator.sha256) &&
-         text("nonce", nonce) && decodeLowerHex(nonce, locator.nonce) && text("key", key) &&
+  return text(field::kUrl, locator.url) && isExternalCarrierPath(locator.url) &&
+         readRequiredUnsignedMember(object, field::kOffset, locator.offset) &&
+         readRequiredUnsignedMember(object, field::kLength, locator.length) &&
+         isValidSealedRange(locator.offset, locator.length) && text(field::kAlgorithm, algorithm) &&
+         algorithm == kAlgorithmAes256Gcm && text(field::kSha256, digest) && decodeLowerHex(digest, locator.sha256) &&
+         text(field::kNonce, nonce) && decodeLowerHex(nonce, locator.nonce) && text(field::kKey, key) &&
          decodeLowerHex(key, locator.key.mutableBytes());
 }
 
@@ -94,13 +96,12 @@ bool parseKeyFile(std::span<const std::uint8_t> material, PrivateIndexLocator& l
   std::span<const std::uint8_t> nonce;
   std::span<const std::uint8_t> key;
   std::span<const std::uint8_t> url;
-  // The token's size was checked: these reads cannot fail.
-  reader.readU64BigEndian(locator.offset);
-  reader.readU32BigEndian(length);
-  reader.readBytes(kSha256Length, digest);
-  reader.readBytes(kGcmNonceLength, nonce);
-  reader.readBytes(kAesKeyLength, key);
-  reader.readBytes(path_length, url);
+  // The token's size was checked: these reads do not fail.
+  if (!reader.readU64BigEndian(locator.offset) || !reader.readU32BigEndian(length) ||
+      !reader.readBytes(kSha256Length, digest) || !reader.readBytes(kGcmNonceLength, nonce) ||
+      !reader.readBytes(kAesKeyLength, key) || !reader.readBytes(path_length, url)) {
+    return failure.fail(FailureKind::InvalidData, "Invalid external key token");
+  }
   locator.url.assign(asText(url));
   if (!isExternalCarrierPath(locator.url)) {
     return failure.fail(FailureKind::InvalidData, "Invalid external index carrier path or offset");
@@ -129,13 +130,10 @@ bool readIcoCredential(const HttpHost& transport, CryptoHost& crypto, std::span<
     if (!readCarrierDocument(credential, crypto, document, ignored_digest, failure)) return false;
   }
   JsonValue root;
-  std::string message;
-  if (!parseJsonDocument(document, kCredentialJsonLimit, root, message)) {
-    return failure.fail(FailureKind::InvalidData, message);
-  }
-  const std::optional<JsonValue> private_index = root.findMember("privateIndex");
-  if (root.kind() != JsonKind::Object || root.findMember("webApp") || !private_index ||
-      private_index->kind() != JsonKind::Object || private_index->size() != 7) {
+  if (!parseJsonDocument(document, kCredentialJsonLimit, root, failure)) return false;
+  const std::optional<JsonValue> private_index = root.findMember(field::kPrivateIndex);
+  if (root.kind() != JsonKind::Object || root.findMember(field::kWebApp) || !private_index ||
+      private_index->kind() != JsonKind::Object || private_index->size() != kCredentialLocatorMembers) {
     return failure.fail(FailureKind::InvalidData, "ICO credential has no unambiguous private index");
   }
   if (!readLocatorMembers(*private_index, locator)) {
@@ -147,12 +145,7 @@ bool readIcoCredential(const HttpHost& transport, CryptoHost& crypto, std::span<
 
 std::vector<std::uint8_t> privateIndexAdditionalData(std::string_view url, std::uint64_t offset) {
   std::vector<std::uint8_t> aad;
-  ByteWriter writer(aad);
-  writer.writeText(kPrivateIndexLabel);
-  writer.writeU8(0);
-  writer.writeText(url);
-  writer.writeU8(0);
-  writer.writeText(formatUnsignedDecimal(offset));
+  ByteWriter(aad).writeZeroSeparated({kPrivateIndexLabel, url, formatUnsignedDecimal(offset)});
   return aad;
 }
 
@@ -162,12 +155,12 @@ SecureBytes buildSyntheticFavicon(SecureBytes container, const Sha256Digest& con
   writer.writeText(kFooterMagic);
   writer.writeU16(kFooterVersionPlain);
   writer.writeU16(static_cast<std::uint16_t>(kFooterLength));
-  writer.writeZeros(4);
+  writer.writeZeros(kFooterIconLengthAt - kFooterReservedAt);
   writer.writeU64(0);  // icon length
   writer.writeU64(0);  // payload offset
   writer.writeU64(container.size());
   writer.writeBytes(container_digest);
-  writer.writeZeros(kFooterLength - footer.size());
+  writer.writeZeros(kFooterLength - kFooterUnusedAt);
   container.insert(container.end(), footer.begin(), footer.end());
   return container;
 }

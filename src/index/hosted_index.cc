@@ -118,16 +118,14 @@ class CarrierDocumentReader {
         footer_length != kFooterLength) {
       return fail("Unsupported VKR footer");
     }
-    // The rest of the 128 bytes is there: the reads below cannot fail.
+    // The rest of the 128 bytes is there: the reads below do not fail.
     std::span<const std::uint8_t> payload_digest;
     std::span<const std::uint8_t> prefix_digest;
-    reader.readU64(footer.icon_length);
-    reader.readU64(footer.payload_offset);
-    reader.readU64(footer.payload_length);
-    reader.readBytes(kSha256Length, payload_digest);
-    reader.skip(kFooterPrefixDigestAt - kFooterUnusedAt);
-    reader.readBytes(kPrefixDigestLength, prefix_digest);
-    if (footer.version == kFooterVersionPlain && !ByteReader(prefix_digest).readZeros(kPrefixDigestLength)) {
+    if (!reader.readU64(footer.icon_length) || !reader.readU64(footer.payload_offset) ||
+        !reader.readU64(footer.payload_length) || !reader.readBytes(kSha256Length, payload_digest) ||
+        !reader.skip(kFooterPrefixDigestAt - kFooterUnusedAt) ||
+        !reader.readBytes(kPrefixDigestLength, prefix_digest) ||
+        (footer.version == kFooterVersionPlain && !ByteReader(prefix_digest).readZeros(kPrefixDigestLength))) {
       return fail("Unsupported VKR footer");
     }
     std::copy(payload_digest.begin(), payload_digest.end(), footer.payload_digest.begin());
@@ -193,11 +191,10 @@ class CarrierDocumentReader {
                     std::span<const std::uint8_t>& document) {
     const auto manifest_bytes = slice(payload, kContainerHeaderLength, header.manifest_length);
     JsonValue manifest;
-    std::string message;
     if (!parseJsonDocument(
             std::string_view(reinterpret_cast<const char*>(manifest_bytes.data()), manifest_bytes.size()),
-            kMaxManifestLength, manifest, message)) {
-      return fail(message);
+            kMaxManifestLength, manifest, failure_)) {
+      return false;
     }
     std::string format;
     const std::optional<JsonValue> format_value = manifest.findMember("format");
@@ -249,11 +246,9 @@ bool loadHostedIndex(HttpHost& transport, CryptoHost& crypto, LoadedIndex& holde
   std::string digest;
   const bool read = readCarrierDocument(transport, crypto, document, digest, failure);
   SiteIndex index;
-  std::string message;
-  const bool parsed = read && parseIndexDocument(document, index, message);
+  const bool parsed = read && parseIndexDocument(document, index, failure);
   wipeString(document);  // the plaintext of a private index
-  if (!read) return false;
-  if (!parsed) return failure.fail(FailureKind::InvalidData, message);
+  if (!parsed) return false;
   holder.index = std::move(index);
   holder.digest = std::move(digest);
   failure.clear();

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "base/hex.h"
+#include "index/document_fields.h"
 #include "index/paths.h"
 #include "json/json.h"
 
@@ -12,7 +13,6 @@ namespace vesmara {
 namespace {
 
 constexpr std::uint64_t kMaxStoredMembersPartLength = kMaxPlainPartLength + kGcmTagLength;
-constexpr std::string_view kAudioCarrierFormat = "vkr.audio-carrier.v1";
 
 // Typed reads of one member. An absent member and a member of the wrong type
 // fail alike.
@@ -41,13 +41,9 @@ bool isArrayOfSize(const std::optional<JsonValue>& value, std::uint64_t low, std
   return value && value->kind() == JsonKind::Array && value->size() >= low && value->size() <= high;
 }
 
-bool isMediaCodec(std::string_view codec) {
-  return codec == kCodecPngLsb1 || codec == kCodecWav4Fsk1 || codec == kCodecFrameLuma1 || codec == kCodecFrameLuma2;
-}
-
 bool isMimeByte(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == ' ' || c == '+' || c == '-' || c == '.' ||
-         c == '/' || c == ';' || c == '=';
+  return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == ' ' || c == '+' || c == '-' || c == '.' || c == '/' ||
+         c == ';' || c == '=';
 }
 
 bool isValidMime(std::string_view mime) {
@@ -62,10 +58,10 @@ bool isValidMime(std::string_view mime) {
 // order the failures must be reported.
 class IndexDocumentParser {
  public:
-  explicit IndexDocumentParser(std::string& message) : message_(message) {}
+  explicit IndexDocumentParser(Failure& failure) : failure_(failure) {}
 
   bool parse(const JsonValue& root, SiteIndex& index) {
-    const std::optional<JsonValue> web_app = root.findMember("webApp");
+    const std::optional<JsonValue> web_app = root.findMember(field::kWebApp);
     if (!isObject(web_app)) return fail("Missing webApp index");
     return parseEntry(*web_app, index) && parseEncoding(*web_app, index) && parseEncryption(*web_app, index) &&
            parseAudioCarriers(*web_app, index) && parseResources(*web_app, index) && checkMembers(index) &&
@@ -73,35 +69,34 @@ class IndexDocumentParser {
   }
 
  private:
-  bool fail(const char* message) {
-    message_ = message;
-    return false;
-  }
+  bool fail(const char* message) { return failure_.fail(FailureKind::InvalidData, message); }
 
   bool parseEntry(const JsonValue& web_app, SiteIndex& index) {
     std::string launch;
-    if (!readString(web_app, "launch", launch) || launch != launchPath()) return fail("Invalid webApp entry");
-    if (!readString(web_app, "entry", index.entry) || !isAppPath(index.entry)) return fail("Invalid webApp entry");
+    if (!readString(web_app, field::kLaunch, launch) || launch != launchPath() ||
+        !readString(web_app, field::kEntry, index.entry) || !isAppPath(index.entry)) {
+      return fail("Invalid webApp entry");
+    }
     return true;
   }
 
   bool parseEncoding(const JsonValue& web_app, SiteIndex& index) {
-    const std::optional<JsonValue> encoding = web_app.findMember("encoding");
+    const std::optional<JsonValue> encoding = web_app.findMember(field::kEncoding);
     if (!encoding) return true;
     std::string algorithm;
-    if (encoding->kind() != JsonKind::Object || !readString(*encoding, "algorithm", algorithm) ||
-        algorithm != "AES-256-CTR" || !readLowerHex(*encoding, "key", 64, index.encoding_key)) {
+    if (encoding->kind() != JsonKind::Object || !readString(*encoding, field::kAlgorithm, algorithm) ||
+        algorithm != kAlgorithmAes256Ctr || !readLowerHex(*encoding, field::kKey, 64, index.encoding_key)) {
       return fail("Invalid website encoding key");
     }
     return true;
   }
 
   bool parseEncryption(const JsonValue& web_app, SiteIndex& index) {
-    const std::optional<JsonValue> encryption = web_app.findMember("encryption");
+    const std::optional<JsonValue> encryption = web_app.findMember(field::kEncryption);
     if (!encryption) return true;
     std::string algorithm;
-    if (encryption->kind() != JsonKind::Object || !readString(*encryption, "algorithm", algorithm) ||
-        algorithm != "AES-256-GCM" || !readString(*encryption, "keyId", index.member_key_id) ||
+    if (encryption->kind() != JsonKind::Object || !readString(*encryption, field::kAlgorithm, algorithm) ||
+        algorithm != kAlgorithmAes256Gcm || !readString(*encryption, field::kKeyId, index.member_key_id) ||
         index.member_key_id.empty() || index.member_key_id.size() > kMaxMemberKeyIdLength) {
       return fail("Invalid member key ID");
     }
@@ -109,7 +104,7 @@ class IndexDocumentParser {
   }
 
   bool parseAudioCarriers(const JsonValue& web_app, SiteIndex& index) {
-    const std::optional<JsonValue> carriers = web_app.findMember("audioCarriers");
+    const std::optional<JsonValue> carriers = web_app.findMember(field::kAudioCarriers);
     if (!carriers) return true;
     if (carriers->kind() != JsonKind::Object || carriers->size() < 1 || carriers->size() > kMaxAudioCarriers) {
       return fail("Invalid audio carrier map");
@@ -124,14 +119,14 @@ class IndexDocumentParser {
 
   bool parseAudioCarrier(std::string_view path, const JsonValue& value, AudioCarrier& carrier) {
     std::string format;
-    if (!isCarrierPath(path) || !path.ends_with(".wav") || value.kind() != JsonKind::Object ||
-        !readString(value, "format", format) || format != kAudioCarrierFormat ||
-        !readUnsignedIn(value, "length", 1, kMaxAudioPayload, carrier.length) ||
-        !readLowerHex(value, "sha256", 64, carrier.sha256)) {
+    if (!isCarrierPath(path) || !path.ends_with(kAudioCarrierExtension) || value.kind() != JsonKind::Object ||
+        !readString(value, field::kFormat, format) || format != kAudioCarrierFormat ||
+        !readUnsignedIn(value, field::kLength, 1, kMaxAudioPayload, carrier.length) ||
+        !readLowerHex(value, field::kSha256, 64, carrier.sha256)) {
       return fail("Invalid audio carrier metadata");
     }
-    const std::optional<JsonValue> packets = value.findMember("packets");
-    const std::optional<JsonValue> locations = value.findMember("locations");
+    const std::optional<JsonValue> packets = value.findMember(field::kPackets);
+    const std::optional<JsonValue> locations = value.findMember(field::kLocations);
     if (!isArrayOfSize(packets, 1, kMaxAudioPackets) ||
         !isArrayOfSize(locations, 3 * packets->size(), 3 * packets->size())) {
       return fail("Invalid audio packet catalogue");
@@ -140,10 +135,10 @@ class IndexDocumentParser {
     for (const JsonValue element : packets->elements()) {
       AudioPacket packet;
       std::uint64_t position = 0;
-      if (element.kind() != JsonKind::Object || !readRequiredUnsignedMember(element, "index", position) ||
+      if (element.kind() != JsonKind::Object || !readRequiredUnsignedMember(element, field::kIndex, position) ||
           position != carrier.packets.size() ||
-          !readUnsignedIn(element, "length", 1, kMaxAudioPacketLength, packet.length) ||
-          !readLowerHex(element, "sha256", 64, packet.sha256)) {
+          !readUnsignedIn(element, field::kLength, 1, kMaxAudioPacketLength, packet.length) ||
+          !readLowerHex(element, field::kSha256, 64, packet.sha256)) {
         return fail("Invalid audio packet");
       }
       total += packet.length;
@@ -153,10 +148,11 @@ class IndexDocumentParser {
     for (const JsonValue element : locations->elements()) {
       AudioPacketLocation location;
       if (element.kind() != JsonKind::Object ||
-          !readUnsignedIn(element, "packet", 0, carrier.packets.size() - 1, location.packet) ||
-          !readFinite(element, "startSeconds", location.start_seconds) || !(location.start_seconds >= 0) ||
-          !readFinite(element, "durationSeconds", location.duration_seconds) || !(location.duration_seconds > 0) ||
-          (element.findMember("copy") && !readUnsignedIn(element, "copy", 0, 2, location.copy))) {
+          !readUnsignedIn(element, field::kPacket, 0, carrier.packets.size() - 1, location.packet) ||
+          !readFinite(element, field::kStartSeconds, location.start_seconds) || !(location.start_seconds >= 0) ||
+          !readFinite(element, field::kDurationSeconds, location.duration_seconds) ||
+          !(location.duration_seconds > 0) ||
+          (element.findMember(field::kCopy) && !readUnsignedIn(element, field::kCopy, 0, 2, location.copy))) {
         return fail("Invalid audio packet location");
       }
       carrier.locations.push_back(location);
@@ -165,7 +161,7 @@ class IndexDocumentParser {
   }
 
   bool parseResources(const JsonValue& web_app, SiteIndex& index) {
-    const std::optional<JsonValue> resources = web_app.findMember("resources");
+    const std::optional<JsonValue> resources = web_app.findMember(field::kResources);
     if (!isArrayOfSize(resources, 1, kMaxResources)) return fail("Invalid resource count");
     index.resources.reserve(resources->size());
     for (const JsonValue element : resources->elements()) {
@@ -178,24 +174,24 @@ class IndexDocumentParser {
 
   bool parseResource(const JsonValue& element, const SiteIndex& index, Resource& resource) {
     const std::string_view previous = index.resources.empty() ? std::string_view() : index.resources.back().path;
-    if (element.kind() != JsonKind::Object || !readString(element, "path", resource.path) ||
+    if (element.kind() != JsonKind::Object || !readString(element, field::kPath, resource.path) ||
         !isAppPath(resource.path) || !(std::string_view(resource.path) > previous) ||
-        !readString(element, "mime", resource.mime) || !isValidMime(resource.mime) ||
-        !readUnsignedIn(element, "length", 1, kMaxResourceLength, resource.length) ||
-        !readLowerHex(element, "sha256", 64, resource.sha256) ||
-        !readOptionalStringMember(element, "access", resource.access) ||
-        !readOptionalStringMember(element, "delivery", resource.delivery) ||
-        (!resource.delivery.empty() && resource.delivery != "download")) {
+        !readString(element, field::kMime, resource.mime) || !isValidMime(resource.mime) ||
+        !readUnsignedIn(element, field::kLength, 1, kMaxResourceLength, resource.length) ||
+        !readLowerHex(element, field::kSha256, 64, resource.sha256) ||
+        !readOptionalStringMember(element, field::kAccess, resource.access) ||
+        !readOptionalStringMember(element, field::kDelivery, resource.delivery) ||
+        (!resource.delivery.empty() && resource.delivery != kDeliveryDownload)) {
       return fail("Invalid webApp resource");
     }
     if (!resource.access.empty() &&
-        (index.member_key_id.empty() || (resource.access != "public" && resource.access != "members"))) {
+        (index.member_key_id.empty() || (resource.access != kAccessPublic && resource.access != kAccessMembers))) {
       return fail("Invalid resource access");
     }
     const bool members = isMembersResource(index, resource);
     if (members) ++members_resources_;
 
-    const std::optional<JsonValue> parts = element.findMember("parts");
+    const std::optional<JsonValue> parts = element.findMember(field::kParts);
     if (!isArrayOfSize(parts, 1, kMaxPartsPerResource)) return fail("Invalid resource part count");
     resource.parts.reserve(parts->size());
     std::uint64_t sum = 0;
@@ -212,10 +208,11 @@ class IndexDocumentParser {
 
   bool parsePart(const JsonValue& element, const SiteIndex& index, bool members, ResourcePart& part) {
     const std::uint64_t max_length = members ? kMaxStoredMembersPartLength : kMaxPlainPartLength;
-    if (element.kind() != JsonKind::Object || !readString(element, "url", part.url) || !isCarrierPath(part.url) ||
-        !readRequiredUnsignedMember(element, "offset", part.offset) ||
-        !readUnsignedIn(element, "length", 1, max_length, part.length) ||
-        !readLowerHex(element, "sha256", 64, part.sha256) || !readOptionalStringMember(element, "codec", part.codec)) {
+    if (element.kind() != JsonKind::Object || !readString(element, field::kUrl, part.url) || !isCarrierPath(part.url) ||
+        !readRequiredUnsignedMember(element, field::kOffset, part.offset) ||
+        !readUnsignedIn(element, field::kLength, 1, max_length, part.length) ||
+        !readLowerHex(element, field::kSha256, 64, part.sha256) ||
+        !readOptionalStringMember(element, field::kCodec, part.codec)) {
       return fail("Invalid resource part");
     }
     if (!part.codec.empty() && !isMediaCodec(part.codec)) return fail("Unsupported media codec");
@@ -226,8 +223,8 @@ class IndexDocumentParser {
       part.plain_length = part.length;
       return true;
     }
-    if (!readLowerHex(element, "nonce", 24, part.nonce) || !nonces_.insert(part.nonce).second ||
-        !readUnsignedIn(element, "plainLength", 1, kMaxPlainPartLength, part.plain_length) ||
+    if (!readLowerHex(element, field::kNonce, 24, part.nonce) || !nonces_.insert(part.nonce).second ||
+        !readUnsignedIn(element, field::kPlainLength, 1, kMaxPlainPartLength, part.plain_length) ||
         part.length != part.plain_length + kGcmTagLength) {
       return fail("Invalid protected part");
     }
@@ -243,25 +240,26 @@ class IndexDocumentParser {
 
   bool checkEntry(const SiteIndex& index) {
     const Resource* entry = findResource(index, index.entry);
-    if (entry == nullptr || !std::string_view(entry->mime).starts_with("text/html") || entry->delivery == "download") {
+    if (entry == nullptr || !std::string_view(entry->mime).starts_with("text/html") ||
+        entry->delivery == kDeliveryDownload) {
       return fail("WebApp entry is not HTML");
     }
     return true;
   }
 
-  std::string& message_;
+  Failure& failure_;
   std::unordered_set<std::string> nonces_;  // one set across every part of the index
   std::uint64_t members_resources_ = 0;
 };
 
 }  // namespace
 
-bool parseIndexDocument(std::string_view document, SiteIndex& out, std::string& message) {
-  message.clear();
+bool parseIndexDocument(std::string_view document, SiteIndex& out, Failure& failure) {
+  failure.clear();
   JsonValue root;
-  if (!parseJsonDocument(document, kIndexJsonLimit, root, message)) return false;
+  if (!parseJsonDocument(document, kIndexJsonLimit, root, failure)) return false;
   SiteIndex index;
-  IndexDocumentParser parser(message);
+  IndexDocumentParser parser(failure);
   if (!parser.parse(root, index)) return false;
   out = std::move(index);
   return true;

@@ -22,8 +22,8 @@ std::string siteRootPath(std::string_view tail) {
 std::string launchPath() { return siteRootPath("boot.html"); }
 
 bool isAppPath(std::string_view path) {
-  static const std::string app_root = siteRootPath("app/");
-  return path.starts_with(app_root) && path.size() <= kMaxIndexPathLength && hasPathShape(path);
+  static const std::string kAppRoot = siteRootPath("app/");
+  return path.starts_with(kAppRoot) && path.size() <= kMaxIndexPathLength && hasPathShape(path);
 }
 
 bool isCarrierPath(std::string_view path) {

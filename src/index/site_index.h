@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "index/index_format.h"
+
 namespace vesmara {
 
 struct ResourcePart {
@@ -61,15 +63,15 @@ struct SiteIndex {
 // A resource is a members resource when the site has a member key and the
 // resource is not explicitly public.
 inline bool isMembersResource(const SiteIndex& index, const Resource& resource) {
-  return !index.member_key_id.empty() && resource.access != "public";
+  return !index.member_key_id.empty() && resource.access != kAccessPublic;
 }
 
 inline std::string_view effectiveAccess(const SiteIndex& index, const Resource& resource) {
-  return isMembersResource(index, resource) ? "members" : "public";
+  return isMembersResource(index, resource) ? kAccessMembers : kAccessPublic;
 }
 
 inline std::string_view effectiveDelivery(const Resource& resource) {
-  return resource.delivery == "download" ? "download" : "app";
+  return resource.delivery == kDeliveryDownload ? kDeliveryDownload : kDeliveryApp;
 }
 
 // The resource whose path equals `path` byte for byte, or null.

@@ -22,6 +22,8 @@
 #include <string_view>
 #include <utility>
 
+#include "base/failure.h"
+
 namespace vesmara {
 
 enum class JsonKind : std::uint32_t {
@@ -68,9 +70,8 @@ class JsonValue {
   std::optional<JsonValue> findMember(std::string_view key) const;
 
  private:
-  friend bool parseJsonDocument(std::string_view, std::uint64_t, JsonValue&, std::string&);
-  JsonValue(std::shared_ptr<const JsonTree> tree, std::uint32_t node)
-      : tree_(std::move(tree)), node_(node) {}
+  friend bool parseJsonDocument(std::string_view, std::uint64_t, JsonValue&, Failure&);
+  JsonValue(std::shared_ptr<const JsonTree> tree, std::uint32_t node) : tree_(std::move(tree)), node_(node) {}
 
   std::shared_ptr<const JsonTree> tree_;
   std::uint32_t node_ = 0;
@@ -133,10 +134,10 @@ class JsonValue::MemberRange {
   std::uint32_t end_ = 0;
 };
 
-// Parses one document of at most `size_limit` bytes. On success replaces
-// `out` and leaves `message` empty; on failure sets `message` to the fixed
-// failure text and leaves `out` untouched. Throws only std::bad_alloc.
-bool parseJsonDocument(std::string_view input, std::uint64_t size_limit, JsonValue& out, std::string& message);
+// Parses one document of at most `size_limit` bytes. `failure` is cleared
+// first. On success replaces `out`; on failure records the fixed failure text as InvalidData and leaves
+// `out` untouched. Throws only std::bad_alloc.
+bool parseJsonDocument(std::string_view input, std::uint64_t size_limit, JsonValue& out, Failure& failure);
 
 // Typed readers. Each fails without a message; the calling document supplies its own.
 

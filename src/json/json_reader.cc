@@ -77,9 +77,8 @@ class JsonParser {
   bool hasDuplicateKey(std::size_t start, std::size_t end) {
     auto first = pending_.begin() + static_cast<std::ptrdiff_t>(start);
     auto last = pending_.begin() + static_cast<std::ptrdiff_t>(end);
-    std::sort(first, last, [this](const JsonMember& x, const JsonMember& y) {
-      return tree_.keyOf(x) < tree_.keyOf(y);
-    });
+    std::sort(first, last,
+              [this](const JsonMember& x, const JsonMember& y) { return tree_.keyOf(x) < tree_.keyOf(y); });
     return std::adjacent_find(first, last, [this](const JsonMember& x, const JsonMember& y) {
              return tree_.keyOf(x) == tree_.keyOf(y);
            }) != last;
@@ -224,16 +223,34 @@ class JsonParser {
     const unsigned char letter = p_[pos_++];
     char decoded;
     switch (letter) {
-      case '"': decoded = '"'; break;
-      case '/': decoded = '/'; break;
-      case '\\': decoded = '\\'; break;
-      case 'b': decoded = '\b'; break;
-      case 'f': decoded = '\f'; break;
-      case 'n': decoded = '\n'; break;
-      case 'r': decoded = '\r'; break;
-      case 't': decoded = '\t'; break;
-      case 'u': return parseUnicodeEscape();
-      default: return fail("Invalid JSON escape");
+      case '"':
+        decoded = '"';
+        break;
+      case '/':
+        decoded = '/';
+        break;
+      case '\\':
+        decoded = '\\';
+        break;
+      case 'b':
+        decoded = '\b';
+        break;
+      case 'f':
+        decoded = '\f';
+        break;
+      case 'n':
+        decoded = '\n';
+        break;
+      case 'r':
+        decoded = '\r';
+        break;
+      case 't':
+        decoded = '\t';
+        break;
+      case 'u':
+        return parseUnicodeEscape();
+      default:
+        return fail("Invalid JSON escape");
     }
     tree_.arena.push_back(decoded);
     return true;
@@ -323,21 +340,17 @@ class JsonParser {
   std::size_t n_;
   std::size_t pos_ = 0;
   JsonTree& tree_;
-  std::vector<JsonMember> pending_;         // finished members of the Objects still open
+  std::vector<JsonMember> pending_;        // finished members of the Objects still open
   std::vector<std::size_t> open_objects_;  // where each open Object's members start in pending_
   const char* message_ = "";
 };
 
-bool parseJsonDocument(std::string_view input, std::uint64_t size_limit, JsonValue& out, std::string& message) {
-  message.clear();
+bool parseJsonDocument(std::string_view input, std::uint64_t size_limit, JsonValue& out, Failure& failure) {
+  failure.clear();
   if (input.size() > size_limit || input.size() > kHardSizeCeiling) {
-    message = "JSON size limit exceeded";
-    return false;
+    return failure.fail(FailureKind::InvalidData, "JSON size limit exceeded");
   }
-  if (!isWellFormedUtf8(input)) {
-    message = "Invalid UTF-8";
-    return false;
-  }
+  if (!isWellFormedUtf8(input)) return failure.fail(FailureKind::InvalidData, "Invalid UTF-8");
   auto tree = std::make_shared<JsonTree>();
   // Every value takes at least one input byte and every two values a separator
   // between them, so these reservations are upper bounds and the vectors never
@@ -345,10 +358,7 @@ bool parseJsonDocument(std::string_view input, std::uint64_t size_limit, JsonVal
   tree->arena.reserve(input.size());
   tree->nodes.reserve(input.size() / 2 + 1);
   JsonParser parser(input, *tree);
-  if (!parser.parseDocument()) {
-    message = parser.message();
-    return false;
-  }
+  if (!parser.parseDocument()) return failure.fail(FailureKind::InvalidData, parser.message());
   out = JsonValue(std::move(tree), 0);
   return true;
 }

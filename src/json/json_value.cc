@@ -15,18 +15,19 @@ JsonTree::~JsonTree() {
   wipeString(arena);
 }
 
-JsonKind JsonValue::kind() const {
-  return tree_ ? tree_->nodes[node_].kind() : JsonKind::Null;
-}
+JsonKind JsonValue::kind() const { return tree_ ? tree_->nodes[node_].kind() : JsonKind::Null; }
 
 std::string_view JsonValue::text() const {
   if (!tree_) return {};
   const JsonNode& node = tree_->nodes[node_];
   switch (node.kind()) {
-    case JsonKind::Boolean: return node.a ? "true" : "false";
+    case JsonKind::Boolean:
+      return node.a ? "true" : "false";
     case JsonKind::Number:
-    case JsonKind::String: return tree_->textAt(node.a, node.b);
-    default: return {};
+    case JsonKind::String:
+      return tree_->textAt(node.a, node.b);
+    default:
+      return {};
   }
 }
 
@@ -34,9 +35,12 @@ std::size_t JsonValue::size() const {
   if (!tree_) return 0;
   const JsonNode& node = tree_->nodes[node_];
   switch (node.kind()) {
-    case JsonKind::Array: return node.a;
-    case JsonKind::Object: return node.b;
-    default: return 0;
+    case JsonKind::Array:
+      return node.a;
+    case JsonKind::Object:
+      return node.b;
+    default:
+      return 0;
   }
 }
 

@@ -67,10 +67,10 @@ class CarrierRecovery {
 }  // namespace
 
 bool recoverAudioCarrier(std::span<const std::uint8_t> carrier, const AudioCarrier& audio, CryptoHost& crypto,
-                         std::vector<std::uint8_t>& output, std::string& message) {
+                         std::vector<std::uint8_t>& output, Failure& failure) {
   output.clear();
   WavDescription wav;
-  if (!readWav(carrier, wav, message)) return false;
+  if (!readWav(carrier, wav, failure)) return false;
   const FskDemodulator demodulator(wav);
   const CarrierRecovery recovery(demodulator, audio, crypto);
   std::vector<std::optional<std::vector<std::uint8_t>>> packets(audio.packets.size());
@@ -83,15 +83,13 @@ bool recoverAudioCarrier(std::span<const std::uint8_t> carrier, const AudioCarri
   output.reserve(std::min<std::uint64_t>(audio.length, audio::kMaxPayloadLength));
   for (const auto& packet : packets) {
     if (!packet) {
-      message = "Audio carrier recovery incomplete";
-      return false;
+      return failure.fail(FailureKind::InvalidData, "Audio carrier recovery incomplete");
     }
     output.insert(output.end(), packet->begin(), packet->end());
   }
   Sha256Digest digest{};
   if (output.size() != audio.length || !computeSha256(crypto, output, digest) || !isSha256Of(digest, audio.sha256)) {
-    message = "Audio carrier integrity failure";
-    return false;
+    return failure.fail(FailureKind::InvalidData, "Audio carrier integrity failure");
   }
   return true;
 }

@@ -8,17 +8,18 @@
 #include <string>
 #include <vector>
 
+#include "base/failure.h"
 #include "hosts/crypto_host.h"
 #include "index/site_index.h"
 
 namespace vesmara {
 
 // On success `output` holds exactly the payload `audio` describes; on
-// failure `message` holds the reason and `output` means nothing. A location
+// failure `failure` holds the reason and `output` means nothing. A location
 // that cannot be read is no failure by itself: only the joined payload
 // counts. Throws only std::bad_alloc.
 bool recoverAudioCarrier(std::span<const std::uint8_t> carrier, const AudioCarrier& audio, CryptoHost& crypto,
-                         std::vector<std::uint8_t>& output, std::string& message);
+                         std::vector<std::uint8_t>& output, Failure& failure);
 
 }  // namespace vesmara
 

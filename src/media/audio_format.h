@@ -24,12 +24,13 @@
 
 namespace vesmara::audio {
 
-// ---- Recordings ----------------------------------------------------------
-inline constexpr std::uint64_t kMinWavLength = 44;
+// ---- Recordings (PCM WAV files, src/media/wav_format.h) -------------------
 inline constexpr std::uint64_t kMaxWavLength = 134217728;
 inline constexpr std::uint32_t kRates[] = {16000, 44100, 48000};
-inline constexpr std::uint16_t kPcmFormat = 1;
-inline constexpr std::size_t kMinFormatChunk = 16;
+
+inline bool isAcceptedRate(std::uint32_t rate) {
+  return std::find(std::begin(kRates), std::end(kRates), rate) != std::end(kRates);
+}
 
 // ---- Symbols -------------------------------------------------------------
 inline constexpr int kToneCount = 4;
@@ -110,6 +111,9 @@ inline std::span<const std::uint8_t> transportLabel() {
 inline constexpr std::uint32_t kMinTransportLength = 29;
 inline constexpr std::uint32_t kMaxTransportLength = kMaxPayloadLength;
 inline constexpr std::uint64_t kTransportPlaintextLimit = 4068;
+// The largest standalone recording: what the export takes from a caller and
+// the most the publisher writes.
+inline constexpr std::uint64_t kMaxTransportRecordingLength = 67108864;  // 64 MiB
 // The sound scan: 1-millisecond windows, loud above this mean square; a
 // segment closes after this many quiet windows.
 inline constexpr double kLoudMeanSquare = 0.002;

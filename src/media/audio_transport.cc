@@ -151,8 +151,7 @@ bool decodeMediaTransport(std::span<const std::uint8_t> recording, AesKey key, C
   wipeAndClear(plaintext);
   failure.clear();
   WavDescription wav;
-  std::string message;
-  if (!readWav(recording, wav, message)) return failure.fail(FailureKind::InvalidData, message);
+  if (!readWav(recording, wav, failure)) return false;
   const FskDemodulator demodulator(wav);
   TransportDecoder decoder(demodulator, crypto);
   // The scan has no effect of its own, so the segments are found first and
@@ -166,7 +165,8 @@ bool decodeMediaTransport(std::span<const std::uint8_t> recording, AesKey key, C
   if (!decoder.assemble(payload, failure)) return false;
   ByteReader reader(payload);
   std::span<const std::uint8_t> nonce;
-  reader.readBytes(kGcmNonceLength, nonce);
+  // An assembled payload holds at least a nonce and a tag.
+  if (!reader.readBytes(kGcmNonceLength, nonce)) return failure.fail(FailureKind::InvalidData, "Invalid media payload");
   switch (crypto.aesGcmDecryptDetailed(key, GcmNonce(nonce.data(), kGcmNonceLength), audio::transportLabel(),
                                        reader.rest(), plaintext)) {
     case GcmResult::Ok:

@@ -32,6 +32,7 @@ inline constexpr std::size_t kDigestAt = 7;
 inline constexpr std::size_t kDigestLength = 4;
 inline constexpr std::size_t kPayloadAt = 11;
 inline constexpr std::size_t kMaxPayloadLength = 21;
+static_assert(kPayloadAt + kMaxPayloadLength == kHeaderLength, "the largest payload ends the header");
 
 // The data region, and the legacy cells within it.
 inline constexpr std::uint32_t kRegionWidth = 256;

@@ -16,16 +16,14 @@ std::size_t offsetOf(const RgbaImage& image, std::uint64_t x, std::uint64_t y) {
 }
 
 // Both readings need the data region in full and opaque.
-bool checkFrame(const RgbaImage& image, std::string& message) {
+bool checkFrame(const RgbaImage& image, Failure& failure) {
   if (image.width < frame::kRegionWidth || image.height < frame::kRegionHeight) {
-    message = "Frame dimensions are too small";
-    return false;
+    return failure.fail(FailureKind::InvalidData, "Frame dimensions are too small");
   }
   for (std::uint32_t y = 0; y < frame::kRegionHeight; ++y) {
     for (std::uint32_t x = 0; x < frame::kRegionWidth; ++x) {
       if (image.pixels[offsetOf(image, x, y) + 3] != 255) {
-        message = "Frame data region must be opaque";
-        return false;
+        return failure.fail(FailureKind::InvalidData, "Frame data region must be opaque");
       }
     }
   }
@@ -75,7 +73,7 @@ bool digestMatches(CryptoHost& crypto, std::span<const std::uint8_t> payload, st
 }
 
 bool readLegacyChecked(const RgbaImage& image, CryptoHost& crypto, std::vector<std::uint8_t>& output,
-                       std::string& message) {
+                       Failure& failure) {
   Header header{};
   for (std::size_t bit = 0; bit < frame::kHeaderBits; ++bit) {
     const std::uint32_t x = static_cast<std::uint32_t>(bit % frame::kCellsPerRow) * 2 * frame::kBlockSide;
@@ -85,12 +83,10 @@ bool readLegacyChecked(const RgbaImage& image, CryptoHost& crypto, std::vector<s
   std::span<const std::uint8_t> digest;
   std::span<const std::uint8_t> payload;
   if (!parseHeader(header, frame::kLegacyMagic, digest, payload)) {
-    message = "Invalid legacy frame payload";
-    return false;
+    return failure.fail(FailureKind::InvalidData, "Invalid legacy frame payload");
   }
   if (!digestMatches(crypto, payload, digest)) {
-    message = "Legacy frame integrity failure";
-    return false;
+    return failure.fail(FailureKind::InvalidData, "Legacy frame integrity failure");
   }
   output.assign(payload.begin(), payload.end());
   return true;
@@ -141,22 +137,19 @@ bool selectSparsePositions(const RgbaImage& image, SparsePositions& positions) {
   return false;
 }
 
-bool readLegacyFrame(const RgbaImage& frame, CryptoHost& crypto, std::vector<std::uint8_t>& output,
-                     std::string& message) {
+bool readLegacyFrame(const RgbaImage& frame, CryptoHost& crypto, std::vector<std::uint8_t>& output, Failure& failure) {
   output.clear();
-  return checkFrame(frame, message) && readLegacyChecked(frame, crypto, output, message);
+  return checkFrame(frame, failure) && readLegacyChecked(frame, crypto, output, failure);
 }
 
-bool readSparseFrame(const RgbaImage& image, CryptoHost& crypto, std::vector<std::uint8_t>& output,
-                     std::string& message) {
+bool readSparseFrame(const RgbaImage& image, CryptoHost& crypto, std::vector<std::uint8_t>& output, Failure& failure) {
   output.clear();
-  if (!checkFrame(image, message)) return false;
+  if (!checkFrame(image, failure)) return false;
   SparsePositions positions{};
   // Cannot fail once the frame checks pass: the 32,768 opaque pixels of the
   // data region alone fall into at least 2,048 windows of 16 candidates.
   if (!selectSparsePositions(image, positions)) {
-    message = "Frame has too few opaque pixels";
-    return false;
+    return failure.fail(FailureKind::InvalidData, "Frame has too few opaque pixels");
   }
   Header header{};
   for (std::size_t bit = 0; bit < frame::kHeaderBits; ++bit) {
@@ -170,11 +163,10 @@ bool readSparseFrame(const RgbaImage& image, CryptoHost& crypto, std::vector<std
   std::span<const std::uint8_t> payload;
   if (!parseHeader(header, frame::kSparseMagic, digest, payload)) {
     // No sparse header: the frame may be a legacy one.
-    return readLegacyChecked(image, crypto, output, message);
+    return readLegacyChecked(image, crypto, output, failure);
   }
   if (!digestMatches(crypto, payload, digest)) {
-    message = "Sparse-frame integrity failure";
-    return false;
+    return failure.fail(FailureKind::InvalidData, "Sparse-frame integrity failure");
   }
   output.assign(payload.begin(), payload.end());
   return true;

@@ -9,21 +9,20 @@
 #include <string>
 #include <vector>
 
+#include "base/failure.h"
 #include "hosts/crypto_host.h"
 #include "media/frame_format.h"
 #include "media/png_carrier.h"
 
 namespace vesmara {
 
-// On success `output` holds exactly the payload; on failure `message` holds
+// On success `output` holds exactly the payload; on failure `failure` holds
 // the reason and `output` means nothing.
-bool readLegacyFrame(const RgbaImage& frame, CryptoHost& crypto, std::vector<std::uint8_t>& output,
-                     std::string& message);
+bool readLegacyFrame(const RgbaImage& frame, CryptoHost& crypto, std::vector<std::uint8_t>& output, Failure& failure);
 
 // A frame without a valid sparse header is read by the legacy reading, whose
-// result and message stand.
-bool readSparseFrame(const RgbaImage& frame, CryptoHost& crypto, std::vector<std::uint8_t>& output,
-                     std::string& message);
+// result and failure stand.
+bool readSparseFrame(const RgbaImage& frame, CryptoHost& crypto, std::vector<std::uint8_t>& output, Failure& failure);
 
 using SparsePositions = std::array<std::uint32_t, frame::kSparsePositions>;
 

@@ -1,6 +1,6 @@
 #include "media/media_decoder.h"
 
-#include "index/index_document.h"
+#include "index/index_format.h"
 #include "media/audio_carrier.h"
 #include "media/frame_payload.h"
 #include "media/pixel_payload.h"
@@ -16,31 +16,38 @@ class CarrierMediaDecoder final : public MediaDecoder {
  public:
   explicit CarrierMediaDecoder(std::unique_ptr<PngDecoder> png) : png_(std::move(png)) {}
 
+  // A carrier that the index names but that does not give the payload back
+  // is a fault of the site, whatever the step that found it.
   bool decode(std::string_view codec, std::span<const std::uint8_t> carrier, const AudioCarrier* audio,
-              CryptoHost& crypto, std::vector<std::uint8_t>& output, std::string& message) override {
+              CryptoHost& crypto, std::vector<std::uint8_t>& output, Failure& failure) override {
+    if (decodeCarrier(codec, carrier, audio, crypto, output, failure)) return true;
+    failure.kind = FailureKind::Integrity;
+    return false;
+  }
+
+ private:
+  bool decodeCarrier(std::string_view codec, std::span<const std::uint8_t> carrier, const AudioCarrier* audio,
+                     CryptoHost& crypto, std::vector<std::uint8_t>& output, Failure& failure) {
     output.clear();
     if (codec == kCodecWav4Fsk1) {
       if (audio == nullptr) {
-        message = "Missing audio carrier metadata";
-        return false;
+        return failure.fail(FailureKind::InvalidData, "Missing audio carrier metadata");
       }
-      return recoverAudioCarrier(carrier, *audio, crypto, output, message);
+      return recoverAudioCarrier(carrier, *audio, crypto, output, failure);
     }
-    using Reader = bool (*)(const RgbaImage&, CryptoHost&, std::vector<std::uint8_t>&, std::string&);
+    using Reader = bool (*)(const RgbaImage&, CryptoHost&, std::vector<std::uint8_t>&, Failure&);
     Reader reader = nullptr;
     if (codec == kCodecPngLsb1) reader = readPixelPayload;
     if (codec == kCodecFrameLuma1) reader = readLegacyFrame;
     if (codec == kCodecFrameLuma2) reader = readSparseFrame;
     if (reader == nullptr) {
       // A fixed text that callers compare, worded for the first platform adapter.
-      message = "Media codec is not supported by the Windows adapter";
-      return false;
+      return failure.fail(FailureKind::InvalidData, "Media codec is not supported by the Windows adapter");
     }
     RgbaImage image;
-    return decodePngCarrier(carrier, *png_, image, message) && reader(image, crypto, output, message);
+    return decodePngCarrier(carrier, *png_, image, failure) && reader(image, crypto, output, failure);
   }
 
- private:
   std::unique_ptr<PngDecoder> png_;
 };
 

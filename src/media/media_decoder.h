@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/failure.h"
 #include "hosts/crypto_host.h"
 #include "hosts/png_codec.h"
 #include "index/site_index.h"
@@ -27,10 +28,11 @@ class MediaDecoder {
   // Decodes the payload `carrier` hides under `codec` (the part's codec text,
   // compared byte for byte). `audio` is the index's metadata for the
   // carrier's path, or null (only the audio codec needs it). `output` is
-  // emptied at entry and holds the payload on success; on failure `message`
-  // holds the reason and `output` means nothing. Throws only std::bad_alloc.
+  // emptied at entry and holds the payload on success; on failure `failure`
+  // holds the reason, always as Integrity (the site served a carrier that
+  // does not hold what its index promises), and `output` means nothing. Throws only std::bad_alloc.
   virtual bool decode(std::string_view codec, std::span<const std::uint8_t> carrier, const AudioCarrier* audio,
-                      CryptoHost& crypto, std::vector<std::uint8_t>& output, std::string& message) = 0;
+                      CryptoHost& crypto, std::vector<std::uint8_t>& output, Failure& failure) = 0;
 
  protected:
   MediaDecoder() = default;

@@ -62,29 +62,24 @@ void sweepStream(std::span<const std::uint8_t> pixels, const PixelSlots& slots, 
 
 }  // namespace
 
-bool readPixelPayload(const RgbaImage& image, CryptoHost& crypto, std::vector<std::uint8_t>& output,
-                      std::string& message) {
+bool readPixelPayload(const RgbaImage& image, CryptoHost& crypto, std::vector<std::uint8_t>& output, Failure& failure) {
   output.clear();
   const PixelSlots slots(image.pixels);
   if (slots.count() < pixel_payload::kMinSlots) {
-    message = "PNG has too few opaque pixels";
-    return false;
+    return failure.fail(FailureKind::InvalidData, "PNG has too few opaque pixels");
   }
   SlotWalk walk(slots.count());
   std::vector<std::uint8_t> header;
   readStream(image.pixels, slots, walk, pixel_payload::kHeaderLength, header);
   ByteReader reader(header);
   std::uint32_t length = 0;
-  if (!reader.readExpected(pixel_payload::kMagic)) {
-    message = "No VesmaraWeb pixel payload";
-    return false;
+  if (!reader.readExpected(pixel_payload::kMagic) || !reader.readU32(length)) {
+    return failure.fail(FailureKind::InvalidData, "No VesmaraWeb pixel payload");
   }
-  reader.readU32(length);
   const std::uint64_t stream_length = slots.count() / 8;
   if (length == 0 || length > pixel_payload::kMaxPayloadLength ||
       length + pixel_payload::kHeaderLength > stream_length) {
-    message = "Invalid pixel payload length";
-    return false;
+    return failure.fail(FailureKind::InvalidData, "Invalid pixel payload length");
   }
   const std::size_t stream_bytes = length + pixel_payload::kHeaderLength;
   if (8 * static_cast<std::uint64_t>(stream_bytes) > slots.count() / 8) {
@@ -97,10 +92,9 @@ bool readPixelPayload(const RgbaImage& image, CryptoHost& crypto, std::vector<st
   }
   Sha256Digest digest{};
   std::span<const std::uint8_t> expected;
-  reader.readBytes(kSha256Length, expected);
-  if (!computeSha256(crypto, output, digest) || !std::equal(digest.begin(), digest.end(), expected.begin())) {
-    message = "Pixel payload integrity failure";
-    return false;
+  if (!reader.readBytes(kSha256Length, expected) || !computeSha256(crypto, output, digest) ||
+      !std::equal(digest.begin(), digest.end(), expected.begin())) {
+    return failure.fail(FailureKind::InvalidData, "Pixel payload integrity failure");
   }
   return true;
 }

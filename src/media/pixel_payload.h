@@ -7,15 +7,15 @@
 #include <string>
 #include <vector>
 
+#include "base/failure.h"
 #include "hosts/crypto_host.h"
 #include "media/png_carrier.h"
 
 namespace vesmara {
 
-// On success `output` holds exactly the payload; on failure `message` holds
+// On success `output` holds exactly the payload; on failure `failure` holds
 // the reason and `output` means nothing. Throws only std::bad_alloc.
-bool readPixelPayload(const RgbaImage& image, CryptoHost& crypto, std::vector<std::uint8_t>& output,
-                      std::string& message);
+bool readPixelPayload(const RgbaImage& image, CryptoHost& crypto, std::vector<std::uint8_t>& output, Failure& failure);
 
 }  // namespace vesmara
 

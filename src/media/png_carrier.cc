@@ -29,33 +29,37 @@ std::string_view messageFor(PngDecodeStatus status) {
       return "PNG RGBA conversion failed";
     case PngDecodeStatus::PixelCopyFailed:
       return "PNG pixel copy failed";
+    case PngDecodeStatus::ComInitFailed:
+      return "COM initialization failed";
+    case PngDecodeStatus::InputAllocationFailed:
+      return "PNG input allocation failed";
+    case PngDecodeStatus::InputLockFailed:
+      return "PNG input lock failed";
+    case PngDecodeStatus::StreamFailed:
+      return "PNG stream failed";
   }
   return "PNG decode failed";
 }
 
 }  // namespace
 
-bool decodePngCarrier(std::span<const std::uint8_t> carrier, PngDecoder& decoder, RgbaImage& image,
-                      std::string& message) {
+bool decodePngCarrier(std::span<const std::uint8_t> carrier, PngDecoder& decoder, RgbaImage& image, Failure& failure) {
   image = {};
   ByteReader reader(carrier);
   if (carrier.size() < kMinPngCarrierLength || carrier.size() > kMaxPngCarrierLength ||
       !reader.readExpected(kPngSignature) || !reader.skip(kHeaderTypeAt - kPngSignature.size()) ||
       !reader.readExpected("IHDR")) {
-    message = "Expected a bounded PNG carrier";
-    return false;
+    return failure.fail(FailureKind::InvalidData, "Expected a bounded PNG carrier");
   }
   std::uint32_t width = 0;
   std::uint32_t height = 0;
   if (!reader.readU32BigEndian(width) || !reader.readU32BigEndian(height) || width == 0 || height == 0 ||
       static_cast<std::uint64_t>(width) * height > kMaxPngPixels) {
-    message = "PNG pixel count exceeds limit";
-    return false;
+    return failure.fail(FailureKind::InvalidData, "PNG pixel count exceeds limit");
   }
   const PngDecodeStatus status = decoder.decodePixels(carrier, width, height, image.pixels);
   if (status != PngDecodeStatus::Ok) {
-    message = messageFor(status);
-    return false;
+    return failure.fail(FailureKind::InvalidData, messageFor(status));
   }
   image.width = width;
   image.height = height;

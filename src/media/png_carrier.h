@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base/failure.h"
 #include "hosts/png_codec.h"
 
 namespace vesmara {
@@ -28,10 +29,9 @@ struct RgbaImage {
 
 // Checks the carrier's size, signature and header against the bounds above
 // before any pixel memory exists, then decodes it with `decoder`. On
-// failure `message` holds the reason and `image` means nothing. Throws only
+// failure `failure` holds the reason and `image` means nothing. Throws only
 // std::bad_alloc.
-bool decodePngCarrier(std::span<const std::uint8_t> carrier, PngDecoder& decoder, RgbaImage& image,
-                      std::string& message);
+bool decodePngCarrier(std::span<const std::uint8_t> carrier, PngDecoder& decoder, RgbaImage& image, Failure& failure);
 
 }  // namespace vesmara
 

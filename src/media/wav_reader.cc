@@ -5,21 +5,15 @@
 
 #include "base/byte_reader.h"
 #include "media/audio_format.h"
+#include "media/wav_format.h"
 
 namespace vesmara {
 namespace {
-
-constexpr std::size_t kChunkHeadLength = 8;
-constexpr std::size_t kFirstChunkAt = 12;
 
 struct Chunk {
   std::size_t offset = 0;
   std::size_t size = 0;
 };
-
-bool isAcceptedRate(std::uint32_t rate) {
-  return std::find(std::begin(audio::kRates), std::end(audio::kRates), rate) != std::end(audio::kRates);
-}
 
 // 8-bit samples are unsigned around 128; 16-bit samples signed.
 constexpr double kEightBitScale = 0.0078125;
@@ -33,50 +27,43 @@ double sixteenBit(const std::uint8_t* bytes) {
 
 }  // namespace
 
-bool readWav(std::span<const std::uint8_t> carrier, WavDescription& wav, std::string& message) {
+bool readWav(std::span<const std::uint8_t> carrier, WavDescription& wav, Failure& failure) {
   wav = {};
   ByteReader head(carrier);
-  if (carrier.size() < audio::kMinWavLength || carrier.size() > audio::kMaxWavLength || !head.readExpected("RIFF") ||
-      !head.skip(4) || !head.readExpected("WAVE")) {
-    message = "Expected bounded PCM WAV carrier";
-    return false;
+  if (carrier.size() < wav::kHeaderLength || carrier.size() > audio::kMaxWavLength ||
+      !head.readExpected(wav::kRiffId) || !head.skip(wav::kChunkHeadLength - wav::kChunkIdLength) ||
+      !head.readExpected(wav::kWaveId)) {
+    return failure.fail(FailureKind::InvalidData, "Expected bounded PCM WAV carrier");
   }
   std::optional<Chunk> format;
   std::optional<Chunk> data;
   // The walk ends when fewer than 8 bytes remain, and also when the pad byte
   // of an odd-sized last chunk would be past the end of the file.
-  std::size_t cursor = kFirstChunkAt;
-  while (cursor < carrier.size() && carrier.size() - cursor >= kChunkHeadLength) {
+  std::size_t cursor = wav::kFirstChunkAt;
+  while (cursor < carrier.size() && carrier.size() - cursor >= wav::kChunkHeadLength) {
     ByteReader reader(carrier.subspan(cursor));
     std::span<const std::uint8_t> id;
     std::uint32_t size = 0;
-    reader.readBytes(4, id);
-    reader.readU32(size);
-    if (size > reader.remaining()) {
-      message = "Invalid WAV chunk";
-      return false;
+    if (!reader.readBytes(wav::kChunkIdLength, id) || !reader.readU32(size) || size > reader.remaining()) {
+      return failure.fail(FailureKind::InvalidData, "Invalid WAV chunk");
     }
-    const Chunk chunk{cursor + kChunkHeadLength, size};
+    const Chunk chunk{cursor + wav::kChunkHeadLength, size};
     const std::string_view name(reinterpret_cast<const char*>(id.data()), id.size());
-    if (name == "fmt ") format = chunk;
-    if (name == "data") data = chunk;
+    if (name == wav::kFormatChunkId) format = chunk;
+    if (name == wav::kDataChunkId) data = chunk;
     cursor = chunk.offset + size + size % 2;
   }
   std::uint16_t tag = 0;
   ByteReader fields(format ? carrier.subspan(format->offset, format->size) : std::span<const std::uint8_t>());
-  if (!format || format->size < audio::kMinFormatChunk || !data || !fields.readU16(tag) || tag != audio::kPcmFormat) {
-    message = "Expected PCM WAV";
-    return false;
+  if (!format || format->size < wav::kPcmFormatChunkLength || !data || !fields.readU16(tag) || tag != wav::kPcmFormat ||
+      !fields.readU16(wav.channels) || !fields.readU32(wav.rate) || !fields.skip(wav::kUnusedFormatFieldsLength) ||
+      !fields.readU16(wav.bits)) {
+    return failure.fail(FailureKind::InvalidData, "Expected PCM WAV");
   }
-  fields.readU16(wav.channels);
-  fields.readU32(wav.rate);
-  fields.skip(6);  // byte rate and block align are not used
-  fields.readU16(wav.bits);
   const std::size_t frame_bytes = static_cast<std::size_t>(wav.channels) * (wav.bits / 8);
-  if ((wav.channels != 1 && wav.channels != 2) || !isAcceptedRate(wav.rate) || (wav.bits != 8 && wav.bits != 16) ||
-      data->size % frame_bytes != 0) {
-    message = "Unsupported PCM WAV format";
-    return false;
+  if ((wav.channels != 1 && wav.channels != 2) || !audio::isAcceptedRate(wav.rate) ||
+      (wav.bits != 8 && wav.bits != 16) || data->size % frame_bytes != 0) {
+    return failure.fail(FailureKind::InvalidData, "Unsupported PCM WAV format");
   }
   wav.samples = carrier.subspan(data->offset, data->size);
   wav.frames = data->size / frame_bytes;

@@ -6,6 +6,8 @@
 #include <span>
 #include <string>
 
+#include "base/failure.h"
+
 namespace vesmara {
 
 // A recording the audio carriers can demodulate: 1 or 2 channels of 8-bit
@@ -19,8 +21,8 @@ struct WavDescription {
   std::uint16_t bits = 0;
 };
 
-// On failure `message` holds the reason.
-bool readWav(std::span<const std::uint8_t> carrier, WavDescription& wav, std::string& message);
+// On failure `failure` holds the reason.
+bool readWav(std::span<const std::uint8_t> carrier, WavDescription& wav, Failure& failure);
 
 // The values of `count` frames from `first` (all within the recording): each
 // frame's channels normalised to [-1, 1) and averaged.

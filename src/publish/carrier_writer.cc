@@ -4,6 +4,7 @@
 #include "base/byte_writer.h"
 #include "base/hex.h"
 #include "index/carrier_format.h"
+#include "index/document_fields.h"
 #include "index/paths.h"
 #include "publish/json_writer.h"
 
@@ -20,14 +21,16 @@ std::string renderManifest(const Sha256Digest& bootstrap_digest, std::uint64_t b
                            const Sha256Digest& document_digest, std::uint64_t document_length,
                            std::uint64_t manifest_length) {
   const std::uint64_t bootstrap_offset = kContainerHeaderLength + manifest_length;
+  const auto section = [](JsonWriter& json, std::string_view id, const Sha256Digest& digest, std::uint64_t offset,
+                          std::uint64_t length) {
+    json.beginObject().member(field::kId, id).member(field::kType, kSectionType);
+    json.member(field::kSha256, encodeLowerHex(digest)).member(field::kOffset, offset);
+    json.member(field::kLength, length).endObject();
+  };
   JsonWriter json;
-  json.beginObject().member("format", kManifestFormat).key("sections").beginArray();
-  json.beginObject().member("id", kBootstrapSectionId).member("type", kSectionType);
-  json.member("sha256", encodeLowerHex(bootstrap_digest)).member("offset", bootstrap_offset);
-  json.member("length", bootstrap_length).endObject();
-  json.beginObject().member("id", kDocumentSectionId).member("type", kSectionType);
-  json.member("sha256", encodeLowerHex(document_digest)).member("offset", bootstrap_offset + bootstrap_length);
-  json.member("length", document_length).endObject();
+  json.beginObject().member(field::kFormat, kManifestFormat).key(field::kSections).beginArray();
+  section(json, kBootstrapSectionId, bootstrap_digest, bootstrap_offset, bootstrap_length);
+  section(json, kDocumentSectionId, document_digest, bootstrap_offset + bootstrap_length, document_length);
   json.endArray().endObject();
   return json.take();
 }
@@ -36,22 +39,21 @@ std::string renderManifest(const Sha256Digest& bootstrap_digest, std::uint64_t b
 
 std::string defaultBootstrap() {
   JsonWriter json;
-  json.beginObject().member("format", "vkr.bootstrap.v1").member("launch", launchPath()).endObject();
+  json.beginObject().member(field::kFormat, kBootstrapFormat).member(field::kLaunch, launchPath());
+  json.endObject();
   return json.take();
 }
 
 bool buildContainer(CryptoHost& crypto, std::string_view bootstrap, std::string_view document,
-                    std::vector<std::uint8_t>& container, std::string& error) {
+                    std::vector<std::uint8_t>& container, Failure& failure) {
   if (bootstrap.empty() || document.empty()) {
-    error = "Container sections must not be empty";
-    return false;
+    return failure.fail(FailureKind::InvalidData, "Container sections must not be empty");
   }
   Sha256Digest bootstrap_digest{};
   Sha256Digest document_digest{};
   if (!computeSha256(crypto, bytesOf(bootstrap), bootstrap_digest) ||
       !computeSha256(crypto, bytesOf(document), document_digest)) {
-    error = "SHA-256 provider failed";
-    return false;
+    return failure.fail(FailureKind::Provider, "SHA-256 provider failed");
   }
   // The manifest names offsets that depend on its own length: render until
   // the length it assumes is the length it has.
@@ -64,13 +66,11 @@ bool buildContainer(CryptoHost& crypto, std::string_view bootstrap, std::string_
 
   const std::uint64_t total = kContainerHeaderLength + manifest.size() + bootstrap.size() + document.size();
   if (manifest.size() > kMaxManifestLength || total > kMaxPayloadLength) {
-    error = "Index document too large for its container";
-    return false;
+    return failure.fail(FailureKind::InvalidData, "Index document too large for its container");
   }
   Sha256Digest manifest_digest{};
   if (!computeSha256(crypto, bytesOf(manifest), manifest_digest)) {
-    error = "SHA-256 provider failed";
-    return false;
+    return failure.fail(FailureKind::Provider, "SHA-256 provider failed");
   }
   std::vector<std::uint8_t> out;
   out.reserve(static_cast<std::size_t>(total));
@@ -78,7 +78,7 @@ bool buildContainer(CryptoHost& crypto, std::string_view bootstrap, std::string_
   writer.writeText(kContainerMagic);
   writer.writeU16(kContainerVersion);
   writer.writeU16(static_cast<std::uint16_t>(kContainerHeaderLength));
-  writer.writeZeros(4);
+  writer.writeZeros(kHeaderContainerLengthAt - kHeaderReservedAt);
   writer.writeU64(total);
   writer.writeU64(kContainerHeaderLength);
   writer.writeU64(manifest.size());
@@ -86,7 +86,7 @@ bool buildContainer(CryptoHost& crypto, std::string_view bootstrap, std::string_
   writer.writeU64(bootstrap.size());
   writer.writeBytes(manifest_digest);
   writer.writeBytes(bootstrap_digest);
-  writer.writeZeros(kContainerHeaderLength - writer.size());
+  writer.writeZeros(kContainerHeaderLength - kHeaderTailReservedAt);
   writer.writeText(manifest);
   writer.writeText(bootstrap);
   writer.writeText(document);
@@ -95,10 +95,9 @@ bool buildContainer(CryptoHost& crypto, std::string_view bootstrap, std::string_
 }
 
 bool buildFavicon(CryptoHost& crypto, std::span<const std::uint8_t> icon, std::span<const std::uint8_t> container,
-                  std::uint16_t footer_version, std::vector<std::uint8_t>& favicon, std::string& error) {
+                  std::uint16_t footer_version, std::vector<std::uint8_t>& favicon, Failure& failure) {
   if (footer_version != kFooterVersionPlain && footer_version != kFooterVersionPrefixed) {
-    error = "Footer version must be 1 or 2";
-    return false;
+    return failure.fail(FailureKind::InvalidData, "Footer version must be 1 or 2");
   }
   ByteReader header(container);
   std::uint64_t bootstrap_offset = 0;
@@ -106,8 +105,7 @@ bool buildFavicon(CryptoHost& crypto, std::span<const std::uint8_t> icon, std::s
   if (container.size() < kContainerHeaderLength || !header.skip(kHeaderBootstrapOffsetAt) ||
       !header.readU64(bootstrap_offset) || !header.readU64(bootstrap_length) ||
       bootstrap_offset + bootstrap_length > container.size()) {
-    error = "Not a container";
-    return false;
+    return failure.fail(FailureKind::InvalidData, "Not a container");
   }
   Sha256Digest payload_digest{};
   Sha256Digest prefix_digest{};
@@ -115,8 +113,7 @@ bool buildFavicon(CryptoHost& crypto, std::span<const std::uint8_t> icon, std::s
       (footer_version == kFooterVersionPrefixed &&
        !computeSha256(crypto, container.first(static_cast<std::size_t>(bootstrap_offset + bootstrap_length)),
                       prefix_digest))) {
-    error = "SHA-256 provider failed";
-    return false;
+    return failure.fail(FailureKind::Provider, "SHA-256 provider failed");
   }
   std::vector<std::uint8_t> out;
   out.reserve(icon.size() + container.size() + kFooterLength);
@@ -126,7 +123,7 @@ bool buildFavicon(CryptoHost& crypto, std::span<const std::uint8_t> icon, std::s
   writer.writeText(kFooterMagic);
   writer.writeU16(footer_version);
   writer.writeU16(static_cast<std::uint16_t>(kFooterLength));
-  writer.writeZeros(4);
+  writer.writeZeros(kFooterIconLengthAt - kFooterReservedAt);
   writer.writeU64(icon.size());
   writer.writeU64(icon.size());
   writer.writeU64(container.size());

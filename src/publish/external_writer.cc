@@ -5,6 +5,8 @@
 #include "base/hex.h"
 #include "base/wipe.h"
 #include "index/carrier_format.h"
+#include "index/document_fields.h"
+#include "index/index_format.h"
 #include "index/paths.h"
 #include "publish/carrier_writer.h"
 #include "publish/json_writer.h"
@@ -14,15 +16,16 @@ namespace {
 
 using namespace carrier;
 
-bool checkLocator(const PrivateIndexLocator& locator, std::string& error) {
+constexpr std::string_view kInvalidPath = "Invalid external index carrier path";
+constexpr std::string_view kInvalidLength = "Invalid encrypted index length";
+
+bool checkLocator(const PrivateIndexLocator& locator, Failure& failure) {
   if (!isExternalCarrierPath(locator.url) || locator.url.size() > kMaxTokenPathLength) {
-    error = "Invalid external index carrier path";
-    return false;
+    return failure.fail(FailureKind::InvalidData, kInvalidPath);
   }
   if (locator.length < kMinSealedIndexLength || locator.length > kMaxSealedIndexLength ||
       locator.offset > UINT64_MAX - locator.length) {
-    error = "Invalid encrypted index length";
-    return false;
+    return failure.fail(FailureKind::InvalidData, kInvalidLength);
   }
   return true;
 }
@@ -30,30 +33,28 @@ bool checkLocator(const PrivateIndexLocator& locator, std::string& error) {
 }  // namespace
 
 bool sealPrivateIndex(CryptoHost& crypto, std::span<const std::uint8_t> container, PrivateIndexLocator& locator,
-                      std::vector<std::uint8_t>& sealed, std::string& error) {
+                      std::vector<std::uint8_t>& sealed, Failure& failure) {
   if (container.size() < kMinPayloadLength || container.size() > kMaxPayloadLength) {
-    error = "Private index container size out of range";
-    return false;
+    return failure.fail(FailureKind::InvalidData, "Private index container size out of range");
   }
   if (!crypto.aesGcmEncrypt(locator.key.bytes(), locator.nonce,
                             privateIndexAdditionalData(locator.url, locator.offset), container, sealed) ||
       !computeSha256(crypto, sealed, locator.sha256)) {
-    error = "Crypto provider failed";
-    return false;
+    return failure.fail(FailureKind::Provider, "Crypto provider failed");
   }
   locator.length = sealed.size();
-  return checkLocator(locator, error);
+  return checkLocator(locator, failure);
 }
 
-bool writeKeyFile(const PrivateIndexLocator& locator, std::string& text, std::string& error) {
-  if (!checkLocator(locator, error)) return false;
+bool writeKeyFile(const PrivateIndexLocator& locator, std::string& text, Failure& failure) {
+  if (!checkLocator(locator, failure)) return false;
   std::vector<std::uint8_t> token;
   const WipedOnExit<std::vector<std::uint8_t>> wipe_token(token);
   ByteWriter writer(token);
   writer.writeText(kKeyTokenMagic);
-  writer.writeU8(static_cast<std::uint8_t>(locator.url.size()));
+  if (!writer.writeU8Checked(locator.url.size())) return failure.fail(FailureKind::InvalidData, kInvalidPath);
   writer.writeU64BigEndian(locator.offset);
-  writer.writeU32BigEndian(static_cast<std::uint32_t>(locator.length));
+  if (!writer.writeU32BigEndianChecked(locator.length)) return failure.fail(FailureKind::InvalidData, kInvalidLength);
   writer.writeBytes(locator.sha256);
   writer.writeBytes(locator.nonce);
   writer.writeBytes(locator.key.bytes());
@@ -63,20 +64,22 @@ bool writeKeyFile(const PrivateIndexLocator& locator, std::string& text, std::st
 }
 
 bool writeIcoCredential(CryptoHost& crypto, const PrivateIndexLocator& locator, std::span<const std::uint8_t> icon,
-                        std::uint16_t footer_version, std::vector<std::uint8_t>& credential, std::string& error) {
-  if (!checkLocator(locator, error)) return false;
+                        std::uint16_t footer_version, std::vector<std::uint8_t>& credential, Failure& failure) {
+  if (!checkLocator(locator, failure)) return false;
   JsonWriter json;
-  json.beginObject().key("privateIndex").beginObject();
-  json.member("url", locator.url).member("offset", locator.offset).member("length", locator.length);
-  json.member("algorithm", "AES-256-GCM").member("sha256", encodeLowerHex(locator.sha256));
-  json.member("nonce", encodeLowerHex(locator.nonce)).member("key", encodeLowerHex(locator.key.bytes()));
+  json.beginObject().key(field::kPrivateIndex).beginObject();
+  json.member(field::kUrl, locator.url).member(field::kOffset, locator.offset);
+  json.member(field::kLength, locator.length).member(field::kAlgorithm, kAlgorithmAes256Gcm);
+  json.member(field::kSha256, encodeLowerHex(locator.sha256));
+  json.member(field::kNonce, encodeLowerHex(locator.nonce));
+  json.member(field::kKey, encodeLowerHex(locator.key.bytes()));
   json.endObject().endObject();
   std::string document = json.take();
   const WipedOnExit<std::string> wipe_document(document);
   std::vector<std::uint8_t> container;
   const WipedOnExit<std::vector<std::uint8_t>> wipe_container(container);
-  return buildContainer(crypto, defaultBootstrap(), document, container, error) &&
-         buildFavicon(crypto, icon, container, footer_version, credential, error);
+  return buildContainer(crypto, defaultBootstrap(), document, container, failure) &&
+         buildFavicon(crypto, icon, container, footer_version, credential, failure);
 }
 
 }  // namespace vesmara::publish

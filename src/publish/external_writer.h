@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base/failure.h"
 #include "hosts/crypto_host.h"
 #include "index/external_index.h"
 
@@ -16,15 +17,15 @@ namespace vesmara::publish {
 // Seals `container` for its place (`locator.url` at `locator.offset`) with
 // the locator's key and nonce, and completes the locator's length and digest.
 bool sealPrivateIndex(CryptoHost& crypto, std::span<const std::uint8_t> container, PrivateIndexLocator& locator,
-                      std::vector<std::uint8_t>& sealed, std::string& error);
+                      std::vector<std::uint8_t>& sealed, Failure& failure);
 
 // "VKRKEY1:" followed by the locator's token and a line feed. Refuses a
 // locator the reader would refuse.
-bool writeKeyFile(const PrivateIndexLocator& locator, std::string& text, std::string& error);
+bool writeKeyFile(const PrivateIndexLocator& locator, std::string& text, Failure& failure);
 
 // An icon carrying a container whose document names the private index.
 bool writeIcoCredential(CryptoHost& crypto, const PrivateIndexLocator& locator, std::span<const std::uint8_t> icon,
-                        std::uint16_t footer_version, std::vector<std::uint8_t>& credential, std::string& error);
+                        std::uint16_t footer_version, std::vector<std::uint8_t>& credential, Failure& failure);
 
 }  // namespace vesmara::publish
 

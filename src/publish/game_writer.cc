@@ -1,19 +1,20 @@
 #include "publish/game_writer.h"
 
 #include "game/catalogue.h"
+#include "index/document_fields.h"
 #include "publish/json_writer.h"
 
 namespace vesmara::publish {
 
-bool writeCatalogueDocument(const GameDescription& game, std::string& document, std::string& error) {
+bool writeCatalogueDocument(const GameDescription& game, std::string& document, Failure& failure) {
   JsonWriter json;
-  json.beginObject().member("schema", std::uint64_t{1}).member("gameId", game.id);
-  json.member("revision", game.revision).member("minGameVersion", game.min_version);
-  json.member("maxGameVersion", game.max_version).key("items").beginArray();
+  json.beginObject().member(field::kSchema, kCatalogueSchema).member(field::kGameId, game.id);
+  json.member(field::kRevision, game.revision).member(field::kMinGameVersion, game.min_version);
+  json.member(field::kMaxGameVersion, game.max_version).key(field::kItems).beginArray();
   for (const GameItem& item : game.items) {
-    json.beginObject().member("id", item.id).member("kind", item.kind).member("path", item.path);
+    json.beginObject().member(field::kId, item.id).member(field::kKind, item.kind).member(field::kPath, item.path);
     if (!item.depends_on.empty()) {
-      json.key("dependsOn").beginArray();
+      json.key(field::kDependsOn).beginArray();
       for (const std::string& dependency : item.depends_on) json.string(dependency);
       json.endArray();
     }
@@ -21,14 +22,14 @@ bool writeCatalogueDocument(const GameDescription& game, std::string& document, 
   }
   json.endArray().endObject();
   Catalogue check;
-  if (!parseCatalogue(json.text(), check, error)) return false;
+  if (!parseCatalogue(json.text(), check, failure)) return false;
   document = json.take();
   return true;
 }
 
-bool addGameToSources(const GameDescription& game, std::vector<SourceFile>& sources, std::string& error) {
+bool addGameToSources(const GameDescription& game, std::vector<SourceFile>& sources, Failure& failure) {
   std::string document;
-  if (!writeCatalogueDocument(game, document, error)) return false;
+  if (!writeCatalogueDocument(game, document, failure)) return false;
   const auto taken = [&sources](std::string_view name) {
     for (const SourceFile& source : sources) {
       if (source.name == name) return true;
@@ -36,14 +37,12 @@ bool addGameToSources(const GameDescription& game, std::vector<SourceFile>& sour
     return false;
   };
   if (taken(kCatalogueFileName)) {
-    error = "The site already has a file named " + std::string(kCatalogueFileName);
-    return false;
+    return failure.fail(FailureKind::InvalidData,
+                        "The site already has a file named " + std::string(kCatalogueFileName));
   }
   for (const GameItem& item : game.items) {
-    if (taken(item.path)) {
-      error = "The site already has a file named " + item.path;
-      return false;
-    }
+    if (taken(item.path))
+      return failure.fail(FailureKind::InvalidData, "The site already has a file named " + item.path);
   }
   sources.push_back({.name = std::string(kCatalogueFileName),
                      .mime = "application/json",

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/failure.h"
 #include "publish/site_builder.h"
 
 namespace vesmara::publish {
@@ -36,11 +37,11 @@ inline constexpr std::string_view kCatalogueFileName = "game/catalogue.json";
 
 // The catalogue document for `game`, checked by the library's own catalogue
 // parser: a description the parser would refuse is refused with its message.
-bool writeCatalogueDocument(const GameDescription& game, std::string& document, std::string& error);
+bool writeCatalogueDocument(const GameDescription& game, std::string& document, Failure& failure);
 
 // Adds the catalogue and every item to `sources`. Refuses a description the
 // catalogue rules reject, and items whose files clash with existing sources.
-bool addGameToSources(const GameDescription& game, std::vector<SourceFile>& sources, std::string& error);
+bool addGameToSources(const GameDescription& game, std::vector<SourceFile>& sources, Failure& failure);
 
 }  // namespace vesmara::publish
 

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "base/failure.h"
 #include "index/site_index.h"
 
 namespace vesmara::publish {
@@ -12,7 +13,7 @@ namespace vesmara::publish {
 // reader, so a description the reader would refuse (unsorted resources, a
 // repeated nonce, lengths that do not add up...) is refused here with the
 // reader's message instead of being published. Throws only std::bad_alloc.
-bool writeIndexDocument(const SiteIndex& index, std::string& document, std::string& error);
+bool writeIndexDocument(const SiteIndex& index, std::string& document, Failure& failure);
 
 }  // namespace vesmara::publish
 

@@ -1,20 +1,18 @@
 #include "publish/site_builder.h"
 
 #include <algorithm>
-#include <fstream>
 #include <set>
-#include <system_error>
 
 #include "base/byte_writer.h"
 #include "base/hex.h"
 #include "base/wipe.h"
 #include "index/external_index.h"
-#include "index/index_document.h"
+#include "index/index_format.h"
 #include "index/paths.h"
 #include "publish/carrier_writer.h"
 #include "publish/external_writer.h"
 #include "publish/index_writer.h"
-#include "retrieval/part_decode.h"
+#include "retrieval/part_format.h"
 
 namespace vesmara::publish {
 namespace {
@@ -51,8 +49,8 @@ class RandomSource {
 
 class SiteBuilder {
  public:
-  SiteBuilder(CryptoHost& crypto, const SiteOptions& options, BuiltSite& site, std::string& error)
-      : crypto_(crypto), options_(options), site_(site), error_(error), random_(crypto, options.seed) {}
+  SiteBuilder(CryptoHost& crypto, const SiteOptions& options, BuiltSite& site, Failure& failure)
+      : crypto_(crypto), options_(options), site_(site), failure_(failure), random_(crypto, options.seed) {}
 
   bool build(const std::vector<SourceFile>& sources) {
     if (!checkOptions(sources) || !chooseKeys()) return false;
@@ -70,10 +68,9 @@ class SiteBuilder {
   }
 
  private:
-  bool fail(std::string message) {
-    error_ = std::move(message);
-    return false;
-  }
+  // Input the readers would refuse.
+  bool fail(std::string_view message) { return failure_.fail(FailureKind::InvalidData, message); }
+  bool failProvider(std::string_view message) { return failure_.fail(FailureKind::Provider, message); }
 
   std::string carrierPath(std::size_t i) const {
     std::string number = std::to_string(i);
@@ -113,7 +110,7 @@ class SiteBuilder {
       if (options_.encoding_key) {
         site_.encoding_key = *options_.encoding_key;
       } else if (!random_.fill(site_.encoding_key.mutableBytes())) {
-        return fail("Random generator failed");
+        return failProvider("Random generator failed");
       }
       site_.index.encoding_key = encodeLowerHex(site_.encoding_key.bytes());
     }
@@ -128,12 +125,12 @@ class SiteBuilder {
     if (members) {
       std::array<std::uint8_t, kGcmNonceLength> nonce{};
       do {
-        if (!random_.fill(nonce)) return fail("Random generator failed");
+        if (!random_.fill(nonce)) return failProvider("Random generator failed");
         nonce_hex = encodeLowerHex(nonce);
       } while (!nonces_.insert(nonce_hex).second);
       if (!crypto_.aesGcmEncrypt(options_.member_key->bytes(), nonce, memberSealingData(resource, index, plain.size()),
                                  plain, stored)) {
-        return fail("Sealing failed");
+        return failProvider("Sealing failed");
       }
     } else {
       stored.assign(plain.begin(), plain.end());
@@ -144,7 +141,7 @@ class SiteBuilder {
     if (!computeSha256(crypto_, keystreamCounterSeed(resource.path, index), seed) ||
         !crypto_.aesCtrTransform(site_.encoding_key.bytes(), std::span<const std::uint8_t>(seed).first<16>(), stored,
                                  transformed)) {
-      return fail("Encoding failed");
+      return failProvider("Encoding failed");
     }
     stored.assign(transformed.begin(), transformed.end());
     return true;
@@ -155,10 +152,10 @@ class SiteBuilder {
     resource.path = siteRootPath("app/" + source.name);
     resource.mime = source.mime;
     resource.length = source.bytes.size();
-    if (members_ && !source.members) resource.access = "public";
-    if (source.download) resource.delivery = "download";
+    if (members_ && !source.members) resource.access = kAccessPublic;
+    if (source.download) resource.delivery = kDeliveryDownload;
     Sha256Digest digest{};
-    if (!computeSha256(crypto_, source.bytes, digest)) return fail("SHA-256 provider failed");
+    if (!computeSha256(crypto_, source.bytes, digest)) return failProvider("SHA-256 provider failed");
     resource.sha256 = encodeLowerHex(digest);
 
     // A media file keeps its stored parts in one payload, hidden in one carrier.
@@ -171,7 +168,7 @@ class SiteBuilder {
       std::vector<std::uint8_t> stored;
       ResourcePart part;
       if (!storePart(resource, index, plain, source.members, stored, part.nonce)) return false;
-      if (!computeSha256(crypto_, stored, digest)) return fail("SHA-256 provider failed");
+      if (!computeSha256(crypto_, stored, digest)) return failProvider("SHA-256 provider failed");
       part.sha256 = encodeLowerHex(digest);
       part.length = stored.size();
       part.plain_length = length;
@@ -192,9 +189,8 @@ class SiteBuilder {
     if (!source.codec.empty()) {
       std::vector<std::uint8_t> carrier;
       AudioCarrier audio;
-      std::string message;
-      if (!options_.media_encoder(source.codec, media_payload, carrier, audio, message)) {
-        return fail(source.name + ": " + message);
+      if (!options_.media_encoder(source.codec, media_payload, carrier, audio, failure_)) {
+        return failure_.fail(failure_.kind, source.name + ": " + failure_.message);
       }
       if (source.codec == kCodecWav4Fsk1) site_.index.audio_carriers[media_path] = std::move(audio);
       site_.files[media_path] = std::move(carrier);
@@ -205,28 +201,24 @@ class SiteBuilder {
   }
 
   static std::string mediaExtension(std::string_view codec) {
-    if (codec == kCodecWav4Fsk1) return ".wav";
+    if (codec == kCodecWav4Fsk1) return std::string(kAudioCarrierExtension);
     return ".png";
   }
 
   bool writeIndex() {
     site_.index.entry = siteRootPath("app/" + options_.entry);
     std::string document;
-    if (!writeIndexDocument(site_.index, document, error_)) return false;
+    if (!writeIndexDocument(site_.index, document, failure_)) return false;
     std::vector<std::uint8_t> container;
-    if (!buildContainer(crypto_, defaultBootstrap(), document, container, error_)) return false;
-    site_.index_digest = encodeLowerHex(digestOf(container));
+    if (!buildContainer(crypto_, defaultBootstrap(), document, container, failure_)) return false;
+    Sha256Digest container_digest{};
+    if (!computeSha256(crypto_, container, container_digest)) return failProvider("SHA-256 provider failed");
+    site_.index_digest = encodeLowerHex(container_digest);
     const std::vector<std::uint8_t> icon = options_.icon.empty() ? defaultIcon() : options_.icon;
     if (!options_.external_index_path) {
-      return buildFavicon(crypto_, icon, container, options_.footer_version, site_.files["/favicon.ico"], error_);
+      return buildFavicon(crypto_, icon, container, options_.footer_version, site_.files["/favicon.ico"], failure_);
     }
     return writeExternalIndex(container, icon);
-  }
-
-  Sha256Digest digestOf(std::span<const std::uint8_t> bytes) {
-    Sha256Digest digest{};
-    computeSha256(crypto_, bytes, digest);
-    return digest;
   }
 
   bool writeExternalIndex(std::span<const std::uint8_t> container, const std::vector<std::uint8_t>& icon) {
@@ -236,23 +228,23 @@ class SiteBuilder {
     locator.url = path;
     std::vector<std::uint8_t> filler(64);
     if (!random_.fill(locator.key.mutableBytes()) || !random_.fill(locator.nonce) || !random_.fill(filler)) {
-      return fail("Random generator failed");
+      return failProvider("Random generator failed");
     }
     locator.offset = filler.size();  // the sealed index does not start the file
     std::vector<std::uint8_t> sealed;
-    if (!sealPrivateIndex(crypto_, container, locator, sealed, error_)) return false;
+    if (!sealPrivateIndex(crypto_, container, locator, sealed, failure_)) return false;
     std::vector<std::uint8_t>& file = site_.files[path];
     file = filler;
     file.insert(file.end(), sealed.begin(), sealed.end());
     site_.files["/favicon.ico"] = icon;
-    return writeKeyFile(locator, site_.key_file, error_) &&
-           writeIcoCredential(crypto_, locator, icon, options_.footer_version, site_.credential, error_);
+    return writeKeyFile(locator, site_.key_file, failure_) &&
+           writeIcoCredential(crypto_, locator, icon, options_.footer_version, site_.credential, failure_);
   }
 
   CryptoHost& crypto_;
   const SiteOptions& options_;
   BuiltSite& site_;
-  std::string& error_;
+  Failure& failure_;
   RandomSource random_;
   bool members_ = false;
   std::vector<std::vector<std::uint8_t>> carriers_;
@@ -264,80 +256,10 @@ class SiteBuilder {
 }  // namespace
 
 bool buildSite(CryptoHost& crypto, const std::vector<SourceFile>& sources, const SiteOptions& options, BuiltSite& site,
-               std::string& error) {
+               Failure& failure) {
   BuiltSite built;
-  if (!SiteBuilder(crypto, options, built, error).build(sources)) return false;
+  if (!SiteBuilder(crypto, options, built, failure).build(sources)) return false;
   site = std::move(built);
-  return true;
-}
-
-namespace {
-
-// A fresh staging directory beside `directory`; never one that exists already,
-// which may belong to someone else.
-bool createStagingDirectory(const std::filesystem::path& directory, std::filesystem::path& staging,
-                            std::string& error) {
-  for (int attempt = 0; attempt < 1000; ++attempt) {
-    staging = directory.string() + ".vkr-staging" + (attempt == 0 ? "" : "-" + std::to_string(attempt));
-    std::error_code code;
-    if (std::filesystem::create_directory(staging, code)) return true;
-    if (code) {
-      error = "Cannot create " + staging.string() + ": " + code.message();
-      return false;
-    }
-  }
-  error = "Cannot create a staging directory beside " + directory.string();
-  return false;
-}
-
-}  // namespace
-
-bool writeOriginTree(const std::map<std::string, std::vector<std::uint8_t>>& files,
-                     const std::filesystem::path& requested, std::string& error) {
-  namespace fs = std::filesystem;
-  // "site/" names the directory "site": its staging directory goes beside
-  // it, not inside it.
-  fs::path directory = requested.lexically_normal();
-  while (!directory.has_filename() && directory.has_relative_path()) directory = directory.parent_path();
-  std::error_code code;
-  const fs::file_status status = fs::symlink_status(directory, code);
-  if (fs::exists(status)) {
-    if (!fs::is_directory(status)) {
-      error = "Output path exists and is not a directory: " + directory.string();
-      return false;
-    }
-    if (!fs::is_empty(directory, code) || code) {
-      error = "Output directory is not empty: " + directory.string();
-      return false;
-    }
-  }
-  if (directory.has_parent_path()) {
-    fs::create_directories(directory.parent_path(), code);
-    if (code) {
-      error = "Cannot create " + directory.parent_path().string() + ": " + code.message();
-      return false;
-    }
-  }
-  fs::path staging;
-  if (!createStagingDirectory(directory, staging, error)) return false;
-  const auto cleanup = [&](const std::string& message) {
-    fs::remove_all(staging, code);
-    error = message;
-    return false;
-  };
-  for (const auto& [path, bytes] : files) {
-    const fs::path target = staging / path.substr(1);
-    fs::create_directories(target.parent_path(), code);
-    if (code) return cleanup("Cannot create " + target.parent_path().string() + ": " + code.message());
-    std::ofstream out(target, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    if (!out) return cleanup("Cannot write " + target.string());
-  }
-  // An empty directory gives way to the finished tree; rename refuses to
-  // replace one that has been filled meanwhile.
-  fs::rename(staging, directory, code);
-  if (code) return cleanup("Cannot move the origin into " + directory.string() + ": " + code.message());
   return true;
 }
 

@@ -6,7 +6,6 @@
 #define VESMARA_PUBLISH_SITE_BUILDER_H_
 
 #include <cstdint>
-#include <filesystem>
 #include <functional>
 #include <map>
 #include <optional>
@@ -14,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "base/failure.h"
 #include "base/secure_bytes.h"
 #include "hosts/crypto_host.h"
 #include "index/site_index.h"
@@ -34,7 +34,7 @@ struct SourceFile {
 // Hides a payload in a media carrier of `codec`. For the audio codec it also
 // fills `audio` (the index's metadata of the carrier).
 using MediaEncoder = std::function<bool(std::string_view codec, std::span<const std::uint8_t> payload,
-                                        std::vector<std::uint8_t>& carrier, AudioCarrier& audio, std::string& error)>;
+                                        std::vector<std::uint8_t>& carrier, AudioCarrier& audio, Failure& failure)>;
 
 struct SiteOptions {
   std::string entry = "index.html";
@@ -65,17 +65,11 @@ struct BuiltSite {
   std::vector<std::uint8_t> credential;  // external index only: the ICO credential
 };
 
-// Builds the whole origin in memory. Refuses (with `error`) input that the
+// Builds the whole origin in memory. Refuses (InvalidData) input that the
 // library's readers would refuse: no entry, an entry that is not HTML, a
 // file over 1 GiB or empty, too many resources or parts, bad names.
-bool buildSite(CryptoHost& crypto, const std::vector<SourceFile>& sources, const SiteOptions& options,
-               BuiltSite& site, std::string& error);
-
-// Writes `files` below `directory`, which must not exist or be an empty directory. The
-// tree is written beside it first and renamed into place, so a failure
-// leaves nothing half-written.
-bool writeOriginTree(const std::map<std::string, std::vector<std::uint8_t>>& files,
-                     const std::filesystem::path& directory, std::string& error);
+bool buildSite(CryptoHost& crypto, const std::vector<SourceFile>& sources, const SiteOptions& options, BuiltSite& site,
+               Failure& failure);
 
 }  // namespace vesmara::publish
 

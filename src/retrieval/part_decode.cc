@@ -1,14 +1,10 @@
 #include "retrieval/part_decode.h"
 
-#include "base/byte_writer.h"
-#include "base/decimal.h"
 #include "base/hex.h"
+#include "retrieval/part_format.h"
 
 namespace vesmara {
 namespace {
-
-constexpr std::string_view kCounterLabel = "VKR1-SITE-CTR";
-constexpr std::string_view kSealingLabel = "VKR1-SEALED";
 
 bool checkPartDigest(const ResourcePart& part, CryptoHost& crypto, std::span<const std::uint8_t> bytes,
                      Failure& failure) {
@@ -59,33 +55,6 @@ bool openMemberSealing(const Resource& resource, std::size_t part_index, const R
 }
 
 }  // namespace
-
-std::vector<std::uint8_t> keystreamCounterSeed(std::string_view resource_path, std::size_t part_index) {
-  std::vector<std::uint8_t> seed;
-  ByteWriter writer(seed);
-  writer.writeText(kCounterLabel);
-  writer.writeU8(0);
-  writer.writeText(resource_path);
-  writer.writeU8(0);
-  writer.writeText(formatUnsignedDecimal(part_index));
-  return seed;
-}
-
-std::vector<std::uint8_t> memberSealingData(const Resource& resource, std::size_t part_index,
-                                            std::uint64_t plain_length) {
-  std::vector<std::uint8_t> data;
-  ByteWriter writer(data);
-  writer.writeText(kSealingLabel);
-  writer.writeU8(0);
-  writer.writeText(resource.path);
-  writer.writeU8(0);
-  writer.writeText(resource.mime);
-  writer.writeU8(0);
-  writer.writeText(formatUnsignedDecimal(part_index));
-  writer.writeU8(0);
-  writer.writeText(formatUnsignedDecimal(plain_length));
-  return data;
-}
 
 bool decodePart(const SiteIndex& index, const Resource& resource, std::size_t part_index, const ResourcePart& part,
                 const SecretKey* member_key, CryptoHost& crypto, SecureBytes& bytes, Failure& failure) {

@@ -86,10 +86,7 @@ bool fetchMediaPart(const SiteIndex& index, const ResourcePart& part, HttpHost& 
     const auto carrier = index.audio_carriers.find(part.url);
     const AudioCarrier* audio = carrier == index.audio_carriers.end() ? nullptr : &carrier->second;
     std::vector<std::uint8_t> decoded;
-    std::string message;
-    if (!decoder->decode(part.codec, response.body, audio, crypto, decoded, message)) {
-      return failure.fail(FailureKind::Integrity, message);
-    }
+    if (!decoder->decode(part.codec, response.body, audio, crypto, decoded, failure)) return false;
     payload = state.decoded_media.emplace(key, std::move(decoded)).first;
   }
   const std::vector<std::uint8_t>& bytes = payload->second;

@@ -1,4 +1,8 @@
-/* The public header compiled as C99, calling the catalogue family. */
+/*
+ * The public header as a host includes it, calling the catalogue family:
+ * built and run as C99, and compiled as C11, C++11, C++17 and C++20 with gcc
+ * and clang (check_header_languages.cmake).
+ */
 #include <stdio.h>
 #include <string.h>
 

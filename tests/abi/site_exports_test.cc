@@ -9,11 +9,13 @@
 #include <vector>
 
 #include "hosts/platform.h"
+#include "index/carrier_format.h"
 #include "index/paths.h"
 #include "publish/site_builder.h"
 #include "support/site_fixture.h"
 #include "support/test_origin.h"
 #include "vkr_preview.h"
+#include "support/wine.h"
 
 namespace vesmara {
 namespace {
@@ -129,9 +131,8 @@ TEST_F(SiteExportsTest, StatesPreparedSpentLoaded) {
   EXPECT_EQ(vkr_preview_site_resource_path(site, 0, buffer, sizeof buffer, nullptr), VKR_PREVIEW_INVALID_ARGUMENT);
   EXPECT_EQ(vkr_preview_site_resource_count(site, &length), VKR_PREVIEW_WRONG_STATE);
   // External input outside 1 to 1 MiB is an argument error that keeps the site Prepared.
-  const Bytes big(1048577, 'x');
-  EXPECT_EQ(vkr_preview_site_load_external(site, big.data(), 0, message_, sizeof message_),
-            VKR_PREVIEW_INVALID_ARGUMENT);
+  const Bytes big(carrier::kMaxExternalInput + 1, 'x');
+  EXPECT_EQ(vkr_preview_site_load_external(site, big.data(), 0, message_, sizeof message_), VKR_PREVIEW_INVALID_ARGUMENT);
   EXPECT_EQ(vkr_preview_site_load_external(site, big.data(), big.size(), message_, sizeof message_),
             VKR_PREVIEW_INVALID_ARGUMENT);
   // A failed load leaves the site Spent.
@@ -233,6 +234,10 @@ TEST_F(SiteExportsTest, Operations) {
 }
 
 TEST_F(SiteExportsTest, CancelDuringAStalledLoad) {
+  if (test::runningUnderWine()) {
+    GTEST_SKIP() << "Wine 8 does not end a blocked WinHTTP call when another thread closes its request handle; "
+                    "the cancelled load ends at the 10 s time-out";
+  }
   origin_.setGlobalBehaviour({.stallBeforeHead = std::chrono::milliseconds(20000)});
   std::size_t stalls = 0;
   for (const bool through_operation : {false, true}) {
@@ -325,12 +330,12 @@ TEST_F(SiteExportsTest, CallerTransport) {
   publish::SiteOptions options;
   options.seed = 5;
   publish::BuiltSite published;
-  std::string error;
+  Failure failure;
   ASSERT_TRUE(publish::buildSite(*crypto_,
                                  {{.name = "index.html", .mime = "text/html", .bytes = {'o', 'k'}},
                                   {.name = "r1001.bin", .mime = "text/plain", .bytes = Bytes(11, 'x')}},
-                                 options, published, error))
-      << error;
+                                 options, published, failure))
+      << failure.message;
   server.files.clear();
   for (const auto& [path, bytes] : published.files) server.files[path] = bytes;
   ASSERT_EQ(vkr_preview_site_prepare_callback(origin.data(), origin.size(), serveFromMemory, &server, &site, message_,

@@ -48,8 +48,8 @@ class SiteReadTest : public testing::Test {
         {.name = "big.bin", .mime = "application/octet-stream", .bytes = big_},
         {.name = "secret.txt", .mime = "text/plain", .bytes = secret_, .members = true},
     };
-    std::string error;
-    ASSERT_TRUE(publish::buildSite(*crypto_, sources, options, built_, error)) << error;
+    Failure failure;
+    ASSERT_TRUE(publish::buildSite(*crypto_, sources, options, built_, failure)) << failure.message;
     for (const auto& [path, bytes] : built_.files) origin_.addFile(path, bytes);
     const std::string origin = origin_.origin();
     ASSERT_EQ(vkr_preview_site_open_hosted(origin.data(), origin.size(), &site_, message_, sizeof message_),
@@ -228,12 +228,12 @@ TEST_F(SiteReadTest, InMemoryLimitComesBeforeAnyRequest) {
   }
   index.resources.insert(index.resources.begin() + 1, huge);
   std::string document;
-  std::string error;
+  Failure failure;
   Bytes container;
   Bytes favicon;
-  ASSERT_TRUE(publish::writeIndexDocument(index, document, error)) << error;
-  ASSERT_TRUE(publish::buildContainer(*crypto_, publish::defaultBootstrap(), document, container, error));
-  ASSERT_TRUE(publish::buildFavicon(*crypto_, publish::defaultIcon(), container, 1, favicon, error));
+  ASSERT_TRUE(publish::writeIndexDocument(index, document, failure)) << failure.message;
+  ASSERT_TRUE(publish::buildContainer(*crypto_, publish::defaultBootstrap(), document, container, failure));
+  ASSERT_TRUE(publish::buildFavicon(*crypto_, publish::defaultIcon(), container, 1, favicon, failure));
   test::TestOrigin other;
   other.addFile("/favicon.ico", favicon);
   const std::string origin = other.origin();

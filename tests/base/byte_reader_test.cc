@@ -60,5 +60,27 @@ TEST(ByteReader, ShortInputFailsWithoutMoving) {
   EXPECT_EQ(reader.rest()[0], 3);
 }
 
+// A size too wide for its field is refused, never written cut down.
+TEST(ByteWriter, CheckedWritesTakeTheLargestValueAndRefuseOneMore) {
+  const struct {
+    bool (ByteWriter::*write)(std::uint64_t);
+    std::uint64_t fitting;
+    std::vector<std::uint8_t> written;
+    std::uint64_t too_wide;
+  } cases[] = {
+      {&ByteWriter::writeU8Checked, 0xFF, {0xFF}, 0x100},
+      {&ByteWriter::writeU16Checked, 0xFFFE, {0xFE, 0xFF}, 0x10000},
+      {&ByteWriter::writeU32Checked, 0xFFFFFFFE, {0xFE, 0xFF, 0xFF, 0xFF}, 0x100000000},
+      {&ByteWriter::writeU32BigEndianChecked, 0xFFFFFFFE, {0xFF, 0xFF, 0xFF, 0xFE}, 0x100000001},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::uint8_t> bytes;
+    ByteWriter writer(bytes);
+    EXPECT_TRUE((writer.*c.write)(c.fitting));
+    EXPECT_FALSE((writer.*c.write)(c.too_wide)) << c.too_wide;
+    EXPECT_EQ(bytes, c.written) << c.too_wide;
+  }
+}
+
 }  // namespace
 }  // namespace vesmara

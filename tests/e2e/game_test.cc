@@ -1,7 +1,8 @@
 // A game kept up to date from a published site served by nginx, through the
-// public interface only.
+// public interface only, over plain HTTP and over HTTPS.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -10,7 +11,9 @@
 #include <vector>
 
 #include "hosts/platform.h"
+#include "index/paths.h"
 #include "publish/game_writer.h"
+#include "publish/origin_tree.h"
 #include "publish/site_builder.h"
 #include "support/nginx_server.h"
 #include "support/temp_dir.h"
@@ -43,13 +46,16 @@ publish::GameDescription gameDescription(std::uint64_t revision, std::size_t ite
   return game;
 }
 
-class GameTest : public testing::Test {
+class GameTest : public testing::TestWithParam<test::Protocol> {
  protected:
   void SetUp() override {
+    if (GetParam() == test::Protocol::Https && test::TestTls::get() == nullptr) {
+      GTEST_SKIP() << "HTTPS: " << test::TestTls::unavailableReason();
+    }
     key_.assign(32, 0x24);
     publishRevision(gameDescription(5), "r5");
-    fs::create_directory_symlink(work_ / "r5", work_ / "current");
-    server_ = std::make_unique<test::NginxServer>(work_ / "current");
+    serve("r5");
+    server_ = std::make_unique<test::NginxServer>(work_ / "current", GetParam());
     ASSERT_TRUE(server_->started()) << server_->error();
     game_ = create("1.5.0");
   }
@@ -63,8 +69,8 @@ class GameTest : public testing::Test {
   publish::BuiltSite publishRevision(const publish::GameDescription& game, const std::string& name,
                                      bool drop_first_item = false, bool external = false) {
     std::vector<publish::SourceFile> sources = {{.name = "index.html", .mime = "text/html", .bytes = {'o', 'k'}}};
-    std::string error;
-    EXPECT_TRUE(publish::addGameToSources(game, sources, error)) << error;
+    Failure failure;
+    EXPECT_TRUE(publish::addGameToSources(game, sources, failure)) << failure.message;
     if (drop_first_item) sources.erase(sources.begin() + 2);  // the catalogue names an absent resource
     publish::SiteOptions options;
     SecretKey key;
@@ -76,12 +82,16 @@ class GameTest : public testing::Test {
     options.carrier_prefix = "/assets/" + name + "-";
     if (external) options.external_index_path = "/assets/private.dat";
     publish::BuiltSite site;
-    EXPECT_TRUE(publish::buildSite(*crypto_, sources, options, site, error)) << error;
-    EXPECT_TRUE(publish::writeOriginTree(site.files, work_ / name, error)) << error;
+    EXPECT_TRUE(publish::buildSite(*crypto_, sources, options, site, failure)) << failure.message;
+    EXPECT_TRUE(publish::writeOriginTree(site.files, work_ / name, failure)) << failure.message;
     for (const auto& earlier : fs::directory_iterator(work_)) {
-      if (earlier.is_symlink() || earlier.path().filename() == name || !fs::exists(earlier.path() / "assets")) continue;
+      if (earlier.is_symlink() || earlier.path().filename() == "current" || earlier.path().filename() == name ||
+          !fs::exists(earlier.path() / "assets"))
+        continue;
       for (const auto& entry : fs::directory_iterator(earlier.path() / "assets")) {
-        fs::copy_file(entry.path(), work_ / name / "assets" / entry.path().filename(), fs::copy_options::skip_existing);
+        // An explicit check: the Windows C++ library reports skip_existing's skip as an error.
+        const fs::path copy = work_ / name / "assets" / entry.path().filename();
+        if (!fs::exists(copy)) fs::copy_file(entry.path(), copy);
       }
     }
     return site;
@@ -89,13 +99,25 @@ class GameTest : public testing::Test {
 
   // Points the served origin at another published tree.
   void serve(const std::string& name) {
+#ifdef _WIN32
+    // Wine creates no symbolic links: the served tree is a copy.
+    fs::remove_all(work_ / "current");
+    fs::copy(work_ / name, work_ / "current", fs::copy_options::recursive);
+#else
     fs::remove(work_ / "next");
     fs::create_directory_symlink(work_ / name, work_ / "next");
     fs::rename(work_ / "next", work_ / "current");
+#endif
+  }
+
+  // Over HTTPS the game reaches its origin by name, so that the
+  // certificate's DNS name is checked too (the site tests use its address).
+  std::string origin() const {
+    return GetParam() == test::Protocol::Https ? server_->origin("localhost") : server_->origin();
   }
 
   vkr_preview_game* create(const std::string& version) {
-    const std::string origin = server_->origin();
+    const std::string origin = this->origin();
     const std::string id = "lantern-keep";
     vkr_preview_game* game = nullptr;
     EXPECT_EQ(vkr_preview_game_create(origin.data(), origin.size(), id.data(), id.size(), version.data(),
@@ -136,7 +158,7 @@ class GameTest : public testing::Test {
   char message_[256] = {};
 };
 
-TEST_F(GameTest, RefreshListAndFetch) {
+TEST_P(GameTest, RefreshListAndFetch) {
   std::uint64_t count = 7;
   EXPECT_EQ(vkr_preview_game_item_count(game_, &count), VKR_PREVIEW_WRONG_STATE);
   EXPECT_EQ(fetch("base", work_ / "early.pak"), VKR_PREVIEW_WRONG_STATE);
@@ -164,7 +186,7 @@ TEST_F(GameTest, RefreshListAndFetch) {
   EXPECT_EQ(vkr_preview_game_refresh_hosted(game_, 2, message_, sizeof message_), VKR_PREVIEW_INVALID_ARGUMENT);
 }
 
-TEST_F(GameTest, RevisionsGoForwardUnlessRollbackIsAllowed) {
+TEST_P(GameTest, RevisionsGoForwardUnlessRollbackIsAllowed) {
   ASSERT_EQ(refresh(), VKR_PREVIEW_OK) << message_;
   publishRevision(gameDescription(6, 3), "r6");
   publishRevision(gameDescription(4, 4), "r4");
@@ -188,7 +210,7 @@ TEST_F(GameTest, RevisionsGoForwardUnlessRollbackIsAllowed) {
   EXPECT_EQ(revision(), 4u);
 }
 
-TEST_F(GameTest, IncompatibleOrIncompleteCataloguesAreNeverAdopted) {
+TEST_P(GameTest, IncompatibleOrIncompleteCataloguesAreNeverAdopted) {
   ASSERT_EQ(refresh(), VKR_PREVIEW_OK) << message_;
   publish::GameDescription other = gameDescription(9);
   other.id = "another-game";
@@ -218,7 +240,7 @@ TEST_F(GameTest, IncompatibleOrIncompleteCataloguesAreNeverAdopted) {
   vkr_preview_game_release(odd);
 }
 
-TEST_F(GameTest, ExternalRefreshWithAKeyFile) {
+TEST_P(GameTest, ExternalRefreshWithAKeyFile) {
   const publish::BuiltSite site = publishRevision(gameDescription(7), "external", false, true);
   serve("external");
   EXPECT_EQ(refresh(), VKR_PREVIEW_INTEGRITY_FAILURE);  // no hosted index behind this favicon
@@ -232,15 +254,70 @@ TEST_F(GameTest, ExternalRefreshWithAKeyFile) {
             VKR_PREVIEW_INVALID_ARGUMENT);
 }
 
+INSTANTIATE_TEST_SUITE_P(, GameTest, testing::Values(test::Protocol::Http, test::Protocol::Https),
+                         test::ProtocolName());
+
+// A server whose certificate fails verification delivers nothing: every
+// call that needs it is a transport failure (12), a refresh adopts nothing,
+// a read fills no buffer and a fetch or download leaves no file. The same
+// server with a trusted certificate serves again.
+class GameCertificateTest : public GameTest {};
+
+TEST_P(GameCertificateTest, ExpiredWrongHostOrUnknownAuthorityDeliversNothing) {
+  ASSERT_EQ(refresh(), VKR_PREVIEW_OK) << message_;
+  const std::string origin = this->origin();
+  vkr_preview_site* site = nullptr;
+  ASSERT_EQ(vkr_preview_site_open_hosted(origin.data(), origin.size(), &site, message_, sizeof message_),
+            VKR_PREVIEW_OK)
+      << message_;
+  const std::string path = siteRootPath("app/game/base.pak");
+  const fs::path out = work_ / "out";
+  const std::string download = (out / "base.pak").string();
+  fs::create_directory(out);
+  for (const auto certificate : {test::ServerCertificate::Expired, test::ServerCertificate::WrongHost,
+                                 test::ServerCertificate::UnknownAuthority}) {
+    SCOPED_TRACE(static_cast<int>(certificate));
+    ASSERT_TRUE(server_->restart(certificate)) << server_->error();
+    vkr_preview_site* fresh = nullptr;
+    EXPECT_EQ(vkr_preview_site_open_hosted(origin.data(), origin.size(), &fresh, message_, sizeof message_),
+              VKR_PREVIEW_TRANSPORT_FAILURE);
+    EXPECT_EQ(fresh, nullptr);
+    vkr_preview_site_release(fresh);
+    EXPECT_STREQ(message_, "HTTP send failed or cancelled");
+
+    Bytes buffer(300000, 0xEE);
+    std::uint64_t length = 0;
+    EXPECT_EQ(vkr_preview_site_read_memory(site, path.data(), path.size(), nullptr, 0, buffer.data(), buffer.size(),
+                                           &length, message_, sizeof message_),
+              VKR_PREVIEW_TRANSPORT_FAILURE);
+    EXPECT_EQ(std::count(buffer.begin(), buffer.end(), 0xEE), 300000);
+    std::uint64_t written = 0;
+    EXPECT_EQ(vkr_preview_site_download(site, path.data(), path.size(), nullptr, 0, download.data(), download.size(),
+                                        &written, message_, sizeof message_),
+              VKR_PREVIEW_TRANSPORT_FAILURE);
+    EXPECT_EQ(written, 0u);
+
+    EXPECT_EQ(refresh(), VKR_PREVIEW_TRANSPORT_FAILURE);
+    EXPECT_EQ(revision(), 5u);
+    EXPECT_EQ(fetch("base", out / "item.pak"), VKR_PREVIEW_TRANSPORT_FAILURE);
+    EXPECT_TRUE(fs::is_empty(out));
+  }
+  ASSERT_TRUE(server_->restart(test::ServerCertificate::Trusted)) << server_->error();
+  EXPECT_EQ(fetch("base", out / "item.pak"), VKR_PREVIEW_OK) << message_;
+  vkr_preview_site_release(site);
+}
+
+INSTANTIATE_TEST_SUITE_P(, GameCertificateTest, testing::Values(test::Protocol::Https), test::ProtocolName());
+
 TEST(GameCancel, RefreshAndFetchCancelledFromAnotherThread) {
   auto crypto = defaultPlatform().makeCryptoHost();
   std::vector<publish::SourceFile> sources = {{.name = "index.html", .mime = "text/html", .bytes = {'o', 'k'}}};
-  std::string error;
-  ASSERT_TRUE(publish::addGameToSources(gameDescription(1), sources, error)) << error;
+  Failure failure;
+  ASSERT_TRUE(publish::addGameToSources(gameDescription(1), sources, failure)) << failure.message;
   publish::SiteOptions options;
   options.member_key = SecretKey();
   publish::BuiltSite site;
-  ASSERT_TRUE(publish::buildSite(*crypto, sources, options, site, error)) << error;
+  ASSERT_TRUE(publish::buildSite(*crypto, sources, options, site, failure)) << failure.message;
   test::TestOrigin origin;
   for (const auto& [path, bytes] : site.files) origin.addFile(path, bytes);
   const std::string origin_text = origin.origin();
@@ -315,8 +392,8 @@ TEST(GameCancel, RefreshAndFetchCancelledFromAnotherThread) {
 TEST(GameCatalogueSize, ExactlyTheLimitIsReadOneMoreIsRefusedBeforeAnyRequest) {
   auto crypto = defaultPlatform().makeCryptoHost();
   std::string document;
-  std::string error;
-  ASSERT_TRUE(publish::writeCatalogueDocument(gameDescription(1), document, error)) << error;
+  Failure failure;
+  ASSERT_TRUE(publish::writeCatalogueDocument(gameDescription(1), document, failure)) << failure.message;
   for (const std::size_t size : {std::size_t{65536}, std::size_t{65537}}) {
     std::string padded = document;
     padded.insert(padded.size() - 1, std::string(size - document.size(), ' '));
@@ -330,7 +407,7 @@ TEST(GameCatalogueSize, ExactlyTheLimitIsReadOneMoreIsRefusedBeforeAnyRequest) {
     publish::SiteOptions options;
     options.carrier_count = 1;
     publish::BuiltSite site;
-    ASSERT_TRUE(publish::buildSite(*crypto, sources, options, site, error)) << error;
+    ASSERT_TRUE(publish::buildSite(*crypto, sources, options, site, failure)) << failure.message;
     test::TestOrigin origin;
     for (const auto& [path, bytes] : site.files) origin.addFile(path, bytes);
     const std::string origin_text = origin.origin();

@@ -1,5 +1,5 @@
 // A published site served by nginx and read through the library's own
-// HTTP client, as a host application would.
+// HTTP client, as a host application would, over plain HTTP and over HTTPS.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -9,6 +9,7 @@
 
 #include "hosts/platform.h"
 #include "index/paths.h"
+#include "publish/origin_tree.h"
 #include "publish/site_builder.h"
 #include "support/nginx_server.h"
 #include "support/temp_dir.h"
@@ -21,9 +22,14 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 
-class NginxSiteTest : public testing::Test {
+class NginxSiteTest : public testing::TestWithParam<test::Protocol> {
  protected:
-  void SetUp() override { member_key_.assign(32, 0x77); }
+  void SetUp() override {
+    if (GetParam() == test::Protocol::Https && test::TestTls::get() == nullptr) {
+      GTEST_SKIP() << "HTTPS: " << test::TestTls::unavailableReason();
+    }
+    member_key_.assign(32, 0x77);
+  }
 
   publish::BuiltSite publishTree(const std::vector<publish::SourceFile>& sources, publish::SiteOptions options,
                                  const std::string& name) {
@@ -31,9 +37,9 @@ class NginxSiteTest : public testing::Test {
     std::copy(member_key_.begin(), member_key_.end(), key.mutableBytes().begin());
     options.member_key = key;
     publish::BuiltSite site;
-    std::string error;
-    EXPECT_TRUE(publish::buildSite(*crypto_, sources, options, site, error)) << error;
-    EXPECT_TRUE(publish::writeOriginTree(site.files, work_ / name, error)) << error;
+    Failure failure;
+    EXPECT_TRUE(publish::buildSite(*crypto_, sources, options, site, failure)) << failure.message;
+    EXPECT_TRUE(publish::writeOriginTree(site.files, work_ / name, failure)) << failure.message;
     return site;
   }
 
@@ -58,7 +64,7 @@ class NginxSiteTest : public testing::Test {
   char message_[256] = {};
 };
 
-TEST_F(NginxSiteTest, EveryResourceReadsBackByteForByte) {
+TEST_P(NginxSiteTest, EveryResourceReadsBackByteForByte) {
   const std::vector<publish::SourceFile> sources = {
       {.name = "index.html", .mime = "text/html; charset=utf-8", .bytes = test::TestOrigin::makeByteVector(3000, 1)},
       {.name = "css/site.css", .mime = "text/css", .bytes = test::TestOrigin::makeByteVector(700, 2)},
@@ -88,7 +94,7 @@ TEST_F(NginxSiteTest, EveryResourceReadsBackByteForByte) {
   publishTree({sources[0], sources[5]}, small, "small");
 
   vkr_preview_site* site = nullptr;
-  test::NginxServer site_server(work_ / "site");
+  test::NginxServer site_server(work_ / "site", GetParam());
   ASSERT_TRUE(site_server.started()) << site_server.error();
   const std::string origin = site_server.origin();
   ASSERT_EQ(vkr_preview_site_open_hosted(origin.data(), origin.size(), &site, message_, sizeof message_),
@@ -117,7 +123,7 @@ TEST_F(NginxSiteTest, EveryResourceReadsBackByteForByte) {
   EXPECT_EQ(fs::file_size(target), 5000000u);
   vkr_preview_site_release(site);
 
-  test::NginxServer small_server(work_ / "small");
+  test::NginxServer small_server(work_ / "small", GetParam());
   ASSERT_TRUE(small_server.started()) << small_server.error();
   const std::string small_origin = small_server.origin();
   ASSERT_EQ(vkr_preview_site_open_hosted(small_origin.data(), small_origin.size(), &site, message_, sizeof message_),
@@ -127,7 +133,7 @@ TEST_F(NginxSiteTest, EveryResourceReadsBackByteForByte) {
   vkr_preview_site_release(site);
 }
 
-TEST_F(NginxSiteTest, ExternalIndexWithKeyFileAndCredential) {
+TEST_P(NginxSiteTest, ExternalIndexWithKeyFileAndCredential) {
   const std::vector<publish::SourceFile> sources = {
       {.name = "index.html", .mime = "text/html", .bytes = test::TestOrigin::makeByteVector(100, 1)},
       {.name = "data.bin", .mime = "application/octet-stream", .bytes = test::TestOrigin::makeByteVector(200000, 2)},
@@ -135,7 +141,7 @@ TEST_F(NginxSiteTest, ExternalIndexWithKeyFileAndCredential) {
   publish::SiteOptions options;
   options.external_index_path = "/assets/catalogue.dat";
   const publish::BuiltSite built = publishTree(sources, options, "site");
-  test::NginxServer server(work_ / "site");
+  test::NginxServer server(work_ / "site", GetParam());
   ASSERT_TRUE(server.started()) << server.error();
   const std::string origin = server.origin();
   const std::vector<Bytes> materials = {Bytes(built.key_file.begin(), built.key_file.end()), built.credential};
@@ -155,6 +161,9 @@ TEST_F(NginxSiteTest, ExternalIndexWithKeyFileAndCredential) {
             VKR_PREVIEW_INTEGRITY_FAILURE);
   EXPECT_STREQ(message_, "Favicon footer response is unavailable or unsafe");
 }
+
+INSTANTIATE_TEST_SUITE_P(, NginxSiteTest, testing::Values(test::Protocol::Http, test::Protocol::Https),
+                         test::ProtocolName());
 
 }  // namespace
 }  // namespace vesmara

@@ -1,9 +1,9 @@
+#include "game/catalogue.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
-
-#include "game/catalogue.h"
 
 namespace vesmara {
 namespace {
@@ -21,15 +21,15 @@ const std::string kHeader =
 
 std::string parseMessage(const std::string& document) {
   Catalogue catalogue;
-  std::string message;
-  const bool ok = parseCatalogue(document, catalogue, message);
-  EXPECT_EQ(ok, message.empty());
-  return message;
+  Failure failure;
+  const bool ok = parseCatalogue(document, catalogue, failure);
+  EXPECT_EQ(ok, failure.message.empty());
+  return failure.message;
 }
 
 std::string versions(const std::string& min, const std::string& max) {
-  return "\"schema\":1,\"gameId\":\"lantern\",\"revision\":3,\"minGameVersion\":\"" + min +
-         "\",\"maxGameVersion\":\"" + max + "\",";
+  return "\"schema\":1,\"gameId\":\"lantern\",\"revision\":3,\"minGameVersion\":\"" + min + "\",\"maxGameVersion\":\"" +
+         max + "\",";
 }
 
 std::string header(const std::string& replace, const std::string& with) {
@@ -136,7 +136,8 @@ TEST(Catalogue, ItemCountAndItemRules) {
       {"{\"id\":\"_a\",\"kind\":\"quest\",\"path\":\"game/a\"}", "Invalid or duplicate game item"},
       {"7", "Invalid or duplicate game item"},
       {item("a") + "," + item("a"), "Invalid or duplicate game item"},
-      {withPath("game/x") + ",{\"id\":\"b\",\"kind\":\"opaque\",\"path\":\"game/x\"}", "Invalid or duplicate game item"},
+      {withPath("game/x") + ",{\"id\":\"b\",\"kind\":\"opaque\",\"path\":\"game/x\"}",
+       "Invalid or duplicate game item"},
       {item("a", ",\"extra\":{\"ignored\":true}"), ""},
       // Every structural error is reported before any dependency error.
       {item("a", ",\"dependsOn\":[\"zz\"]") + ",7", "Invalid or duplicate game item"},
@@ -185,9 +186,9 @@ TEST(Catalogue, SizeLimitIsTheReaders) {
 
 TEST(Catalogue, KeepsItemsInDocumentOrderAndFailureLeavesOutputAlone) {
   Catalogue catalogue;
-  std::string message;
+  Failure failure;
   ASSERT_TRUE(parseCatalogue(catalogueWith(kHeader, item("z") + "," + item("b", ",\"dependsOn\":[\"z\",\"z\"]")),
-                             catalogue, message));
+                             catalogue, failure));
   ASSERT_EQ(catalogue.items.size(), 2u);
   EXPECT_EQ(catalogue.items[0].id, "z");
   EXPECT_EQ(catalogue.items[1].path, "game/b.pak");
@@ -195,14 +196,15 @@ TEST(Catalogue, KeepsItemsInDocumentOrderAndFailureLeavesOutputAlone) {
   EXPECT_EQ(catalogue.revision, 3u);
   EXPECT_EQ(catalogue.min_game_version, "1.0.0");
 
-  EXPECT_FALSE(parseCatalogue("{}", catalogue, message));
+  EXPECT_FALSE(parseCatalogue("{}", catalogue, failure));
   EXPECT_EQ(catalogue.items.size(), 2u);
 }
 
 TEST(Catalogue, Compatibility) {
   Catalogue catalogue;
-  std::string message;
-  ASSERT_TRUE(parseCatalogue(catalogueWith(versions("1.4.0", "1.9.99"), item("a")), catalogue, message)) << message;
+  Failure failure;
+  ASSERT_TRUE(parseCatalogue(catalogueWith(versions("1.4.0", "1.9.99"), item("a")), catalogue, failure))
+      << failure.message;
   const struct {
     const char* id;
     const char* version;

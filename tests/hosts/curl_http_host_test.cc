@@ -1,8 +1,13 @@
 #include "hosts/posix/curl_http_host.h"
 
+#include <arpa/inet.h>
 #include <curl/curl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -29,7 +34,7 @@ std::string text(const std::vector<std::uint8_t>& bytes) { return std::string(by
 CurlHttpOptions quickOptions() {
   CurlHttpOptions options;
   options.connectTimeout = milliseconds(2000);
-  options.stallTimeout = milliseconds(300);
+  options.limits.stall_timeout = milliseconds(1000);  // long enough for a loaded machine under a sanitizer
   return options;
 }
 
@@ -365,11 +370,11 @@ TEST_F(CurlHostTest, ContentEncodingRefusedBeforeTheBodyIsRead) {
   encoded.stallMidBody = milliseconds(5000);
   origin_.setGlobalBehaviour(encoded);
   CurlHttpOptions options = quickOptions();
-  options.stallTimeout = milliseconds(10000);
+  options.limits.stall_timeout = milliseconds(10000);
   auto host = makeHost(options);
   const auto start = Clock::now();
   EXPECT_EQ(whole(*host, "/data/file.bin"), "HTTP carrier used content encoding");
-  EXPECT_LT(Clock::now() - start, milliseconds(2000));
+  EXPECT_LT(Clock::now() - start, milliseconds(4000));
 }
 
 // ---- The bound ---------------------------------------------------------------
@@ -400,11 +405,11 @@ TEST_F(CurlHostTest, OversizedBodyStopsEarly) {
   huge.extraBodyBytes = 32 << 20;
   origin_.setGlobalBehaviour(huge);
   CurlHttpOptions options = quickOptions();
-  options.stallTimeout = milliseconds(5000);  // the origin takes a while to build its answer
+  options.limits.stall_timeout = milliseconds(5000);  // the origin takes a while to build its answer
   auto host = makeHost(options);
   const auto start = Clock::now();
   EXPECT_EQ(whole(*host, "/data/file.bin", 1 << 20), "HTTP carrier exceeded response bound");
-  EXPECT_LT(Clock::now() - start, milliseconds(2000));
+  EXPECT_LT(Clock::now() - start, milliseconds(4000));
   // The connection was dropped with the transfer; the next fetch opens a new one.
   origin_.clearBehaviours();
   EXPECT_EQ(range(*host, "/data/file.bin", 0, 9), "");
@@ -429,12 +434,12 @@ TEST_F(CurlHostTest, StallMidBodyPastTheTimeout) {
   TestOrigin::Behaviour stall;
   stall.stallMidBody = milliseconds(5000);
   origin_.setGlobalBehaviour(stall);
-  auto host = makeHost();  // 300 ms without progress fails
+  auto host = makeHost();  // 1 s without progress fails
   const auto start = Clock::now();
   EXPECT_EQ(whole(*host, "/data/file.bin"), "HTTP body read failed");
   const auto took = Clock::now() - start;
-  EXPECT_GE(took, milliseconds(300));
-  EXPECT_LT(took, milliseconds(1500));
+  EXPECT_GE(took, milliseconds(1000));
+  EXPECT_LT(took, milliseconds(4000));
 }
 
 TEST_F(CurlHostTest, ShortStallWithinTheTimeoutIsFine) {
@@ -454,7 +459,7 @@ TEST_F(CurlHostTest, ServerThatNeverAnswers) {
   auto host = makeHost();
   const auto start = Clock::now();
   EXPECT_EQ(range(*host, "/data/file.bin", 0, 9), "HTTP send failed or cancelled");
-  EXPECT_LT(Clock::now() - start, milliseconds(1500));
+  EXPECT_LT(Clock::now() - start, milliseconds(4000));
 }
 
 TEST_F(CurlHostTest, SilenceOnAReusedConnectionIsAStallToo) {
@@ -465,7 +470,7 @@ TEST_F(CurlHostTest, SilenceOnAReusedConnectionIsAStallToo) {
   origin_.setGlobalBehaviour(silent);
   const auto start = Clock::now();
   EXPECT_EQ(range(*host, "/data/file.bin", 0, 9), "HTTP send failed or cancelled");
-  EXPECT_LT(Clock::now() - start, milliseconds(1500));
+  EXPECT_LT(Clock::now() - start, milliseconds(4000));
   const auto log = origin_.requests();
   ASSERT_EQ(log.size(), 2u);
   EXPECT_EQ(log[0].remotePort, log[1].remotePort);
@@ -495,6 +500,37 @@ TEST_F(CurlHostTest, HttpsToAPlainServerFailsTheHandshake) {
   CurlHttpHost host("https://localhost:" + std::to_string(origin_.port()), message, quickOptions());
   ASSERT_EQ(message, "");
   EXPECT_EQ(whole(host, "/data/file.bin"), "HTTP send failed or cancelled");
+}
+
+// ---- Transfer limits ---------------------------------------------------------
+// (Each misbehaving server and the limit that ends it: network_fault_test.)
+
+TEST_F(CurlHostTest, SlowButHonestTransfersPass) {
+  origin_.addFile("/data/large.bin", TestOrigin::makeBytes(100000, 3));
+  // Every time limit scaled down: 400 ms of silence, a head within 600 ms,
+  // at least 2 KiB/s over each 400 ms.
+  CurlHttpOptions scaled = quickOptions();
+  scaled.limits.stall_timeout = milliseconds(400);
+  scaled.limits.head_timeout = milliseconds(600);
+  scaled.limits.rate_period = milliseconds(400);
+  const struct {
+    const char* name;
+    TestOrigin::Behaviour behaviour;
+    const char* path;
+  } cases[] = {
+      {"a body at 16 KiB/s, over several rate periods",
+       {.drip = TestOrigin::Pace{512, milliseconds(31)}},
+       "/data/file.bin"},
+      // Its framing (125 KB) is all necessary: none of it counts.
+      {"100 KB in 4-byte chunks", {.chunked = true, .drip = TestOrigin::Pace{4}}, "/data/large.bin"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    origin_.setGlobalBehaviour(c.behaviour);
+    auto host = makeHost(scaled);
+    EXPECT_EQ(whole(*host, c.path), "");
+  }
+  EXPECT_EQ(response_.body.size(), 100000u);
 }
 
 // ---- Cancellation ---------------------------------------------------------------
@@ -671,6 +707,86 @@ TEST_F(CurlHostTest, DeadProxyInTheEnvironmentDoesNotAffectALoopbackOrigin) {
     EXPECT_EQ(text(response_.body), file_.substr(0, 1024));
   }
   EXPECT_EQ(origin_.requestCount(), 2u);
+}
+
+// A proxy that never answers: it keeps the first request line a client left
+// with it, for the test to collect.
+class SilentProxy {
+ public:
+  SilentProxy() {
+    listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && listen(listener_, 8) == 0 &&
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+      port_ = ntohs(address.sin_port);
+    }
+  }
+  ~SilentProxy() { close(listener_); }
+  SilentProxy(const SilentProxy&) = delete;
+  SilentProxy& operator=(const SilentProxy&) = delete;
+
+  std::string url() const { return "http://127.0.0.1:" + std::to_string(port_); }
+
+  // The first line of the request a client sent since the last call, or
+  // empty when no client connected.
+  std::string takeRequestLine() {
+    pollfd ready{listener_, POLLIN, 0};
+    if (poll(&ready, 1, 0) != 1) return {};
+    const int client = accept(listener_, nullptr, nullptr);
+    char buffer[256];
+    const ssize_t n = recv(client, buffer, sizeof buffer, MSG_DONTWAIT);
+    close(client);
+    const std::string text(buffer, n > 0 ? static_cast<std::size_t>(n) : 0);
+    return text.substr(0, text.find("\r\n"));
+  }
+
+ private:
+  int listener_ = -1;
+  int port_ = 0;
+};
+
+TEST(CurlHostProxy, LoopbackOriginsNeverUseTheEnvironmentsProxyOthersDo) {
+  // The environment changes before anything in this test starts a thread.
+  ScopedEnvironment environment;
+  SilentProxy proxy;
+  environment.proxies(proxy.url());
+  // A port that refuses connections: reached directly, every fetch fails at once.
+  const int unlistened = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(bind(unlistened, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(getsockname(unlistened, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  const std::string port = std::to_string(ntohs(address.sin_port));
+
+  struct Case {
+    std::string origin;
+    std::string proxy_saw;
+  };
+  const Case cases[] = {
+      {"https://127.0.0.1:" + port, ""},
+      {"https://localhost:" + port, ""},
+      {"https://LocalHost:" + port, ""},
+      {"http://127.0.0.1:" + port, ""},
+      {"https://proxied.invalid", "CONNECT proxied.invalid:443 HTTP/1.1"},
+  };
+  CurlHttpOptions options = quickOptions();
+  options.connectTimeout = milliseconds(500);  // the silent proxy never answers the tunnel request
+  for (const Case& c : cases) {
+    std::string message;
+    CurlHttpHost host(c.origin, message, options);
+    ASSERT_EQ(message, "") << c.origin;
+    HttpResponse response;
+    Failure failure;
+    EXPECT_FALSE(host.fetchWhole("/data/file.bin", 100, response, failure)) << c.origin;
+    EXPECT_EQ(failure.message, "HTTP send failed or cancelled") << c.origin;
+    EXPECT_EQ(proxy.takeRequestLine(), c.proxy_saw) << c.origin;
+  }
+  close(unlistened);
 }
 
 TEST(CurlHostTls, CertificateIsVerifiedAgainstTheSystemTrustStore) {

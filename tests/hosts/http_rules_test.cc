@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -195,6 +196,30 @@ TEST(ClientHead, FieldsOfTheFinalHead) {
   ResponseHead garbled;
   EXPECT_TRUE(garbled.readLine("\n"));
   EXPECT_EQ(garbled.refusal(), "HTTP response status is unavailable");
+}
+
+TEST(ClientHead, DeclaredBodyLength) {
+  const struct {
+    std::vector<const char*> lines;
+    std::optional<std::uint64_t> declared;
+  } cases[] = {
+      {{"HTTP/1.1 200 OK", "Content-Length: 100000000"}, 100000000},
+      {{"HTTP/1.1 404 Not Found", "Content-Length: 007", "Content-Length: 9"}, 7},  // the first field counts
+      {{"HTTP/1.1 200 OK", "Content-Length: 1e6"}, std::nullopt},
+      {{"HTTP/1.1 200 OK", "Content-Length: 5", "Transfer-Encoding: gzip, Chunked"}, std::nullopt},
+      {{"HTTP/1.1 200 OK", "Transfer-Encoding: chunked", "Content-Length: 5"}, std::nullopt},
+      {{"HTTP/1.1 204 No Content", "Content-Length: 5"}, std::nullopt},
+      {{"HTTP/1.1 304 Not Modified", "Content-Length: 5"}, std::nullopt},
+      {{"HTTP/1.1 100 Continue", "Transfer-Encoding: chunked", "", "HTTP/1.1 200 OK", "Content-Length: 5"}, 5},
+  };
+  for (const auto& c : cases) {
+    ResponseHead head;
+    for (const char* line : c.lines) head.readLine(line);
+    EXPECT_EQ(head.declaredBodyLength(), c.declared) << c.lines.back();
+  }
+  EXPECT_EQ(declaredLengthRefusal(100, 100), "");
+  EXPECT_EQ(declaredLengthRefusal(101, 100), "HTTP carrier exceeded response bound");
+  EXPECT_EQ(declaredLengthRefusal(std::nullopt, 1), "");
 }
 
 TEST(ClientHead, HeaderValueLimits) {

@@ -13,6 +13,7 @@
 #include "publish/external_writer.h"
 #include "support/site_fixture.h"
 #include "support/test_origin.h"
+#include "support/platform_http_host.h"
 
 namespace vesmara {
 namespace {
@@ -106,10 +107,9 @@ TEST(KeyFile, RefusalsWithTheirMessages) {
 TEST(KeyFile, WriterAndReaderAgree) {
   const PrivateIndexLocator written = sampleLocator("/" + std::string(255 - 1, 'p'));
   std::string text;
-  std::string error;
-  ASSERT_TRUE(publish::writeKeyFile(written, text, error)) << error;
-  PrivateIndexLocator read;
   Failure failure;
+  ASSERT_TRUE(publish::writeKeyFile(written, text, failure)) << failure.message;
+  PrivateIndexLocator read;
   ASSERT_TRUE(parseKeyFile(bytesOf(text), read, failure)) << failure.message;
   EXPECT_EQ(read.url, written.url);
   EXPECT_EQ(read.length, written.length);
@@ -118,7 +118,7 @@ TEST(KeyFile, WriterAndReaderAgree) {
   EXPECT_TRUE(std::equal(read.key.bytes().begin(), read.key.bytes().end(), written.key.bytes().begin()));
 
   PrivateIndexLocator bad = sampleLocator("/favicon.ico");
-  EXPECT_FALSE(publish::writeKeyFile(bad, text, error));
+  EXPECT_FALSE(publish::writeKeyFile(bad, text, failure));
 }
 
 TEST(AdditionalData, BindsLabelPathAndDecimalOffset) {
@@ -135,8 +135,8 @@ class ExternalIndexTest : public testing::Test {
     index_ = test::makeSiteIndex(3);
     site_ = test::buildSite(*crypto_, index_);
     locator_ = sampleLocator();
-    std::string error;
-    ASSERT_TRUE(publish::sealPrivateIndex(*crypto_, site_.container, locator_, sealed_, error)) << error;
+    Failure failure;
+    ASSERT_TRUE(publish::sealPrivateIndex(*crypto_, site_.container, locator_, sealed_, failure)) << failure.message;
     publishCarrier(sealed_);
   }
 
@@ -149,14 +149,14 @@ class ExternalIndexTest : public testing::Test {
 
   std::string keyFile(const PrivateIndexLocator& locator) {
     std::string text;
-    std::string error;
-    EXPECT_TRUE(publish::writeKeyFile(locator, text, error)) << error;
+    Failure failure;
+    EXPECT_TRUE(publish::writeKeyFile(locator, text, failure)) << failure.message;
     return text;
   }
 
   bool load(std::span<const std::uint8_t> material, LoadedIndex& holder, Failure& failure) {
     std::string message;
-    CurlHttpHost transport(origin_.origin(), message);
+    test::PlatformHttpHost transport(origin_.origin(), message);
     return loadExternalIndex(transport, *crypto_, material, holder, failure);
   }
 
@@ -191,10 +191,9 @@ TEST_F(ExternalIndexTest, KeyFileOpensThePrivateIndex) {
 TEST_F(ExternalIndexTest, IcoCredentialOpensThePrivateIndex) {
   for (const std::uint16_t version : {1, 2}) {
     Bytes credential;
-    std::string error;
-    ASSERT_TRUE(publish::writeIcoCredential(*crypto_, locator_, publish::defaultIcon(), version, credential, error));
-    LoadedIndex holder;
     Failure failure;
+    ASSERT_TRUE(publish::writeIcoCredential(*crypto_, locator_, publish::defaultIcon(), version, credential, failure));
+    LoadedIndex holder;
     ASSERT_TRUE(load(credential, holder, failure)) << failure.message;
     EXPECT_EQ(holder.index.entry, index_.entry);
   }
@@ -270,9 +269,9 @@ TEST_F(ExternalIndexTest, CredentialRefusals) {
   const auto credential_with = [this](const std::string& document) {
     Bytes container;
     Bytes credential;
-    std::string error;
-    EXPECT_TRUE(publish::buildContainer(*crypto_, publish::defaultBootstrap(), document, container, error));
-    EXPECT_TRUE(publish::buildFavicon(*crypto_, publish::defaultIcon(), container, 1, credential, error));
+    Failure failure;
+    EXPECT_TRUE(publish::buildContainer(*crypto_, publish::defaultBootstrap(), document, container, failure));
+    EXPECT_TRUE(publish::buildFavicon(*crypto_, publish::defaultIcon(), container, 1, credential, failure));
     return credential;
   };
   const std::string members =

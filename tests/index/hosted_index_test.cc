@@ -67,8 +67,8 @@ class HostedIndexTest : public testing::Test {
       }
     }
     Bytes favicon;
-    std::string error;
-    EXPECT_TRUE(publish::buildFavicon(*crypto_, icon_, container, version, favicon, error)) << error;
+    Failure failure;
+    EXPECT_TRUE(publish::buildFavicon(*crypto_, icon_, container, version, favicon, failure)) << failure.message;
     return favicon;
   }
 
@@ -285,11 +285,10 @@ TEST_F(HostedIndexTest, DocumentFailuresAreInvalidDataAndLeaveTheHolderAlone) {
   const std::size_t at = document.find("text/html");
   document.replace(at, 9, "text/plai");
   Bytes rebuilt;
-  std::string error;
-  ASSERT_TRUE(publish::buildContainer(*crypto_, publish::defaultBootstrap(), document, rebuilt, error));
+  Failure failure;
+  ASSERT_TRUE(publish::buildContainer(*crypto_, publish::defaultBootstrap(), document, rebuilt, failure));
   LoadedIndex holder;
   holder.digest = "kept";
-  Failure failure;
   EXPECT_FALSE(load(reseal(rebuilt, false), holder, failure));
   EXPECT_EQ(failure.message, "WebApp entry is not HTML");
   EXPECT_EQ(failure.kind, FailureKind::InvalidData);

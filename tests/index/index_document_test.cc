@@ -1,10 +1,11 @@
+#include "index/index_document.h"
+
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <string>
 #include <vector>
 
-#include "index/index_document.h"
 #include "index/paths.h"
 
 namespace vesmara {
@@ -45,8 +46,9 @@ std::string render(const IndexDraft& draft) {
             "\",\"length\":" + resource.length + ",\"sha256\":\"" + kDigest + "\"" + resource.extra + ",\"parts\":[";
     for (std::size_t p = 0; p < resource.parts.size(); ++p) {
       const PartDraft& part = resource.parts[p];
-      text += (p ? "," : "") + std::string("{\"url\":\"") + part.url + "\",\"offset\":0,\"length\":" +
-              std::to_string(part.length) + ",\"sha256\":\"" + kDigest + "\"" + part.extra + "}";
+      text += (p ? "," : "") + std::string("{\"url\":\"") + part.url +
+              "\",\"offset\":0,\"length\":" + std::to_string(part.length) + ",\"sha256\":\"" + kDigest + "\"" +
+              part.extra + "}";
     }
     text += "]}";
   }
@@ -55,10 +57,10 @@ std::string render(const IndexDraft& draft) {
 
 std::string parseMessage(const IndexDraft& draft) {
   SiteIndex index;
-  std::string message;
-  const bool ok = parseIndexDocument(render(draft), index, message);
-  EXPECT_EQ(ok, message.empty());
-  return message;
+  Failure failure;
+  const bool ok = parseIndexDocument(render(draft), index, failure);
+  EXPECT_EQ(ok, failure.message.empty());
+  return failure.message;
 }
 
 const std::string kEncryption = ",\"encryption\":{\"algorithm\":\"AES-256-GCM\",\"keyId\":\"k1\"}";
@@ -79,17 +81,16 @@ std::string audioCarrier(const std::string& key, const std::string& body) {
   return ",\"audioCarriers\":{\"" + key + "\":" + body + "}";
 }
 
-const std::string kCarrierBody =
-    "{\"format\":\"vkr.audio-carrier.v1\",\"length\":3,\"sha256\":\"" + kDigest +
-    "\",\"packets\":[{\"index\":0,\"length\":3,\"sha256\":\"" + kDigest +
-    "\"}],\"locations\":[{\"packet\":0,\"startSeconds\":0,\"durationSeconds\":0.5},"
-    "{\"packet\":0,\"copy\":1,\"startSeconds\":1.5,\"durationSeconds\":0.5},"
-    "{\"packet\":0,\"copy\":2,\"startSeconds\":3e0,\"durationSeconds\":0.5}]}";
+const std::string kCarrierBody = "{\"format\":\"vkr.audio-carrier.v1\",\"length\":3,\"sha256\":\"" + kDigest +
+                                 "\",\"packets\":[{\"index\":0,\"length\":3,\"sha256\":\"" + kDigest +
+                                 "\"}],\"locations\":[{\"packet\":0,\"startSeconds\":0,\"durationSeconds\":0.5},"
+                                 "{\"packet\":0,\"copy\":1,\"startSeconds\":1.5,\"durationSeconds\":0.5},"
+                                 "{\"packet\":0,\"copy\":2,\"startSeconds\":3e0,\"durationSeconds\":0.5}]}";
 
 TEST(IndexDocument, ValidSiteParsesIntoTheIndex) {
   IndexDraft draft;
   draft.web_app_extra = ",\"encoding\":{\"algorithm\":\"AES-256-CTR\",\"key\":\"" + kDigest + "\"}" + kEncryption +
-                       audioCarrier("/audio/a.wav", kCarrierBody);
+                        audioCarrier("/audio/a.wav", kCarrierBody);
   draft.resources[0].extra = ",\"access\":\"public\"";
   ResourceDraft members;
   members.path = kRoot + "app/secret.bin";
@@ -102,8 +103,8 @@ TEST(IndexDocument, ValidSiteParsesIntoTheIndex) {
   draft.resources.push_back(members);
 
   SiteIndex index;
-  std::string message;
-  ASSERT_TRUE(parseIndexDocument(render(draft), index, message)) << message;
+  Failure failure;
+  ASSERT_TRUE(parseIndexDocument(render(draft), index, failure)) << failure.message;
   EXPECT_EQ(index.entry, kRoot + "app/index.html");
   EXPECT_EQ(index.encoding_key, kDigest);
   EXPECT_EQ(index.member_key_id, "k1");
@@ -142,50 +143,66 @@ TEST(IndexDocument, EachRuleFailsWithItsMessage) {
   } cases[] = {
       {"launch elsewhere", [](IndexDraft& s) { s.launch = kRoot + "boot.htm"; }, "Invalid webApp entry"},
       {"entry not an app path", [](IndexDraft& s) { s.entry = kRoot + "index.html"; }, "Invalid webApp entry"},
-      {"encoding algorithm", [](IndexDraft& s) {
+      {"encoding algorithm",
+       [](IndexDraft& s) {
          s.web_app_extra = ",\"encoding\":{\"algorithm\":\"AES-256-GCM\",\"key\":\"" + kDigest + "\"}";
-       }, "Invalid website encoding key"},
-      {"encoding upper-case key", [](IndexDraft& s) {
+       },
+       "Invalid website encoding key"},
+      {"encoding upper-case key",
+       [](IndexDraft& s) {
          s.web_app_extra = ",\"encoding\":{\"algorithm\":\"AES-256-CTR\",\"key\":\"" + std::string(64, 'A') + "\"}";
-       }, "Invalid website encoding key"},
-      {"encryption key id empty", [](IndexDraft& s) {
-         s.web_app_extra = ",\"encryption\":{\"algorithm\":\"AES-256-GCM\",\"keyId\":\"\"}";
-       }, "Invalid member key ID"},
-      {"encryption key id 65 bytes", [](IndexDraft& s) {
+       },
+       "Invalid website encoding key"},
+      {"encryption key id empty",
+       [](IndexDraft& s) { s.web_app_extra = ",\"encryption\":{\"algorithm\":\"AES-256-GCM\",\"keyId\":\"\"}"; },
+       "Invalid member key ID"},
+      {"encryption key id 65 bytes",
+       [](IndexDraft& s) {
          s.web_app_extra = ",\"encryption\":{\"algorithm\":\"AES-256-GCM\",\"keyId\":\"" + std::string(65, 'k') + "\"}";
-       }, "Invalid member key ID"},
+       },
+       "Invalid member key ID"},
       {"audio map empty", [](IndexDraft& s) { s.web_app_extra = ",\"audioCarriers\":{}"; },
        "Invalid audio carrier map"},
       {"audio key upper-case suffix", [](IndexDraft& s) { s.web_app_extra = audioCarrier("/a.WAV", kCarrierBody); },
        "Invalid audio carrier metadata"},
-      {"audio key inside the root", [](IndexDraft& s) {
-         s.web_app_extra = audioCarrier(kRoot + "a.wav", kCarrierBody);
-       }, "Invalid audio carrier metadata"},
-      {"audio packets missing", [](IndexDraft& s) {
+      {"audio key inside the root",
+       [](IndexDraft& s) { s.web_app_extra = audioCarrier(kRoot + "a.wav", kCarrierBody); },
+       "Invalid audio carrier metadata"},
+      {"audio packets missing",
+       [](IndexDraft& s) {
          std::string body = kCarrierBody;
          body.replace(body.find("\"packets\""), 9, "\"packetz\"");
          s.web_app_extra = audioCarrier("/a.wav", body);
-       }, "Invalid audio packet catalogue"},
-      {"audio packet index", [](IndexDraft& s) {
+       },
+       "Invalid audio packet catalogue"},
+      {"audio packet index",
+       [](IndexDraft& s) {
          std::string body = kCarrierBody;
          body.replace(body.find("\"index\":0"), 9, "\"index\":1");
          s.web_app_extra = audioCarrier("/a.wav", body);
-       }, "Invalid audio packet"},
-      {"audio length mismatch", [](IndexDraft& s) {
+       },
+       "Invalid audio packet"},
+      {"audio length mismatch",
+       [](IndexDraft& s) {
          std::string body = kCarrierBody;
          body.replace(body.find("\"length\":3"), 10, "\"length\":4");
          s.web_app_extra = audioCarrier("/a.wav", body);
-       }, "Audio packet length mismatch"},
-      {"audio zero duration", [](IndexDraft& s) {
+       },
+       "Audio packet length mismatch"},
+      {"audio zero duration",
+       [](IndexDraft& s) {
          std::string body = kCarrierBody;
          body.replace(body.find("\"durationSeconds\":0.5"), 21, "\"durationSeconds\":0");
          s.web_app_extra = audioCarrier("/a.wav", body);
-       }, "Invalid audio packet location"},
-      {"audio copy 3", [](IndexDraft& s) {
+       },
+       "Invalid audio packet location"},
+      {"audio copy 3",
+       [](IndexDraft& s) {
          std::string body = kCarrierBody;
          body.replace(body.find("\"copy\":2"), 8, "\"copy\":3");
          s.web_app_extra = audioCarrier("/a.wav", body);
-       }, "Invalid audio packet location"},
+       },
+       "Invalid audio packet location"},
       {"no resources", [](IndexDraft& s) { s.resources.clear(); }, "Invalid resource count"},
       {"duplicate path", [&](IndexDraft& s) { second(s, kRoot + "app/index.html"); }, "Invalid webApp resource"},
       {"unsorted paths", [&](IndexDraft& s) { second(s, kRoot + "app/a.css"); }, "Invalid webApp resource"},
@@ -200,15 +217,20 @@ TEST(IndexDocument, EachRuleFailsWithItsMessage) {
       {"no parts", [](IndexDraft& s) { s.resources[0].parts.clear(); }, "Invalid resource part count"},
       {"part url is the favicon", [](IndexDraft& s) { s.resources[0].parts[0].url = "/favicon.ico"; },
        "Invalid resource part"},
-      {"public part over 4 MiB", [](IndexDraft& s) {
+      {"public part over 4 MiB",
+       [](IndexDraft& s) {
          s.resources[0].length = "4194305";
          s.resources[0].parts[0].length = 4194305;
-       }, "Invalid resource part"},
+       },
+       "Invalid resource part"},
       {"unknown codec", [](IndexDraft& s) { s.resources[0].parts[0].extra = ",\"codec\":\"gif-lsb\""; },
        "Unsupported media codec"},
       {"audio part without carrier", [](IndexDraft& s) { s.resources[0].parts[0].extra = ",\"codec\":\"wav-4fsk1\""; },
        "Missing audio carrier metadata"},
-      {"parts overflow", [](IndexDraft& s) { s.resources[0].parts = {PartDraft{}, PartDraft{}}; },
+      {"parts overflow",
+       [](IndexDraft& s) {
+         s.resources[0].parts = {PartDraft{}, PartDraft{}};
+       },
        "Resource length overflow"},
       {"parts short", [](IndexDraft& s) { s.resources[0].length = "11"; }, "Resource length mismatch"},
       {"entry absent", [](IndexDraft& s) { s.entry = kRoot + "app/other.html"; }, "WebApp entry is not HTML"},
@@ -292,16 +314,16 @@ TEST(IndexDocument, MembersResources) {
 TEST(IndexDocument, ReaderFailuresPassThroughAndOutputIsUntouched) {
   SiteIndex index;
   index.entry = "kept";
-  std::string message;
-  EXPECT_FALSE(parseIndexDocument("{\"webApp\":", index, message));
-  EXPECT_EQ(message, "Incomplete JSON value");
-  EXPECT_FALSE(parseIndexDocument("[]", index, message));
-  EXPECT_EQ(message, "Missing webApp index");
-  EXPECT_FALSE(parseIndexDocument("{\"webApp\":[]}", index, message));
-  EXPECT_EQ(message, "Missing webApp index");
+  Failure failure;
+  EXPECT_FALSE(parseIndexDocument("{\"webApp\":", index, failure));
+  EXPECT_EQ(failure.message, "Incomplete JSON value");
+  EXPECT_FALSE(parseIndexDocument("[]", index, failure));
+  EXPECT_EQ(failure.message, "Missing webApp index");
+  EXPECT_FALSE(parseIndexDocument("{\"webApp\":[]}", index, failure));
+  EXPECT_EQ(failure.message, "Missing webApp index");
   IndexDraft draft;
   draft.resources[0].parts = {PartDraft{}, PartDraft{}};
-  EXPECT_FALSE(parseIndexDocument(render(draft), index, message));
+  EXPECT_FALSE(parseIndexDocument(render(draft), index, failure));
   EXPECT_EQ(index.entry, "kept");
   EXPECT_TRUE(index.resources.empty());
 }

@@ -12,8 +12,8 @@ namespace {
 
 JsonValue parse(const std::string& text) {
   JsonValue value;
-  std::string message;
-  EXPECT_TRUE(parseJsonDocument(text, 1 << 20, value, message)) << text << ": " << message;
+  Failure failure;
+  EXPECT_TRUE(parseJsonDocument(text, 1 << 20, value, failure)) << text << ": " << failure.message;
   return value;
 }
 

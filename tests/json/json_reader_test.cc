@@ -15,10 +15,10 @@ struct ParseCase {
 
 std::string parseMessage(const std::string& input, std::uint64_t limit = kIndexJsonLimit) {
   JsonValue value;
-  std::string message = "stale";
-  const bool ok = parseJsonDocument(input, limit, value, message);
-  EXPECT_EQ(ok, message.empty()) << input;
-  return message;
+  Failure failure{.message = "stale"};
+  const bool ok = parseJsonDocument(input, limit, value, failure);
+  EXPECT_EQ(ok, failure.message.empty()) << input;
+  return failure.message;
 }
 
 std::string nested(int depth, const std::string& inner) {
@@ -109,13 +109,13 @@ TEST(JsonReader, SizeLimitComesBeforeEveryOtherCheck) {
 
 TEST(JsonReader, FailureLeavesOutputUntouched) {
   JsonValue value;
-  std::string message;
-  ASSERT_TRUE(parseJsonDocument("[7]", 100, value, message));
-  EXPECT_FALSE(parseJsonDocument("[8", 100, value, message));
+  Failure failure;
+  ASSERT_TRUE(parseJsonDocument("[7]", 100, value, failure));
+  EXPECT_FALSE(parseJsonDocument("[8", 100, value, failure));
   ASSERT_EQ(value.kind(), JsonKind::Array);
   EXPECT_EQ((*value.elements().begin()).text(), "7");
-  EXPECT_TRUE(parseJsonDocument("null", 100, value, message));
-  EXPECT_TRUE(message.empty());
+  EXPECT_TRUE(parseJsonDocument("null", 100, value, failure));
+  EXPECT_TRUE(failure.message.empty());
   EXPECT_EQ(value.kind(), JsonKind::Null);
 }
 
@@ -132,8 +132,8 @@ TEST(JsonReader, DecodesEscapesToBytes) {
   };
   for (const auto& c : cases) {
     JsonValue value;
-    std::string message;
-    ASSERT_TRUE(parseJsonDocument(c.input, 100, value, message)) << c.input << ": " << message;
+    Failure failure;
+    ASSERT_TRUE(parseJsonDocument(c.input, 100, value, failure)) << c.input << ": " << failure.message;
     EXPECT_EQ(value.kind(), JsonKind::String);
     EXPECT_EQ(value.text(), c.decoded) << c.input;
   }
@@ -141,9 +141,9 @@ TEST(JsonReader, DecodesEscapesToBytes) {
 
 TEST(JsonReader, KeepsNumberTextVerbatimAndMembersInByteOrder) {
   JsonValue value;
-  std::string message;
+  Failure failure;
   const std::string doc = "{\"b\":-0.10e+05,\"a\":{},\"\xC3\xA9\":1,\"B\":true,\"ab\":[],\"\":null}";
-  ASSERT_TRUE(parseJsonDocument(doc, 1000, value, message)) << message;
+  ASSERT_TRUE(parseJsonDocument(doc, 1000, value, failure)) << failure.message;
   std::vector<std::string> keys;
   for (const auto& [key, member] : value.members()) keys.emplace_back(key);
   EXPECT_EQ(keys, (std::vector<std::string>{"", "B", "a", "ab", "b", "\xC3\xA9"}));
@@ -158,8 +158,8 @@ TEST(JsonReader, KeepsNumberTextVerbatimAndMembersInByteOrder) {
 
 TEST(JsonReader, WalksNestedArraysInDocumentOrder) {
   JsonValue value;
-  std::string message;
-  ASSERT_TRUE(parseJsonDocument("[[1,[2,3]],{\"k\":[4]},5,[]]", 1000, value, message));
+  Failure failure;
+  ASSERT_TRUE(parseJsonDocument("[[1,[2,3]],{\"k\":[4]},5,[]]", 1000, value, failure));
   std::vector<JsonKind> kinds;
   for (const JsonValue element : value.elements()) kinds.push_back(element.kind());
   EXPECT_EQ(kinds, (std::vector<JsonKind>{JsonKind::Array, JsonKind::Object, JsonKind::Number, JsonKind::Array}));
@@ -181,8 +181,8 @@ TEST(JsonReader, CopiesOutliveTheOriginal) {
   JsonValue copy;
   {
     JsonValue value;
-    std::string message;
-    ASSERT_TRUE(parseJsonDocument("{\"key\":\"secret\"}", 100, value, message));
+    Failure failure;
+    ASSERT_TRUE(parseJsonDocument("{\"key\":\"secret\"}", 100, value, failure));
     copy = *value.findMember("key");
   }
   EXPECT_EQ(copy.text(), "secret");

@@ -1,4 +1,3 @@
-#include "hosts/platform.h"
 #include "media/audio_carrier.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +7,7 @@
 #include <string>
 
 #include "base/hex.h"
+#include "hosts/platform.h"
 #include "media/audio_format.h"
 #include "media/fsk_demodulator.h"
 #include "media/media_test_support.h"
@@ -28,21 +28,21 @@ class AudioCarrierTest : public testing::Test {
     layout_ = layout;
     payload_ = payload;
     signal_ = ToneSignal(layout.format.rate, layout.amplitude);
-    std::string error;
-    ASSERT_TRUE(publish::composeAudioCarrier(*crypto_, payload, layout, signal_, carrier_, error)) << error;
+    Failure failure;
+    ASSERT_TRUE(publish::composeAudioCarrier(*crypto_, payload, layout, signal_, carrier_, failure)) << failure.message;
   }
 
-  // Recovers the payload from the signal as it now is; returns the message.
+  // Recovers the payload from the signal as it now is; returns the decode_failure.message.
   std::string recover(const std::vector<double>& samples) {
-    const Bytes wav = publish::encodeWav(samples, layout_.format);
+    const Bytes wav = test::wavOf(samples, layout_.format);
     Bytes out;
-    std::string message;
-    if (recoverAudioCarrier(wav, carrier_, *crypto_, out, message)) {
+    Failure decode_failure;
+    if (recoverAudioCarrier(wav, carrier_, *crypto_, out, decode_failure)) {
       EXPECT_EQ(out, payload_);
     } else {
-      EXPECT_FALSE(message.empty());
+      EXPECT_FALSE(decode_failure.message.empty());
     }
-    return message;
+    return decode_failure.message;
   }
   std::string recover() { return recover(signal_.samples()); }
 
@@ -183,7 +183,8 @@ TEST_F(AudioCarrierTest, PacketsThatJoinWrongFailTheWholeCheck) {
   carrier_.sha256[1] = '1';
   for (std::uint16_t index = 0; index < 2; ++index) {
     Bytes frame;
-    ASSERT_TRUE(publish::packetFrame(*crypto_, payload, wrong, index, frame));
+    Failure failure;
+    ASSERT_TRUE(publish::packetFrame(*crypto_, payload, wrong, index, frame, failure));
     const std::span<const std::uint8_t> packet = std::span(frame).subspan(audio::kHeaderLength);
     Sha256Digest digest{};
     ASSERT_TRUE(computeSha256(*crypto_, packet, digest));
@@ -205,10 +206,10 @@ TEST_F(AudioCarrierTest, SilenceAndProviderFailures) {
   test::FailingCrypto failing;
   failing.fail_hashers = true;
   Bytes out;
-  std::string message;
+  Failure decode_failure;
   EXPECT_FALSE(
-      recoverAudioCarrier(publish::encodeWav(signal_.samples(), layout_.format), carrier_, failing, out, message));
-  EXPECT_EQ(message, "Audio carrier recovery incomplete");
+      recoverAudioCarrier(test::wavOf(signal_.samples(), layout_.format), carrier_, failing, out, decode_failure));
+  EXPECT_EQ(decode_failure.message, "Audio carrier recovery incomplete");
 }
 
 TEST(AudioWriterTest, OversizedRecordingsAreRefusedBeforeAnySampleExists) {
@@ -228,26 +229,45 @@ TEST(AudioWriterTest, OversizedRecordingsAreRefusedBeforeAnySampleExists) {
   for (const auto& c : cases) {
     Bytes wav;
     AudioCarrier carrier;
-    std::string error;
+    Failure failure;
     EXPECT_FALSE(publish::writeAudioCarrier(
-        *crypto, payload, {.lead_seconds = c.lead_seconds, .gap_seconds = c.gap_seconds}, wav, carrier, error))
+        *crypto, payload, {.lead_seconds = c.lead_seconds, .gap_seconds = c.gap_seconds}, wav, carrier, failure))
         << c.name;
-    EXPECT_EQ(error, "audio carrier would exceed 128 MiB; use fewer copies, a lower rate or fewer bits") << c.name;
+    EXPECT_EQ(failure.message, "audio carrier would exceed 128 MiB; use fewer copies, a lower rate or fewer bits")
+        << c.name;
     EXPECT_FALSE(publish::writeTransportRecording(
-        *crypto, key, payload, {.lead_seconds = c.lead_seconds, .gap_seconds = c.gap_seconds}, wav, error))
+        *crypto, key, payload, {.lead_seconds = c.lead_seconds, .gap_seconds = c.gap_seconds}, wav, failure))
         << c.name;
-    EXPECT_EQ(error, "recording would exceed 64 MiB; use fewer copies, a lower rate or fewer bits") << c.name;
+    EXPECT_EQ(failure.message, "recording would exceed 64 MiB; use fewer copies, a lower rate or fewer bits") << c.name;
     EXPECT_TRUE(wav.empty()) << c.name;
+  }
+}
+
+// A frame header cannot describe a packet the payload lacks, nor a payload
+// longer than a frame carries: such frames are refused, never read past the
+// payload's end or written with cut-down lengths.
+TEST(AudioWriterTest, PacketFramesOutsideThePayloadAreRefused) {
+  const auto crypto = defaultPlatform().makeCryptoHost();
+  const struct {
+    std::size_t length;
+    std::uint16_t index;
+  } cases[] = {{130, 2}, {130, 65535}, {0, 0}, {4097, 0}, {131072, 0}};
+  for (const auto& c : cases) {
+    Bytes frame;
+    Failure failure;
+    EXPECT_FALSE(publish::packetFrame(*crypto, test::payloadBytes(c.length), {}, c.index, frame, failure))
+        << c.length << " " << c.index;
+    EXPECT_EQ(failure.kind, FailureKind::InvalidData) << c.length << " " << c.index;
   }
 }
 
 TEST(FskDemodulatorTest, SymbolsAtTheEdgesOfTheRecordingAreInvalid) {
   ToneSignal signal(16000, 0.5);
   signal.appendFrame(Bytes{0x1B});  // symbols 0 1 2 3
-  const Bytes wav = publish::encodeWav(signal.samples(), {16000, 16, 1});
+  const Bytes wav = test::wavOf(signal.samples(), {16000, 16, 1});
   WavDescription description;
-  std::string message;
-  ASSERT_TRUE(readWav(wav, description, message));
+  Failure decode_failure;
+  ASSERT_TRUE(readWav(wav, description, decode_failure));
   const FskDemodulator demodulator(description);
   const std::int64_t last = static_cast<std::int64_t>(description.frames) - 144;  // b = 144 at 16 kHz
   EXPECT_EQ(demodulator.detectSymbol(-1), -1);
@@ -263,8 +283,8 @@ TEST(FskDemodulatorTest, SymbolsAtTheEdgesOfTheRecordingAreInvalid) {
   EXPECT_EQ(byte[0], 0x1B);
   EXPECT_FALSE(demodulator.readBytes(0, 1, byte));
   // A silent window yields tone 0.
-  const Bytes quiet = publish::encodeWav(std::vector<double>(1000, 0.0), {16000, 16, 1});
-  ASSERT_TRUE(readWav(quiet, description, message));
+  const Bytes quiet = test::wavOf(std::vector<double>(1000, 0.0), {16000, 16, 1});
+  ASSERT_TRUE(readWav(quiet, description, decode_failure));
   EXPECT_EQ(FskDemodulator(description).detectSymbol(100), 0);
 }
 
@@ -302,10 +322,10 @@ TEST(FskDemodulatorTest, DetectionEqualsThePlainFormula) {
       samples[i] = 0.3 * std::sin(audio::kTwoPi * 1500 * t) + 0.2999 * std::sin(audio::kTwoPi * 2000 * t + 1);
     }
     test::addNoise(samples, 0.3, 0, rate);
-    const Bytes wav = publish::encodeWav(samples, {rate, 16, 1});
+    const Bytes wav = test::wavOf(samples, {rate, 16, 1});
     WavDescription description;
-    std::string message;
-    ASSERT_TRUE(readWav(wav, description, message));
+    Failure decode_failure;
+    ASSERT_TRUE(readWav(wav, description, decode_failure));
     std::vector<double> frames(description.frames);
     loadFrameValues(description, 0, frames.size(), frames.data());
     const FskDemodulator demodulator(description);

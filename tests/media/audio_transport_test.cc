@@ -1,5 +1,4 @@
 // Standalone recordings, decoded through the export a caller uses.
-#include "hosts/platform.h"
 #include "media/audio_transport.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +7,7 @@
 #include <cstdio>
 #include <string>
 
+#include "hosts/platform.h"
 #include "media/audio_format.h"
 #include "media/media_test_support.h"
 #include "publish/media/audio_writer.h"
@@ -27,14 +27,12 @@ class AudioTransportTest : public testing::Test {
 
   ToneSignal compose(const Bytes& plaintext, TransportLayout layout = {}) {
     ToneSignal signal(layout.format.rate, layout.amplitude);
-    std::string error;
-    EXPECT_TRUE(publish::composeTransport(*crypto_, key_, plaintext, layout, signal, error)) << error;
+    Failure failure;
+    EXPECT_TRUE(publish::composeTransport(*crypto_, key_, plaintext, layout, signal, failure)) << failure.message;
     return signal;
   }
 
-  Bytes wavOf(const ToneSignal& signal, AudioFormat format = {}) {
-    return publish::encodeWav(signal.samples(), format);
-  }
+  Bytes wavOf(const ToneSignal& signal, AudioFormat format = {}) { return test::wavOf(signal.samples(), format); }
 
   // Decodes through the export with a buffer of `capacity` bytes.
   vkr_preview_status decodeFile(const Bytes& wav, Bytes& out, std::uint64_t capacity = 4096) {
@@ -65,8 +63,9 @@ class AudioTransportTest : public testing::Test {
     Sha256Digest digest{};
     EXPECT_TRUE(computeSha256(*crypto_, payload, digest));
     std::vector<Bytes> frames(audio::packetCountFor(static_cast<std::uint32_t>(payload.size())));
+    Failure failure;
     for (std::uint16_t index = 0; index < frames.size(); ++index) {
-      EXPECT_TRUE(publish::packetFrame(*crypto_, payload, digest, index, frames[index]));
+      EXPECT_TRUE(publish::packetFrame(*crypto_, payload, digest, index, frames[index], failure));
     }
     return frames;
   }
@@ -90,10 +89,10 @@ TEST_F(AudioTransportTest, PublishedRecordingsDecode) {
   for (const auto& c : cases) {
     const Bytes plaintext = test::payloadBytes(c.length, static_cast<std::uint32_t>(c.length));
     Bytes wav;
-    std::string error;
+    Failure failure;
     ASSERT_TRUE(publish::writeTransportRecording(*crypto_, key_, plaintext, {.format = c.format, .copies = c.copies},
-                                                 wav, error))
-        << error;
+                                                 wav, failure))
+        << failure.message;
     Bytes out;
     EXPECT_EQ(decodeFile(wav, out), VKR_PREVIEW_OK) << message_;
     EXPECT_EQ(out, plaintext) << c.format.rate << " Hz, " << c.length << " bytes";
@@ -155,7 +154,7 @@ TEST_F(AudioTransportTest, ExportArgumentsAndOutput) {
 }
 
 TEST_F(AudioTransportTest, InputLimit) {
-  Bytes big(67108864, 0);
+  Bytes big(audio::kMaxTransportRecordingLength, 0);
   Bytes out;
   EXPECT_EQ(decodeFile(big, out), VKR_PREVIEW_INVALID_DATA);
   EXPECT_STREQ(message_, "Expected bounded PCM WAV carrier");
@@ -173,7 +172,7 @@ TEST_F(AudioTransportTest, WhatARecordingMustHold) {
   // Packet 1 silenced: from its segment's start to the next one's.
   ToneSignal missing = once;
   WavDescription wav;
-  std::string error;
+  Failure error;
   const Bytes once_wav = wavOf(once);
   ASSERT_TRUE(readWav(once_wav, wav, error));
   const std::vector<std::uint64_t> segments = findSoundSegments(wav);
@@ -207,7 +206,7 @@ TEST_F(AudioTransportTest, WhatARecordingMustHold) {
   };
   for (const auto& c : cases) {
     Bytes out;
-    EXPECT_EQ(decodeFile(publish::encodeWav(c.samples, {}), out), c.status) << c.name;
+    EXPECT_EQ(decodeFile(test::wavOf(c.samples, {}), out), c.status) << c.name;
     EXPECT_STREQ(message_, c.message) << c.name;
   }
   Bytes out;
@@ -223,7 +222,7 @@ TEST_F(AudioTransportTest, SegmentStartsOffByUpToThreeMilliseconds) {
   const AudioFormat format{44100, 16, 1};
   const ToneSignal signal = compose(plaintext, {.format = format});
   WavDescription wav;
-  std::string error;
+  Failure error;
   const Bytes exact = wavOf(signal, format);
   ASSERT_TRUE(readWav(exact, wav, error));
   const std::vector<std::uint64_t> starts = findSoundSegments(wav);
@@ -264,7 +263,7 @@ TEST_F(AudioTransportTest, QuietNoiseAndDrift) {
     test::addNoise(samples, 0.5, c.snr_db, 3);
     for (double& sample : samples) sample += c.dc;
     Bytes out;
-    EXPECT_EQ(decodeFile(publish::encodeWav(samples, {}), out), VKR_PREVIEW_OK) << c.name << ": " << message_;
+    EXPECT_EQ(decodeFile(test::wavOf(samples, {}), out), VKR_PREVIEW_OK) << c.name << ": " << message_;
     EXPECT_EQ(out, plaintext) << c.name;
   }
 }

@@ -1,4 +1,3 @@
-#include "hosts/platform.h"
 #include "media/frame_payload.h"
 
 #include <gtest/gtest.h>
@@ -7,6 +6,7 @@
 #include <string>
 
 #include "base/byte_writer.h"
+#include "hosts/platform.h"
 #include "hosts/png_codec.h"
 #include "media/media_decoder.h"
 #include "media/media_test_support.h"
@@ -20,16 +20,16 @@ using Header = std::array<std::uint8_t, 32>;
 
 class FramePayloadTest : public testing::Test {
  protected:
-  // Decodes the frame as a PNG carrier of `codec`; returns the message.
+  // Decodes the frame as a PNG carrier of `codec`; returns the decode_failure.message.
   std::string decode(std::string_view codec, const RgbaImage& frame, Bytes* out = nullptr) {
     Bytes png;
     EXPECT_TRUE(encodeRgbaPng(frame.width, frame.height, frame.pixels, png));
     Bytes payload;
-    std::string message;
-    const bool decoded = decoder_->decode(codec, png, nullptr, *crypto_, payload, message);
-    EXPECT_EQ(decoded, message.empty());
+    Failure decode_failure;
+    const bool decoded = decoder_->decode(codec, png, nullptr, *crypto_, payload, decode_failure);
+    EXPECT_EQ(decoded, decode_failure.message.empty());
     if (out != nullptr) *out = payload;
-    return message;
+    return decode_failure.message;
   }
 
   // A header of `magic` for `payload`, with `length` in its length byte.
@@ -50,14 +50,14 @@ class FramePayloadTest : public testing::Test {
 
   RgbaImage legacyFrame(const Bytes& payload, std::uint32_t width = 256, std::uint32_t height = 128) {
     RgbaImage frame;
-    std::string error;
-    EXPECT_TRUE(publish::makeLegacyFrame(*crypto_, payload, width, height, frame, error)) << error;
+    Failure failure;
+    EXPECT_TRUE(publish::makeLegacyFrame(*crypto_, payload, width, height, frame, failure)) << failure.message;
     return frame;
   }
 
   RgbaImage sparseFrame(const Bytes& payload, RgbaImage frame) {
-    std::string error;
-    EXPECT_TRUE(publish::embedSparseFrame(*crypto_, payload, frame, error)) << error;
+    Failure failure;
+    EXPECT_TRUE(publish::embedSparseFrame(*crypto_, payload, frame, failure)) << failure.message;
     return frame;
   }
 
@@ -160,11 +160,11 @@ TEST_F(FramePayloadTest, HeaderRules) {
   test::FailingCrypto failing;
   failing.fail_hashers = true;
   Bytes out;
-  std::string message;
-  EXPECT_FALSE(readLegacyFrame(legacyFrame(short_payload), failing, out, message));
-  EXPECT_EQ(message, "Legacy frame integrity failure");
-  EXPECT_FALSE(readSparseFrame(sparseFrame(short_payload, cover), failing, out, message));
-  EXPECT_EQ(message, "Sparse-frame integrity failure");
+  Failure decode_failure;
+  EXPECT_FALSE(readLegacyFrame(legacyFrame(short_payload), failing, out, decode_failure));
+  EXPECT_EQ(decode_failure.message, "Legacy frame integrity failure");
+  EXPECT_FALSE(readSparseFrame(sparseFrame(short_payload, cover), failing, out, decode_failure));
+  EXPECT_EQ(decode_failure.message, "Sparse-frame integrity failure");
 }
 
 TEST_F(FramePayloadTest, ScatterFollowsTheFrameSize) {

@@ -1,6 +1,6 @@
 // A site whose resources hide in media carriers of every codec, published
-// by the site builder with the media encoder, served by nginx and read
-// through the library's exports.
+// by the site builder with the media encoder, served by nginx over plain
+// HTTP and over HTTPS and read through the library's exports.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -11,6 +11,7 @@
 #include "index/paths.h"
 #include "media/media_test_support.h"
 #include "publish/media/media_encoder.h"
+#include "publish/origin_tree.h"
 #include "publish/site_builder.h"
 #include "support/nginx_server.h"
 #include "support/temp_dir.h"
@@ -22,7 +23,12 @@ namespace {
 namespace fs = std::filesystem;
 using test::Bytes;
 
-TEST(MediaSiteTest, PartsInEveryCodecReadBack) {
+class MediaSiteTest : public testing::TestWithParam<test::Protocol> {};
+
+TEST_P(MediaSiteTest, PartsInEveryCodecReadBack) {
+  if (GetParam() == test::Protocol::Https && test::TestTls::get() == nullptr) {
+    GTEST_SKIP() << "HTTPS: " << test::TestTls::unavailableReason();
+  }
   const test::TempDir temp("vkr-media");
   const fs::path& work = temp.path();
   const auto crypto = defaultPlatform().makeCryptoHost();
@@ -49,12 +55,12 @@ TEST(MediaSiteTest, PartsInEveryCodecReadBack) {
   options.part_size = 4096;  // several parts per pixel carrier and two in the audio carrier
   options.media_encoder = publish::makeMediaEncoder(*crypto, {.audio = {.format = {44100, 16, 2}, .copies = 2}});
   publish::BuiltSite site;
-  std::string error;
-  ASSERT_TRUE(publish::buildSite(*crypto, sources, options, site, error)) << error;
+  Failure failure;
+  ASSERT_TRUE(publish::buildSite(*crypto, sources, options, site, failure)) << failure.message;
   ASSERT_EQ(site.index.audio_carriers.size(), 1u);
-  ASSERT_TRUE(publish::writeOriginTree(site.files, work / "site", error)) << error;
+  ASSERT_TRUE(publish::writeOriginTree(site.files, work / "site", failure)) << failure.message;
 
-  test::NginxServer server(work / "site");
+  test::NginxServer server(work / "site", GetParam());
   ASSERT_TRUE(server.started()) << server.error();
   const std::string origin = server.origin();
   char message[256] = {};
@@ -76,6 +82,9 @@ TEST(MediaSiteTest, PartsInEveryCodecReadBack) {
   }
   vkr_preview_site_release(handle);
 }
+
+INSTANTIATE_TEST_SUITE_P(, MediaSiteTest, testing::Values(test::Protocol::Http, test::Protocol::Https),
+                         test::ProtocolName());
 
 }  // namespace
 }  // namespace vesmara

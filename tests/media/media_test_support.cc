@@ -1,9 +1,18 @@
 #include "media/media_test_support.h"
 
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <random>
 
 namespace vesmara::test {
+
+Bytes wavOf(std::span<const double> samples, const publish::AudioFormat& format) {
+  Bytes wav;
+  Failure failure;
+  EXPECT_TRUE(publish::encodeWav(samples, format, wav, failure)) << failure.message;
+  return wav;
+}
 
 void addNoise(std::vector<double>& samples, double amplitude, double snr_db, std::uint32_t seed) {
   const double signal_power = amplitude * amplitude / 2;

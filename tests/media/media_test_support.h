@@ -5,10 +5,12 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <vector>
 
 #include "hosts/crypto_host.h"
 #include "hosts/platform.h"
+#include "publish/media/audio_writer.h"
 #include "support/test_origin.h"
 
 namespace vesmara::test {
@@ -22,8 +24,14 @@ class FailingCrypto final : public CryptoHost {
  public:
   bool fail_hashers = false;
   bool fail_gcm = false;
+  // Counts the hashers made; the one numbered `fail_hasher` (from 1) fails.
+  std::size_t hashers_made = 0;
+  std::size_t fail_hasher = 0;
 
-  std::unique_ptr<Hasher> createHasher() override { return fail_hashers ? nullptr : real_->createHasher(); }
+  std::unique_ptr<Hasher> createHasher() override {
+    ++hashers_made;
+    return fail_hashers || hashers_made == fail_hasher ? nullptr : real_->createHasher();
+  }
   bool randomBytes(std::span<std::uint8_t> buffer) override { return real_->randomBytes(buffer); }
   bool aesCtrTransform(AesKey key, CounterBlock counter, ByteSpan input, SecureBytes& output) override {
     return real_->aesCtrTransform(key, counter, input, output);
@@ -47,6 +55,9 @@ class FailingCrypto final : public CryptoHost {
  private:
   std::unique_ptr<CryptoHost> real_ = defaultPlatform().makeCryptoHost();
 };
+
+// The samples as a WAV file of `format`, which a test's recordings always fit.
+Bytes wavOf(std::span<const double> samples, const publish::AudioFormat& format);
 
 // Adds white Gaussian noise of `snr_db` below the power of a sine of
 // `amplitude` (deterministic for a seed).

@@ -1,4 +1,3 @@
-#include "hosts/platform.h"
 #include "media/pixel_payload.h"
 
 #include <gtest/gtest.h>
@@ -6,6 +5,7 @@
 #include <string>
 
 #include "base/byte_writer.h"
+#include "hosts/platform.h"
 #include "hosts/png_codec.h"
 #include "media/media_decoder.h"
 #include "media/media_test_support.h"
@@ -19,12 +19,12 @@ using test::Bytes;
 
 class PixelPayloadTest : public testing::Test {
  protected:
-  // Decodes a png-lsb1 carrier; returns the message.
+  // Decodes a png-lsb1 carrier; returns the decode_failure.message.
   std::string decode(const Bytes& png, Bytes& out) {
-    std::string message;
-    const bool decoded = decoder_->decode("png-lsb1", png, nullptr, *crypto_, out, message);
-    EXPECT_EQ(decoded, message.empty());
-    return message;
+    Failure decode_failure;
+    const bool decoded = decoder_->decode("png-lsb1", png, nullptr, *crypto_, out, decode_failure);
+    EXPECT_EQ(decoded, decode_failure.message.empty());
+    return decode_failure.message;
   }
 
   std::string readImage(const RgbaImage& image) {
@@ -58,8 +58,8 @@ TEST_F(PixelPayloadTest, GeneratedCoversRoundTrip) {
   for (const std::size_t length : {1, 1000, 70000}) {
     const Bytes payload = test::payloadBytes(length, static_cast<std::uint32_t>(length));
     Bytes png;
-    std::string error;
-    ASSERT_TRUE(publish::writePixelCarrier(*crypto_, payload, {}, png, error)) << error;
+    Failure failure;
+    ASSERT_TRUE(publish::writePixelCarrier(*crypto_, payload, {}, png, failure)) << failure.message;
     Bytes out;
     EXPECT_EQ(decode(png, out), "") << length;
     EXPECT_EQ(out, payload);
@@ -73,26 +73,27 @@ TEST_F(PixelPayloadTest, OnlyOpaquePixelsCarryBits) {
   ASSERT_TRUE(encodeRgbaPng(cover.width, cover.height, cover.pixels, cover_png));
   const Bytes payload = test::payloadBytes(1500, 2);
   Bytes png;
-  std::string error;
-  ASSERT_TRUE(publish::writePixelCarrier(*crypto_, payload, cover_png, png, error)) << error;
+  Failure failure;
+  ASSERT_TRUE(publish::writePixelCarrier(*crypto_, payload, cover_png, png, failure)) << failure.message;
   Bytes out;
   EXPECT_EQ(decode(png, out), "");
   EXPECT_EQ(out, payload);
   RgbaImage written;
+  Failure error;
   ASSERT_TRUE(decodePngCarrier(png, *defaultPlatform().makePngDecoder(), written, error));
   for (std::size_t p = 0; p < cover.pixelCount(); p += 3) {
     ASSERT_TRUE(
         std::equal(cover.pixels.begin() + 4 * p, cover.pixels.begin() + 4 * p + 4, written.pixels.begin() + 4 * p))
         << p;
   }
-  EXPECT_FALSE(publish::writePixelCarrier(*crypto_, test::payloadBytes(3000), cover_png, png, error));
+  EXPECT_FALSE(publish::writePixelCarrier(*crypto_, test::payloadBytes(3000), cover_png, png, failure));
 }
 
 TEST_F(PixelPayloadTest, LosslessReencodingKeepsThePayloadAndOneFlippedBitIsCaught) {
   const Bytes payload = test::payloadBytes(4000, 3);
   RgbaImage image = publish::makePixelCover(payload.size());
-  std::string error;
-  ASSERT_TRUE(publish::embedPixelPayload(*crypto_, payload, image, error)) << error;
+  Failure failure;
+  ASSERT_TRUE(publish::embedPixelPayload(*crypto_, payload, image, failure)) << failure.message;
   const struct {
     int level;
     PngFilters filters;
@@ -152,9 +153,9 @@ TEST_F(PixelPayloadTest, HeaderAndCapacityRules) {
   test::FailingCrypto failing;
   failing.fail_hashers = true;
   Bytes out;
-  std::string message;
-  EXPECT_FALSE(readPixelPayload(image, failing, out, message));
-  EXPECT_EQ(message, "Pixel payload integrity failure");
+  Failure decode_failure;
+  EXPECT_FALSE(readPixelPayload(image, failing, out, decode_failure));
+  EXPECT_EQ(decode_failure.message, "Pixel payload integrity failure");
 }
 
 TEST_F(PixelPayloadTest, OpaquePixelCountAndStride) {
@@ -170,17 +171,17 @@ TEST_F(PixelPayloadTest, OpaquePixelCountAndStride) {
   // 65,537 opaque pixels: the payload is spread with the second stride.
   RgbaImage wide = opaqueImage(65537, 1);
   const Bytes payload = test::payloadBytes(20000, 5);
-  std::string error;
-  ASSERT_TRUE(publish::embedPixelPayload(*crypto_, payload, wide, error)) << error;
+  Failure failure;
+  ASSERT_TRUE(publish::embedPixelPayload(*crypto_, payload, wide, failure)) << failure.message;
   Bytes out;
-  EXPECT_TRUE(readPixelPayload(wide, *crypto_, out, error)) << error;
+  EXPECT_TRUE(readPixelPayload(wide, *crypto_, out, failure)) << failure.message;
   EXPECT_EQ(out, payload);
 }
 
 TEST_F(PixelPayloadTest, CodecDispatch) {
   Bytes png;
-  std::string error;
-  ASSERT_TRUE(publish::writePixelCarrier(*crypto_, test::payloadBytes(10), {}, png, error));
+  Failure failure;
+  ASSERT_TRUE(publish::writePixelCarrier(*crypto_, test::payloadBytes(10), {}, png, failure));
   const AudioCarrier audio;
   const struct {
     std::string codec;
@@ -198,10 +199,10 @@ TEST_F(PixelPayloadTest, CodecDispatch) {
   };
   for (const auto& c : cases) {
     Bytes out(3, 7);
-    std::string message;
-    const bool decoded = decoder_->decode(c.codec, png, c.audio, *crypto_, out, message);
-    EXPECT_EQ(decoded, message.empty());
-    EXPECT_EQ(message, c.message) << c.codec;
+    Failure decode_failure;
+    const bool decoded = decoder_->decode(c.codec, png, c.audio, *crypto_, out, decode_failure);
+    EXPECT_EQ(decoded, decode_failure.message.empty());
+    EXPECT_EQ(decode_failure.message, c.message) << c.codec;
   }
 }
 

@@ -98,10 +98,10 @@ TEST(WavReaderTest, AcceptsAndRefusesLayouts) {
   };
   for (const auto& c : cases) {
     WavDescription wav;
-    std::string message;
-    EXPECT_EQ(readWav(c.wav, wav, message), std::string(c.message).empty()) << c.name;
-    EXPECT_EQ(message, c.message) << c.name;
-    if (message.empty()) {
+    Failure decode_failure;
+    EXPECT_EQ(readWav(c.wav, wav, decode_failure), std::string(c.message).empty()) << c.name;
+    EXPECT_EQ(decode_failure.message, c.message) << c.name;
+    if (decode_failure.message.empty()) {
       EXPECT_EQ(wav.frames, c.frames) << c.name;
     }
   }
@@ -121,9 +121,9 @@ TEST(WavReaderTest, FrameValuesAverageNormalisedChannels) {
   };
   for (const auto& c : cases) {
     WavDescription wav;
-    std::string message;
+    Failure decode_failure;
     const Bytes file = riff({fmt(c.channels, 48000, c.bits), {"data", c.samples}});
-    ASSERT_TRUE(readWav(file, wav, message)) << message;
+    ASSERT_TRUE(readWav(file, wav, decode_failure)) << decode_failure.message;
     std::vector<double> values(wav.frames);
     loadFrameValues(wav, 0, values.size(), values.data());
     EXPECT_EQ(values, c.values);

@@ -1,3 +1,5 @@
+#include "publish/origin_tree.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -7,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "publish/site_builder.h"
 #include "support/temp_dir.h"
 
 namespace vesmara::publish {
@@ -36,12 +37,16 @@ class OriginTreeTest : public ::testing::Test {
 };
 
 TEST_F(OriginTreeTest, WritesIntoAMissingOrEmptyDirectory) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the publisher takes over an empty directory by renaming onto it, which Windows refuses; "
+                  "vkr-pack, its user, is Linux-only";
+#endif
   fs::create_directory(work_ / "empty");
   fs::create_directory(work_ / "empty-slash");
   // A trailing "/" (as a shell completes a folder's name) names the same directory.
   for (const char* name : {"missing", "empty", "missing-parent/site", "slash/", "empty-slash/"}) {
-    std::string error;
-    ASSERT_TRUE(writeOriginTree(files_, work_ / name, error)) << name << ": " << error;
+    Failure failure;
+    ASSERT_TRUE(writeOriginTree(files_, work_ / name, failure)) << name << ": " << failure.message;
     EXPECT_EQ(readFile(work_ / name / "assets" / "a.bin"), std::string("\x04\x05", 2)) << name;
   }
   EXPECT_EQ(entries().size(), 5u);  // no staging directory is left behind
@@ -62,9 +67,9 @@ TEST_F(OriginTreeTest, RefusesOrSparesWhatExists) {
   for (const Case& c :
        {Case{"empty-file", "Output path exists and is not a directory: "},
         Case{"file", "Output path exists and is not a directory: "}, Case{"full", "Output directory is not empty: "}}) {
-    std::string error;
-    EXPECT_FALSE(writeOriginTree(files_, work_ / c.name, error)) << c.name;
-    EXPECT_EQ(error, c.error + (work_ / c.name).string());
+    Failure failure;
+    EXPECT_FALSE(writeOriginTree(files_, work_ / c.name, failure)) << c.name;
+    EXPECT_EQ(failure.message, c.error + (work_ / c.name).string());
   }
   EXPECT_TRUE(fs::is_regular_file(work_ / "empty-file"));
   EXPECT_EQ(readFile(work_ / "file"), "keep");
@@ -72,8 +77,8 @@ TEST_F(OriginTreeTest, RefusesOrSparesWhatExists) {
 
   fs::create_directories(work_ / "site.vkr-staging");
   writeFile(work_ / "site.vkr-staging" / "theirs", "keep");
-  std::string error;
-  ASSERT_TRUE(writeOriginTree(files_, work_ / "site", error)) << error;
+  Failure failure;
+  ASSERT_TRUE(writeOriginTree(files_, work_ / "site", failure)) << failure.message;
   EXPECT_EQ(readFile(work_ / "site.vkr-staging" / "theirs"), "keep");
   EXPECT_TRUE(fs::is_regular_file(work_ / "site" / "favicon.ico"));
 }

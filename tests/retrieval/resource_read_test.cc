@@ -1,4 +1,3 @@
-#include "hosts/platform.h"
 #include "retrieval/resource_read.h"
 
 #include <gtest/gtest.h>
@@ -8,13 +7,15 @@
 #include <vector>
 
 #include "base/hex.h"
-#include "hosts/posix/curl_http_host.h"
+#include "hosts/platform.h"
 #include "index/paths.h"
 #include "publish/site_builder.h"
 #include "retrieval/memory_output.h"
 #include "retrieval/part_decode.h"
 #include "retrieval/part_fetch.h"
+#include "retrieval/part_format.h"
 #include "support/test_origin.h"
+#include "support/platform_http_host.h"
 
 namespace vesmara {
 namespace {
@@ -32,11 +33,10 @@ SecretKey keyOf(std::uint8_t fill) {
 class EchoDecoder final : public MediaDecoder {
  public:
   bool decode(std::string_view codec, std::span<const std::uint8_t> carrier, const AudioCarrier*, CryptoHost&,
-              std::vector<std::uint8_t>& output, std::string& message) override {
+              std::vector<std::uint8_t>& output, Failure& failure) override {
     ++decodes;
     if (codec != "png-lsb1") {
-      message = "Media codec is not supported by the Windows adapter";
-      return false;
+      return failure.fail(FailureKind::Integrity, "Media codec is not supported by the Windows adapter");
     }
     output.assign(carrier.begin(), carrier.end());
     return true;
@@ -50,8 +50,8 @@ class ResourceReadTest : public testing::Test {
   void publish(const std::vector<publish::SourceFile>& sources, publish::SiteOptions options = {}) {
     options.seed = 7;
     if (!options.member_key) options.member_key = keyOf(0x5A);
-    std::string error;
-    ASSERT_TRUE(publish::buildSite(*crypto_, sources, options, site_, error)) << error;
+    Failure failure;
+    ASSERT_TRUE(publish::buildSite(*crypto_, sources, options, site_, failure)) << failure.message;
     for (const auto& [path, bytes] : site_.files) origin_.addFile(path, bytes);
     origin_.clearLog();
   }
@@ -59,7 +59,7 @@ class ResourceReadTest : public testing::Test {
   // Reads `name` through the libcurl transport into memory.
   Failure read(const std::string& name, Bytes& out, const SecretKey* key = nullptr, MediaDecoder* decoder = nullptr) {
     std::string message;
-    CurlHttpHost transport(origin_.origin(), message);
+    test::PlatformHttpHost transport(origin_.origin(), message);
     const Resource* resource = findResource(site_.index, siteRootPath("app/" + name));
     PrivateMemoryOutput sink(resource ? resource->length : 0);
     ResourceReadResult result;

@@ -3,8 +3,10 @@
 // fails, the read reports it and nothing reaches the caller: the memory
 // buffer keeps its bytes and the destination folder stays empty.
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <sys/mount.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <cstring>
@@ -30,6 +32,9 @@ using Bytes = std::vector<std::uint8_t>;
 // root (CAP_SYS_ADMIN); without it the tests that need one are skipped.
 class SmallTmpfs {
  public:
+#ifdef _WIN32
+  explicit SmallTmpfs(const char*) : error_("Windows has no tmpfs") {}
+#else
   explicit SmallTmpfs(const char* options) {
     char pattern[] = "/tmp/vkr-small-disk-XXXXXX";
     if (::mkdtemp(pattern) == nullptr) {
@@ -47,6 +52,7 @@ class SmallTmpfs {
     if (mounted_) ::umount2(path_.c_str(), MNT_DETACH);
     if (!path_.empty()) ::rmdir(path_.c_str());
   }
+#endif
   SmallTmpfs(const SmallTmpfs&) = delete;
   SmallTmpfs& operator=(const SmallTmpfs&) = delete;
 
@@ -77,8 +83,8 @@ class SiteFaultTest : public testing::Test {
         {.name = "photo.bin", .mime = "image/x-test", .bytes = Bytes(5000, 'p'), .codec = "png-lsb1"},
     };
     publish::BuiltSite built;
-    std::string error;
-    ASSERT_TRUE(publish::buildSite(*crypto, sources, options, built, error)) << error;
+    Failure build;
+    ASSERT_TRUE(publish::buildSite(*crypto, sources, options, built, build)) << build.message;
     for (const auto& [path, bytes] : built.files) origin_.addFile(path, bytes);
     std::string refusal;
     site_ = std::make_unique<Site>(platform_, platform_.makeHttpHost(origin_.origin(), refusal));

@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -80,6 +81,9 @@ class FaultyHttpHost final : public HttpHost {
 
   // `nth` counts fetches from 1. Cancellation is that of `inner`.
   FaultyHttpHost(HttpHost& inner, std::size_t nth, Fault fault) : inner_(inner), nth_(nth), fault_(std::move(fault)) {}
+  // The same, owning `inner`.
+  FaultyHttpHost(std::unique_ptr<HttpHost> inner, std::size_t nth, Fault fault)
+      : owned_(std::move(inner)), inner_(*owned_), nth_(nth), fault_(std::move(fault)) {}
 
   void cancel() override { inner_.cancel(); }
   void resetCancel() override { inner_.resetCancel(); }
@@ -95,6 +99,7 @@ class FaultyHttpHost final : public HttpHost {
  private:
   bool pass(const std::function<bool()>& fetch, HttpResponse& response, Failure& failure);
 
+  std::unique_ptr<HttpHost> owned_;  // null when borrowed
   HttpHost& inner_;
   std::size_t nth_;
   Fault fault_;

@@ -1,5 +1,7 @@
 #include "support/fault_platform.h"
 
+#include "support/fake_http_host.h"
+
 namespace vesmara::test {
 namespace {
 
@@ -93,6 +95,13 @@ class FaultFileOutput final : public FileOutput {
 };
 
 }  // namespace
+
+std::unique_ptr<HttpHost> FaultPlatform::makeHttpHost(std::string_view origin, std::string& message) {
+  std::unique_ptr<HttpHost> host = inner_.makeHttpHost(origin, message);
+  if (host == nullptr || !faults_.failing_fetch) return host;
+  return std::make_unique<FaultyHttpHost>(std::move(host), *faults_.failing_fetch,
+                                          FaultyHttpHost::Fault{.fail = std::string(kFailingFetchMessage)});
+}
 
 std::unique_ptr<CryptoHost> FaultPlatform::makeCryptoHost() {
   return std::make_unique<FaultCryptoHost>(inner_.makeCryptoHost(), faults_);

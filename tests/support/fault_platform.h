@@ -1,6 +1,7 @@
 // A platform for tests that wraps the default one and makes chosen host
 // operations fail, so that the library's handling of a failing disk, crypto
-// provider or PNG decoder can be driven without hooks in the library.
+// provider, PNG decoder or transport can be driven without hooks in the
+// library.
 #ifndef VESMARA_TESTS_SUPPORT_FAULT_PLATFORM_H_
 #define VESMARA_TESTS_SUPPORT_FAULT_PLATFORM_H_
 
@@ -28,7 +29,12 @@ struct Faults {
   bool gcm_provider_fails = false;
   // PNG decoders report that they could not be set up.
   bool png_decoder_unavailable = false;
+  // Transports made from now on fail their Nth fetch (counted from 1) with
+  // kFailingFetchMessage, without passing it on.
+  std::optional<std::size_t> failing_fetch;
 };
+
+inline constexpr std::string_view kFailingFetchMessage = "HTTP body read failed";
 
 class FaultPlatform final : public Platform {
  public:
@@ -38,9 +44,7 @@ class FaultPlatform final : public Platform {
   // between calls, never while a call runs.
   Faults& faults() { return faults_; }
 
-  std::unique_ptr<HttpHost> makeHttpHost(std::string_view origin, std::string& message) override {
-    return inner_.makeHttpHost(origin, message);
-  }
+  std::unique_ptr<HttpHost> makeHttpHost(std::string_view origin, std::string& message) override;
   std::unique_ptr<CryptoHost> makeCryptoHost() override;
   std::unique_ptr<PngDecoder> makePngDecoder() override;
   std::unique_ptr<FileOutput> makeFileOutput(std::string_view destination, std::string& message) override;

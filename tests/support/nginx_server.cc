@@ -49,12 +49,40 @@ bool accepts(int port) {
 
 }  // namespace
 
-NginxServer::NginxServer(const std::filesystem::path& root) {
+NginxServer::NginxServer(const std::filesystem::path& root, Protocol protocol, ServerCertificate certificate)
+    : root_(std::filesystem::absolute(root)), protocol_(protocol), certificate_(certificate) {
   if (access(kNginx, X_OK) != 0) {
     error_ = std::string(kNginx) + " is missing (scripts/setup-deps installs it)";
     return;
   }
   port_ = pickFreePort();
+  start();
+}
+
+std::string NginxServer::origin(const std::string& host) const {
+  return (protocol_ == Protocol::Https ? "https://" : "http://") + host + ":" + std::to_string(port_);
+}
+
+bool NginxServer::restart(ServerCertificate certificate) {
+  kill();
+  certificate_ = certificate;
+  error_.clear();
+  start();
+  return started();
+}
+
+void NginxServer::start() {
+  std::string listen = "listen 127.0.0.1:" + std::to_string(port_);
+  if (protocol_ == Protocol::Https) {
+    const TestTls* tls = TestTls::get();
+    if (tls == nullptr) {
+      error_ = "no test certificates: " + TestTls::unavailableReason();
+      return;
+    }
+    const TlsFiles& files = tls->server(certificate_);
+    listen += " ssl http2;\n    ssl_certificate " + files.certificate.string() + ";\n    ssl_certificate_key " +
+              files.key.string();
+  }
   const std::string work = work_.path().string();
   {
     std::ofstream config(work_.path() / "nginx.conf");
@@ -63,15 +91,18 @@ NginxServer::NginxServer(const std::filesystem::path& root) {
            << "  access_log off;\n  client_body_temp_path " << work << "/body;\n  proxy_temp_path " << work
            << "/proxy;\n  fastcgi_temp_path " << work << "/fastcgi;\n  uwsgi_temp_path " << work << "/uwsgi;\n"
            << "  scgi_temp_path " << work << "/scgi;\n  types { }\n  default_type application/octet-stream;\n"
-           << "  server {\n    listen 127.0.0.1:" << port_ << ";\n    root " << std::filesystem::absolute(root).string()
-           << ";\n  }\n}\n";
+           << "  server {\n    " << listen << ";\n    root " << root_.string() << ";\n  }\n}\n";
   }
   const std::string config = (work_.path() / "nginx.conf").string();
   const std::string error_log = (work_.path() / "error.log").string();
-  std::vector<char*> argv = {const_cast<char*>(kNginx),          const_cast<char*>("-c"),
-                             const_cast<char*>(config.c_str()),  const_cast<char*>("-p"),
-                             const_cast<char*>(work.c_str()),    const_cast<char*>("-e"),
-                             const_cast<char*>(error_log.c_str()), nullptr};
+  std::vector<char*> argv = {const_cast<char*>(kNginx),
+                             const_cast<char*>("-c"),
+                             const_cast<char*>(config.c_str()),
+                             const_cast<char*>("-p"),
+                             const_cast<char*>(work.c_str()),
+                             const_cast<char*>("-e"),
+                             const_cast<char*>(error_log.c_str()),
+                             nullptr};
   if (posix_spawn(&pid_, kNginx, nullptr, nullptr, argv.data(), environ) != 0) {
     pid_ = -1;
     error_ = "cannot start nginx";

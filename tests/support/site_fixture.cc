@@ -39,13 +39,13 @@ SiteIndex makeSiteIndex(std::size_t resources) {
 BuiltSite buildSite(CryptoHost& crypto, const SiteIndex& index, std::uint16_t footer_version,
                     const std::vector<std::uint8_t>& icon) {
   BuiltSite site;
-  std::string error;
-  EXPECT_TRUE(publish::writeIndexDocument(index, site.document, error)) << error;
-  EXPECT_TRUE(publish::buildContainer(crypto, publish::defaultBootstrap(), site.document, site.container, error))
-      << error;
+  Failure failure;
+  EXPECT_TRUE(publish::writeIndexDocument(index, site.document, failure)) << failure.message;
+  EXPECT_TRUE(publish::buildContainer(crypto, publish::defaultBootstrap(), site.document, site.container, failure))
+      << failure.message;
   EXPECT_TRUE(publish::buildFavicon(crypto, icon.empty() ? publish::defaultIcon() : icon, site.container,
-                                    footer_version, site.favicon, error))
-      << error;
+                                    footer_version, site.favicon, failure))
+      << failure.message;
   return site;
 }
 

@@ -1,16 +1,18 @@
 #include "support/test_origin.h"
 
 #include <httplib.h>
-#include <openssl/evp.h>
-#include <openssl/x509.h>
-#include <openssl/x509v3.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <sstream>
 #include <stdexcept>
+
+#ifdef CPPHTTPLIB_OPENSSL_SUPPORT
+#include "support/test_certificates.h"
+#endif
 
 namespace vesmara::test {
 namespace {
@@ -87,36 +89,22 @@ Slice sliceFor(std::string_view range, std::uint64_t size) {
           "bytes " + std::to_string(first) + "-" + std::to_string(last) + "/" + std::to_string(size)};
 }
 
+#ifdef CPPHTTPLIB_OPENSSL_SUPPORT
 // A TLS server with a new self-signed certificate for "localhost" and
 // 127.0.0.1, valid for a day.
 std::unique_ptr<httplib::Server> makeTlsServer() {
-  std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(EVP_EC_gen("P-256"), EVP_PKEY_free);
-  std::unique_ptr<X509, decltype(&X509_free)> cert(X509_new(), X509_free);
-  if (!key || !cert) throw std::runtime_error("test origin: cannot make a key");
-  X509_set_version(cert.get(), 2);
-  ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), 1);
-  X509_gmtime_adj(X509_getm_notBefore(cert.get()), -60);
-  X509_gmtime_adj(X509_getm_notAfter(cert.get()), 24 * 3600);
-  X509_set_pubkey(cert.get(), key.get());
-  X509_NAME* name = X509_get_subject_name(cert.get());
-  X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("localhost"), -1, -1, 0);
-  X509_set_issuer_name(cert.get(), name);
-  X509V3_CTX context;
-  X509V3_set_ctx_nodb(&context);
-  X509V3_set_ctx(&context, cert.get(), cert.get(), nullptr, nullptr, 0);
-  X509_EXTENSION* names =
-      X509V3_EXT_conf_nid(nullptr, &context, NID_subject_alt_name, "DNS:localhost,IP:127.0.0.1");
-  if (names == nullptr || X509_add_ext(cert.get(), names, -1) != 1 ||
-      X509_sign(cert.get(), key.get(), EVP_sha256()) == 0) {
-    X509_EXTENSION_free(names);
-    throw std::runtime_error("test origin: cannot make a certificate");
-  }
-  X509_EXTENSION_free(names);
+  const TlsIdentity identity = makeTlsIdentity({});
   // The server takes its own references.
-  auto server = std::make_unique<httplib::SSLServer>(cert.get(), key.get());
+  auto server = std::make_unique<httplib::SSLServer>(identity.certificate.get(), identity.key.get());
   if (!server->is_valid()) throw std::runtime_error("test origin: TLS set-up failed");
   return server;
 }
+#else
+// The Windows build's server speaks plain HTTP only.
+std::unique_ptr<httplib::Server> makeTlsServer() {
+  throw std::runtime_error("test origin: TLS needs cpp-httplib with OpenSSL, which this build has not");
+}
+#endif
 
 }  // namespace
 
@@ -131,8 +119,13 @@ std::string TestOrigin::LoggedRequest::header(std::string_view name) const {
   return {};
 }
 
-TestOrigin::TestOrigin(Scheme scheme)
+TestOrigin::TestOrigin(Scheme scheme, int port)
     : server_(scheme == Scheme::Https ? makeTlsServer() : std::make_unique<httplib::Server>()), scheme_(scheme) {
+  // A client that gives up on an endless answer closes the connection while
+  // the origin still writes to it: the write must fail, not end the test.
+#ifdef SIGPIPE
+  std::signal(SIGPIPE, SIG_IGN);
+#endif
   server_->set_keep_alive_max_count(1000000);
   server_->set_keep_alive_timeout(1);
   server_->set_tcp_nodelay(true);
@@ -142,10 +135,9 @@ TestOrigin::TestOrigin(Scheme scheme)
     const_cast<httplib::Request&>(request).ranges.clear();
     return httplib::Server::HandlerResponse::Unhandled;
   });
-  server_->Get(".*", [this](const httplib::Request& request, httplib::Response& response) {
-    handle(request, response);
-  });
-  port_ = server_->bind_to_any_port("127.0.0.1");
+  server_->Get(".*",
+               [this](const httplib::Request& request, httplib::Response& response) { handle(request, response); });
+  port_ = port == 0 ? server_->bind_to_any_port("127.0.0.1") : server_->bind_to_port("127.0.0.1", port) ? port : -1;
   if (port_ <= 0) throw std::runtime_error("test origin: cannot bind 127.0.0.1");
   thread_ = std::thread([this] { server_->listen_after_bind(); });
   while (!server_->is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -306,6 +298,10 @@ void TestOrigin::handle(const httplib::Request& request, httplib::Response& resp
   }
   for (const auto& [name, value] : behaviour.extraHeaders) response.set_header(name, value);
   if (behaviour.contentEncoding) response.set_header("Content-Encoding", *behaviour.contentEncoding);
+  if (behaviour.endless != Endless::None) {
+    answerEndlessly(behaviour, file ? file->bytes : std::string("endless"), response);
+    return;
+  }
   if (behaviour.redirectTo) {
     response.status = 302;
     response.set_header("Location", *behaviour.redirectTo);
@@ -322,8 +318,8 @@ void TestOrigin::handle(const httplib::Request& request, httplib::Response& resp
   if (slice.status == 206) {
     const std::string total = "/" + std::to_string(bytes.size());
     if (behaviour.wrongContentRange) {
-      slice.contentRange = "bytes " + std::to_string(slice.offset + 1) + "-" +
-                           std::to_string(slice.offset + slice.length) + total;
+      slice.contentRange =
+          "bytes " + std::to_string(slice.offset + 1) + "-" + std::to_string(slice.offset + slice.length) + total;
     }
     if (behaviour.starContentRange) slice.contentRange = "bytes *" + total;
   }
@@ -338,40 +334,97 @@ void TestOrigin::handle(const httplib::Request& request, httplib::Response& resp
 
   auto body = std::make_shared<std::string>(bytes.substr(slice.offset, slice.length));
   body->append(behaviour.extraBodyBytes, '#');
+  const std::size_t length = behaviour.declaredLength.value_or(body->size());
 
   const bool interrupted = behaviour.stallMidBody.count() > 0 || behaviour.closeMidBody;
-  if (!interrupted && !behaviour.chunked) {
+  if (!interrupted && !behaviour.chunked && !behaviour.drip && !behaviour.declaredLength) {
     response.set_content(*body, "application/octet-stream");
     return;
   }
-  // Writes the body in pieces; at its middle, closes or waits once.
+  // Writes the body in pieces of at most 64 KiB (or of the drip's size,
+  // waiting between them); at its middle, closes or waits once.
   auto paused = std::make_shared<bool>(false);
-  auto provide = [this, body, paused, behaviour, interrupted](std::size_t offset, httplib::DataSink& sink) {
-    const std::size_t half = interrupted ? body->size() / 2 : 0;
+  auto provide = [this, body, paused, behaviour, interrupted, length](std::size_t offset, httplib::DataSink& sink) {
+    const std::size_t half = interrupted ? length / 2 : 0;
     if (interrupted && offset >= half && !*paused) {
       *paused = true;
       if (behaviour.closeMidBody) return false;
       if (!pause(behaviour.stallMidBody)) return false;
     }
-    const std::size_t end = offset < half ? half : body->size();
-    if (end > offset) sink.write(body->data() + offset, end - offset);
+    if (behaviour.drip && offset > 0 && behaviour.drip->every.count() > 0 && !pause(behaviour.drip->every)) {
+      return false;
+    }
+    std::size_t end = std::min(offset < half ? half : length, offset + 65536);
+    if (behaviour.drip) end = std::min(end, offset + behaviour.drip->pieces);
+    if (offset < body->size()) {
+      const std::size_t stop = std::min(end, body->size());
+      sink.write(body->data() + offset, stop - offset);
+      offset = stop;
+    }
+    if (end > offset) {
+      const std::string padding(end - offset, '#');
+      sink.write(padding.data(), padding.size());
+    }
     return true;
   };
   if (behaviour.chunked) {
     response.set_chunked_content_provider("application/octet-stream",
-                                          [provide, body](std::size_t offset, httplib::DataSink& sink) {
-                                            if (offset >= body->size()) {
+                                          [provide, length](std::size_t offset, httplib::DataSink& sink) {
+                                            if (offset >= length) {
                                               sink.done();
                                               return true;
                                             }
                                             return provide(offset, sink);
                                           });
   } else {
-    response.set_content_provider(body->size(), "application/octet-stream",
-                                  [provide](std::size_t offset, std::size_t, httplib::DataSink& sink) {
-                                    return provide(offset, sink);
-                                  });
+    response.set_content_provider(
+        length, "application/octet-stream",
+        [provide](std::size_t offset, std::size_t, httplib::DataSink& sink) { return provide(offset, sink); });
   }
+}
+
+void TestOrigin::answerEndlessly(const Behaviour& behaviour, const std::string& content, httplib::Response& response) {
+  // httplib writes the first head (an interim one where the answer is a
+  // stream of heads); everything after it goes out as it is.
+  std::string opening;
+  std::string (*piece)(std::uint64_t n) = nullptr;
+  switch (behaviour.endless) {
+    case Endless::FieldLines:
+      response.status = 103;
+      opening = "HTTP/1.1 200 OK\r\n";
+      piece = [](std::uint64_t n) { return "X-Drip-" + std::to_string(n) + ": x\r\n"; };
+      break;
+    case Endless::InterimHeads:
+      response.status = 102;
+      piece = [](std::uint64_t) { return std::string("HTTP/1.1 102 Processing\r\n\r\n"); };
+      break;
+    case Endless::ChunkExtension:
+      response.set_header("Transfer-Encoding", "chunked");
+      opening = "1;";
+      piece = [](std::uint64_t) { return std::string("x"); };
+      break;
+    case Endless::Trailers: {
+      response.set_header("Transfer-Encoding", "chunked");
+      char size[20];
+      std::snprintf(size, sizeof size, "%zx", content.size());
+      opening = std::string(size) + "\r\n" + content + "\r\n0\r\n";
+      piece = [](std::uint64_t n) { return "X-Trailer-" + std::to_string(n) + ": x\r\n"; };
+      break;
+    }
+    case Endless::None:
+      return;
+  }
+  auto sent = std::make_shared<std::uint64_t>(0);
+  const Pace pace = behaviour.endlessPace;
+  response.set_content_provider("application/octet-stream",
+                                [this, opening, piece, pace, sent](std::size_t offset, httplib::DataSink& sink) {
+                                  if (offset == 0 && !opening.empty() && !sink.write(opening.data(), opening.size()))
+                                    return false;
+                                  std::string step;
+                                  for (std::size_t i = 0; i < pace.pieces; ++i) step += piece((*sent)++);
+                                  if (!sink.write(step.data(), step.size())) return false;
+                                  return pace.every.count() == 0 || pause(pace.every);
+                                });
 }
 
 }  // namespace vesmara::test

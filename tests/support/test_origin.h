@@ -14,8 +14,8 @@
 // unknown path 404. Every request is logged with its headers.
 //
 // Misbehaviours are set per path or for every path (a path's own setting
-// wins) and can change between requests. Stalls wake up when the origin is
-// destroyed, so a test never waits for them to run out.
+// wins) and can change between requests. Stalls and drips wake up when the
+// origin is destroyed, so a test never waits for them to run out.
 #ifndef VESMARA_TESTS_SUPPORT_TEST_ORIGIN_H_
 #define VESMARA_TESTS_SUPPORT_TEST_ORIGIN_H_
 
@@ -43,6 +43,23 @@ namespace vesmara::test {
 
 class TestOrigin {
  public:
+  // The pace of a drip or an endless answer: `pieces` at a time (bytes of a
+  // body, field lines, interim heads, extension bytes or trailer fields),
+  // then a wait of `every` (none: as fast as the client takes them).
+  struct Pace {
+    std::size_t pieces = 1;
+    std::chrono::milliseconds every{0};
+  };
+
+  // Answers that never end, whatever the client waits for.
+  enum class Endless {
+    None,
+    FieldLines,      // a final head whose field lines never stop
+    InterimHeads,    // "102 Processing" heads, one after another
+    ChunkExtension,  // a chunked body whose first chunk-size line never ends
+    Trailers,        // a chunked body of the file, then trailer fields forever
+  };
+
   struct Behaviour {
     // Answer every request with 200 and the whole file, Range or not.
     bool ignoreRanges = false;
@@ -72,6 +89,13 @@ class TestOrigin {
     std::chrono::milliseconds stallMidBody{0};
     // Sends half of the body, then closes the connection.
     bool closeMidBody = false;
+    // Sends the body at this pace (framing stays correct).
+    std::optional<Pace> drip;
+    // Announces this Content-Length; the bytes after the content are '#'.
+    std::optional<std::uint64_t> declaredLength;
+    // Never finishes the answer; its pieces come at `endlessPace`.
+    Endless endless = Endless::None;
+    Pace endlessPace;
     // More response fields, sent as given.
     std::vector<std::pair<std::string, std::string>> extraHeaders;
   };
@@ -93,8 +117,9 @@ class TestOrigin {
             // and 127.0.0.1, which no client trusts
   };
 
-  // Binds 127.0.0.1 on an ephemeral port and starts serving.
-  explicit TestOrigin(Scheme scheme = Scheme::Http);
+  // Binds 127.0.0.1 on `port` (0: an ephemeral one) and starts serving. A
+  // test restarts a server by making a new origin on the old one's port.
+  explicit TestOrigin(Scheme scheme = Scheme::Http, int port = 0);
   // Wakes every stall and stops serving.
   ~TestOrigin();
   TestOrigin(const TestOrigin&) = delete;
@@ -121,9 +146,10 @@ class TestOrigin {
   std::size_t requestCount() const;
   void clearLog();
 
-  // Waits until `count` stalls (before a head or mid-body) have begun since
-  // the origin started; false when `timeout` passes first. A test acts on a
-  // client that is stuck for certain instead of sleeping and hoping it is.
+  // Waits until `count` stalls (before a head, mid-body, or between two
+  // pieces of a drip or an endless answer) have begun since the origin
+  // started; false when `timeout` passes first. A test acts on a client that
+  // is stuck for certain instead of sleeping and hoping it is.
   bool waitForStalls(std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(30));
 
   // A deterministic pseudo-random byte string for test files.
@@ -136,6 +162,8 @@ class TestOrigin {
 
  private:
   void handle(const httplib::Request& request, httplib::Response& response);
+  // Sends an answer that never ends.
+  void answerEndlessly(const Behaviour& behaviour, const std::string& content, httplib::Response& response);
   struct File {
     std::string bytes;
     std::string etag;

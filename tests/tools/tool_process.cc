@@ -104,15 +104,16 @@ ToolResult runTool(const std::vector<std::string>& arguments, const ToolOptions&
   return result;
 }
 
-BackgroundTool::BackgroundTool(const std::vector<std::string>& arguments) {
+BackgroundTool::BackgroundTool(const std::vector<std::string>& arguments, bool with_input) {
   int out[2];
-  if (pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+  int in[2] = {-1, -1};
+  if (pipe2(out, O_CLOEXEC) != 0 || (with_input && pipe2(in, O_CLOEXEC) != 0)) throw std::runtime_error("pipe failed");
   std::vector<char*> argv = argvOf(arguments);
   pid_ = fork();
   if (pid_ == 0) {
     resetSignals();
     const int null = open("/dev/null", O_RDWR);
-    dup2(null, STDIN_FILENO);
+    dup2(with_input ? in[0] : null, STDIN_FILENO);
     dup2(out[1], STDOUT_FILENO);
     dup2(null, STDERR_FILENO);
     execv(argv[0], argv.data());
@@ -120,6 +121,10 @@ BackgroundTool::BackgroundTool(const std::vector<std::string>& arguments) {
   }
   close(out[1]);
   out_ = out[0];
+  if (with_input) {
+    close(in[0]);
+    in_ = in[1];
+  }
 }
 
 BackgroundTool::~BackgroundTool() {
@@ -128,6 +133,7 @@ BackgroundTool::~BackgroundTool() {
     waitpid(pid_, nullptr, 0);
   }
   close(out_);
+  closeInput();
 }
 
 std::string BackgroundTool::readLine(std::chrono::milliseconds timeout) {
@@ -149,6 +155,20 @@ std::string BackgroundTool::readLine(std::chrono::milliseconds timeout) {
 }
 
 void BackgroundTool::signal(int signal_number) { kill(pid_, signal_number); }
+
+void BackgroundTool::writeInput(std::string_view text) {
+  while (!text.empty()) {
+    const ssize_t written = write(in_, text.data(), text.size());
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) throw std::runtime_error("the tool's input is closed");
+    text.remove_prefix(static_cast<std::size_t>(written));
+  }
+}
+
+void BackgroundTool::closeInput() {
+  if (in_ >= 0) close(in_);
+  in_ = -1;
+}
 
 int BackgroundTool::wait(std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vesmara::test {
@@ -26,10 +27,11 @@ struct ToolOptions {
 // Runs `arguments` (the program first) to completion.
 ToolResult runTool(const std::vector<std::string>& arguments, const ToolOptions& options = {});
 
-// A tool running in the background.
+// A tool running in the background. Its standard input is empty, or with
+// `with_input` a pipe the test writes to.
 class BackgroundTool {
  public:
-  explicit BackgroundTool(const std::vector<std::string>& arguments);
+  explicit BackgroundTool(const std::vector<std::string>& arguments, bool with_input = false);
   // Kills the process if it still runs.
   ~BackgroundTool();
   BackgroundTool(const BackgroundTool&) = delete;
@@ -39,6 +41,9 @@ class BackgroundTool {
   // The first line of standard output, waiting up to `timeout`; empty when none came.
   std::string readLine(std::chrono::milliseconds timeout);
   void signal(int signal_number);
+  // Writes to the tool's standard input (with_input only); closing it is end of input.
+  void writeInput(std::string_view text);
+  void closeInput();
   // Waits up to `timeout` for the end; the exit code (minus the signal's
   // number when a signal ended the process), or kRunning.
   static constexpr int kRunning = 1000;
@@ -47,6 +52,7 @@ class BackgroundTool {
  private:
   pid_t pid_ = -1;
   int out_ = -1;
+  int in_ = -1;
   int status_ = kRunning;
   std::string buffered_;
 };

@@ -1,4 +1,5 @@
-// Ctrl-C for the tools. SIGINT and SIGTERM are blocked in every thread and
+// Ctrl-C for the tools (interrupt_windows.cc: the Windows console's
+// control handler instead of signals). SIGINT and SIGTERM are blocked in every thread and
 // taken by one thread that waits for them (sigwait), so the reaction — a
 // flag, and the cancel function of whatever long call is running — runs as
 // ordinary code, never inside a signal handler.
@@ -50,6 +51,7 @@ class InterruptWatcher {
   [[nodiscard]] Scope cancelWith(std::function<void()> cancel);
 
  private:
+  friend class InterruptWatcherAccess;  // the Windows console handler
   void watch();
 
   std::mutex mutex_;

@@ -9,6 +9,13 @@
 #include <span>
 #include <string>
 
+#ifdef _WIN32
+#include <windows.h>
+// Key bytes are wiped with explicit_bzero, a wipe the compiler may not drop;
+// Windows calls it SecureZeroMemory.
+inline void explicit_bzero(void* data, size_t length) { SecureZeroMemory(data, length); }
+#endif
+
 namespace vesmara::tools {
 
 // A key that is zeroed when it goes out of scope.

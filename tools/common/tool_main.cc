@@ -10,6 +10,16 @@
 
 #include "common/command_error.h"
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+// shellapi.h after windows.h.
+#include <shellapi.h>
+
+#include <vector>
+#endif
+
 namespace vesmara::tools {
 namespace {
 
@@ -85,10 +95,42 @@ int flushStandardOutput(const Tool& tool, int exit_code) {
 
 }  // namespace
 
+#ifdef _WIN32
+// The arguments as UTF-8 (main's are in the ANSI code page), owned by the
+// returned vector; `argv` is rebuilt over them.
+std::vector<std::string> utf8Arguments(std::vector<char*>& argv) {
+  int count = 0;
+  wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  std::vector<std::string> arguments;
+  for (int i = 0; wide != nullptr && i < count; ++i) {
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+    std::string argument(static_cast<std::size_t>(bytes > 0 ? bytes - 1 : 0), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, argument.data(), bytes, nullptr, nullptr);
+    arguments.push_back(std::move(argument));
+  }
+  LocalFree(wide);
+  for (std::string& argument : arguments) argv.push_back(argument.data());
+  argv.push_back(nullptr);
+  return arguments;
+}
+#endif
+
 int runTool(const Tool& tool, int argc, char** argv) {
+#ifdef _WIN32
+  // Resources reach standard output byte for byte: no line-end translation.
+  _setmode(1, _O_BINARY);
+  _setmode(2, _O_BINARY);
+  std::vector<char*> utf8_argv;
+  const std::vector<std::string> arguments = utf8Arguments(utf8_argv);
+  if (!arguments.empty()) {
+    argc = static_cast<int>(arguments.size());
+    argv = utf8_argv.data();
+  }
+#else
   // A closed standard output is an error of the write, so that the command
   // can still clean up (a temporary file) before it ends.
   std::signal(SIGPIPE, SIG_IGN);
+#endif
   InterruptWatcher interrupts;
   return flushStandardOutput(tool, dispatch(tool, argc, argv, interrupts));
 }

@@ -85,8 +85,9 @@ int runAudio(Words words, tools::InterruptWatcher& interrupts) {
     tools::fail("the random generator failed");
   }
   std::vector<std::uint8_t> wav;
-  std::string error;
-  if (!publish::writeTransportRecording(*crypto, key.bytes(), message, layout, wav, error)) tools::fail(error);
+  Failure failure;
+  if (!publish::writeTransportRecording(*crypto, key.bytes(), message, layout, wav, failure))
+    tools::fail(failure.message);
   interrupts.throwIfInterrupted();
   if (new_key_path) {
     const std::string text = tools::formatKeyFile(key);

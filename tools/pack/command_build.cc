@@ -12,15 +12,16 @@
 #include "common/table.h"
 #include "hosts/platform.h"
 #include "index/carrier_format.h"
-#include "index/index_document.h"
+#include "index/index_format.h"
 #include "index/paths.h"
+#include "media/png_carrier.h"
 #include "pack/commands.h"
 #include "pack/game_description.h"
-#include "pack/media_codecs.h"
 #include "pack/media_types.h"
 #include "pack/source_tree.h"
 #include "publish/game_writer.h"
 #include "publish/media/media_encoder.h"
+#include "publish/origin_tree.h"
 #include "publish/site_builder.h"
 
 namespace vesmara::pack {
@@ -29,7 +30,6 @@ namespace {
 namespace fs = std::filesystem;
 
 // Pictures are read whole before they are used.
-constexpr std::uint64_t kMaxCoverLength = 67108864;
 constexpr std::uint64_t kMaxIconLength = 1048576;
 
 constexpr std::string_view kHelp =
@@ -163,8 +163,8 @@ class BuildCommand {
 
     if (new_member_key_path_) generateMemberKey();
     publish::BuiltSite site;
-    std::string error;
-    if (!publish::buildSite(*crypto_, sources, options_, site, error)) tools::fail(error);
+    Failure failure;
+    if (!publish::buildSite(*crypto_, sources, options_, site, failure)) tools::fail(failure.message);
     interrupts_.throwIfInterrupted();
     if (arguments_.has("write-key-file")) {
       side_files_.push_back({*arguments_.value("write-key-file"),
@@ -196,7 +196,7 @@ class BuildCommand {
     }
     publish::MediaOptions media;
     if (const auto cover = arguments_.value("cover")) {
-      media.cover = tools::readLimitedFile(*cover, kMaxCoverLength, "64 MiB");
+      media.cover = tools::readLimitedFile(*cover, kMaxPngCarrierLength, "64 MiB");
       if (!looksLikePng(media.cover)) tools::fail("--cover " + *cover + " is not a PNG picture");
     }
     options_.media_encoder = publish::makeMediaEncoder(*crypto_, std::move(media));
@@ -289,8 +289,9 @@ class BuildCommand {
 
   void addGame(const std::string& path, std::vector<publish::SourceFile>& sources) {
     publish::GameDescription game = readGameDescription(path);
-    std::string error;
-    if (!publish::addGameToSources(game, sources, error)) tools::fail("game description " + path + ": " + error);
+    Failure failure;
+    if (!publish::addGameToSources(game, sources, failure))
+      tools::fail("game description " + path + ": " + failure.message);
     game_summary_ = game.id + " revision " + std::to_string(game.revision) + ", " +
                     std::to_string(game.items.size()) + " item" + (game.items.size() == 1 ? "" : "s");
   }
@@ -308,8 +309,8 @@ class BuildCommand {
 
   // The tree first, then the side files; a failure removes what was written.
   void writeOutputs(const publish::BuiltSite& site) {
-    std::string error;
-    if (!publish::writeOriginTree(site.files, out_dir_, error)) tools::fail(error);
+    Failure failure;
+    if (!publish::writeOriginTree(site.files, out_dir_, failure)) tools::fail(failure.message);
     std::vector<std::string> written;
     try {
       for (const SideFile& file : side_files_) {

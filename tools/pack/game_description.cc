@@ -22,10 +22,10 @@ class DescriptionReader {
   publish::GameDescription read() {
     const std::vector<std::uint8_t> bytes = tools::readLimitedFile(path_, kDescriptionLimit, "1 MiB");
     JsonValue root;
-    std::string message;
+    Failure failure;
     if (!parseJsonDocument(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
-                           kDescriptionLimit, root, message)) {
-      invalid(message);
+                           kDescriptionLimit, root, failure)) {
+      invalid(failure.message);
     }
     expectMembers(root, "the description", {"id", "minVersion", "maxVersion", "revision", "items"});
     publish::GameDescription game;
@@ -40,7 +40,9 @@ class DescriptionReader {
   }
 
  private:
-  [[noreturn]] void invalid(const std::string& reason) const { tools::fail("game description " + path_ + ": " + reason); }
+  [[noreturn]] void invalid(const std::string& reason) const {
+    tools::fail("game description " + path_ + ": " + reason);
+  }
 
   void expectMembers(const JsonValue& object, const std::string& what, std::set<std::string_view> known) const {
     if (object.kind() != JsonKind::Object) invalid(what + " must be an object");

@@ -5,7 +5,7 @@
 
 #include "common/command_error.h"
 #include "common/files.h"
-#include "index/index_document.h"
+#include "index/index_format.h"
 #include "pack/glob.h"
 #include "pack/media_types.h"
 

@@ -5,6 +5,7 @@
 #include "common/command_error.h"
 #include "common/files.h"
 #include "common/key_file.h"
+#include "media/audio_format.h"
 #include "vkr/commands.h"
 #include "vkr/library.h"
 
@@ -12,9 +13,9 @@ namespace vesmara::vkr {
 namespace {
 
 // The largest recording the library decodes; one byte more lets it say so.
-constexpr std::uint64_t kRecordingLimit = 67108864;
+constexpr std::uint64_t kRecordingLimit = audio::kMaxTransportRecordingLength;
 // The largest message a recording can carry.
-constexpr std::size_t kMessageLimit = 4068;
+constexpr std::size_t kMessageLimit = audio::kTransportPlaintextLimit;
 
 constexpr std::string_view kHelp =
     "usage: vkr audio FILE.wav --key FILE [-o OUT]\n\n"

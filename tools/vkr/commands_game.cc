@@ -122,7 +122,13 @@ int fetchItem(const Game& game, const std::string& id, const tools::ParsedArgume
                                                  destination.data(), destination.size(), &written, message,
                                                  sizeof message);
   });
-  checkStatus(status, message, interrupts, downloadSubject(status, "item " + id, destination));
+  std::string text = message;
+  // Items come from the catalogue adopted moments before; a site republished
+  // in between fails their checks just as tampering would.
+  if (status == VKR_PREVIEW_INTEGRITY_FAILURE) {
+    text += "; if the site was republished since its catalogue was read, run the command again";
+  }
+  checkStatus(status, text.c_str(), interrupts, downloadSubject(status, "item " + id, destination));
   progress.finish(written);
   return 0;
 }

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <random>
 
 #include "common/arguments.h"
 #include "common/command_error.h"
@@ -67,10 +68,21 @@ ResourceRequest openResource(const tools::ParsedArguments& arguments, tools::Int
 class TemporaryDirectory {
  public:
   TemporaryDirectory() {
+#ifdef _WIN32
+    std::random_device random;
+    std::error_code code;
+    const std::filesystem::path made =
+        std::filesystem::temp_directory_path(code) / ("vkr-cat-" + std::to_string(random()) + std::to_string(random()));
+    if (code || !std::filesystem::create_directory(made, code)) {
+      tools::fail("cannot create a temporary directory: " + code.message());
+    }
+    path_ = made.string();
+#else
     const char* base = std::getenv("TMPDIR");
     std::string pattern = std::string(base != nullptr && base[0] == '/' ? base : "/tmp") + "/vkr-cat-XXXXXX";
     if (::mkdtemp(pattern.data()) == nullptr) tools::fail("cannot create a temporary directory: " + std::string(std::strerror(errno)));
     path_ = pattern;
+#endif
   }
   ~TemporaryDirectory() {
     std::error_code code;

@@ -4,12 +4,10 @@
 
 #include "common/command_error.h"
 #include "common/files.h"
+#include "index/carrier_format.h"
 
 namespace vesmara::vkr {
 namespace {
-
-// The interface's limit on external key material.
-constexpr std::uint64_t kExternalLimit = 1048576;
 
 // Releases an operation, which must no longer be cancellable by then.
 struct OperationRelease {
@@ -171,8 +169,8 @@ std::optional<std::uint64_t> Site::findResource(const std::string& full_path) co
 }
 
 ExternalKeyMaterial readExternalKeyMaterial(const std::string& path) {
-  ExternalKeyMaterial material{path,
-                               tools::readLimitedFile(path, kExternalLimit, "1 MiB, the most key material may be")};
+  ExternalKeyMaterial material{
+      path, tools::readLimitedFile(path, carrier::kMaxExternalInput, "1 MiB, the most key material may be")};
   if (material.bytes.empty()) tools::fail(path + " is empty");
   return material;
 }

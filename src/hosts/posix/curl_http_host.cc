@@ -8,7 +8,6 @@
 #include <utility>
 #include <vector>
 
-#include "base/decimal.h"
 #include "hosts/http_rules.h"
 
 namespace vesmara {
@@ -17,7 +16,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // How long one wait for socket activity may last: the delay with which a
-// cancellation or a stall is noticed while the peer is silent.
+// cancellation or a broken limit is noticed while the peer is silent.
 constexpr int kPollIntervalMs = 25;
 
 // How a failed transfer is reported. The message depends on libcurl's
@@ -39,8 +38,8 @@ constexpr int kPollIntervalMs = 25;
 //     CURLE_UNSUPPORTED_PROTOCOL (not an HTTP/1.x answer)
 //   CURLE_URL_MALFORMAT (host refused)     HTTP send failed or cancelled   -
 //   CURLE_PARTIAL_FILE (closed mid-body)   -                               HTTP body read failed
-//   CURLE_OPERATION_TIMEDOUT (connect      HTTP send failed or cancelled   HTTP body read failed
-//     time-out, or the stall time-out)
+//   CURLE_OPERATION_TIMEDOUT (connect      HTTP send failed or cancelled   -
+//     time-out)
 //   CURLE_RECV_ERROR and any other result  HTTP send failed or cancelled   HTTP body read failed
 //
 // Two results never reach this table: CURLE_WRITE_ERROR is how the
@@ -49,7 +48,11 @@ constexpr int kPollIntervalMs = 25;
 // content encoding is unavailable", "HTTP carrier used content encoding",
 // "HTTP carrier exceeded response bound"); CURLE_OUT_OF_MEMORY becomes
 // std::bad_alloc. "HTTP content encoding is invalid" (a value of odd byte
-// length in a UTF-16 buffer) cannot arise with byte strings.
+// length in a UTF-16 buffer) cannot arise with byte strings. A limit of
+// transfer_limits.h that breaks ends the transfer the same way, or between
+// two waits, and is reported as a failure of its phase: "HTTP send failed
+// or cancelled" before the head was complete, "HTTP body read failed"
+// after.
 std::string_view curlFailureMessage(CURLcode result, bool headComplete) {
   const FetchStep step = headComplete ? FetchStep::Body : FetchStep::Send;
   switch (result) {
@@ -87,6 +90,9 @@ struct Transfer {
   ResponseHead head;
   bool headComplete = false;
 
+  TransferWatch watch;
+  ChunkedFramingMeter framing;
+
   std::vector<std::uint8_t> body;
 
   // How the transfer was stopped by the transport itself.
@@ -94,13 +100,15 @@ struct Transfer {
   bool cancelSeen = false;   // the flag was seen set during the transfer
   bool outOfMemory = false;
 
-  bool connectionReady = false;  // the request is about to be sent
-  Clock::time_point lastActivity = Clock::now();
+  Transfer(const FetchRequest& fetch, const std::atomic<bool>& flag, const TransferLimits& limits)
+      : request(&fetch), cancelled(&flag), watch(limits) {}
 
   // The checks of a complete final head, before any body byte is kept.
-  bool finishHead() {
+  bool finishHead(Clock::time_point now) {
     headComplete = true;
+    watch.headComplete(now);
     refusal = head.refusal();
+    if (refusal.empty()) refusal = declaredLengthRefusal(head.declaredBodyLength(), request->bound);
     return refusal.empty();
   }
 
@@ -112,8 +120,8 @@ struct Transfer {
     const std::uint64_t needed = body.size() + more;
     if (needed <= body.capacity()) return;
     std::uint64_t target = std::max<std::uint64_t>(needed, 2 * static_cast<std::uint64_t>(body.capacity()));
-    if (body.capacity() == 0 && head.contentLength()) {
-      if (auto announced = parseUnsignedDecimal(*head.contentLength())) target = std::max(target, *announced);
+    if (body.capacity() == 0) {
+      if (const auto announced = head.declaredBodyLength()) target = std::max(target, *announced);
     }
     body.reserve(static_cast<std::size_t>(std::min(target, bound)));
   }
@@ -122,25 +130,34 @@ struct Transfer {
 size_t onHeader(char* data, size_t size, size_t count, void* user) {
   auto& t = *static_cast<Transfer*>(user);
   const size_t n = size * count;
-  t.lastActivity = Clock::now();
-  if (t.headComplete) return n;  // trailer fields of a chunked body are ignored
+  const Clock::time_point now = Clock::now();
+  if (t.headComplete) {
+    // Trailer fields of a chunked body: ignored here, weighed by the
+    // framing meter.
+    t.watch.received(now);
+    return n;
+  }
+  t.watch.headBytes(n, now);
   // Keeping a field value allocates; an exception must not unwind through
   // libcurl, which would leave the handle inside the multi handle with
   // pointers into this fetch's stack.
+  bool ended = false;
   try {
-    const bool ended = t.head.readLine(std::string_view(data, n));
-    return !ended || t.finishHead() ? n : 0;
+    ended = t.head.readLine(std::string_view(data, n));
   } catch (const std::bad_alloc&) {
     t.outOfMemory = true;
     return 0;
   }
+  if (ended && !t.finishHead(now)) return 0;
+  return t.watch.withinLimits(now) ? n : 0;
 }
 
 size_t onBody(char* data, size_t size, size_t count, void* user) {
   auto& t = *static_cast<Transfer*>(user);
   const size_t n = size * count;
-  t.lastActivity = Clock::now();
-  if (!t.headComplete && !t.finishHead()) return 0;
+  const Clock::time_point now = Clock::now();
+  if (!t.headComplete && !t.finishHead(now)) return 0;
+  t.watch.bodyBytes(n, now);
   if (t.cancelled->load()) {
     t.cancelSeen = true;
     return 0;
@@ -150,6 +167,7 @@ size_t onBody(char* data, size_t size, size_t count, void* user) {
     std::vector<std::uint8_t>().swap(t.body);
     return 0;
   }
+  if (!t.watch.withinLimits(now)) return 0;
   try {
     t.reserveFor(n);
     // Same element type on both sides, so the copy is one memmove rather than
@@ -173,10 +191,24 @@ int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
 }
 
 int onConnectionReady(void* user, char*, char*, int, int) {
-  auto& t = *static_cast<Transfer*>(user);
-  t.connectionReady = true;
-  t.lastActivity = Clock::now();
+  static_cast<Transfer*>(user)->watch.requestSent(Clock::now());
   return CURL_PREREQFUNC_OK;
+}
+
+// Bytes as received, before libcurl takes a chunked body apart: the only
+// place chunk extensions and the framing between chunks can be seen. libcurl
+// also calls this between fetches (with no transfer attached) and for its
+// own texts.
+int onDebug(CURL*, curl_infotype type, char* data, size_t size, void* user) {
+  if (type != CURLINFO_DATA_IN || user == nullptr) return 0;
+  auto& t = *static_cast<Transfer*>(user);
+  const Clock::time_point now = Clock::now();
+  if (t.headComplete && t.head.chunked()) {
+    t.watch.framingBytes(t.framing.feed(std::string_view(data, size)), now);
+  } else {
+    t.watch.received(now);
+  }
+  return 0;
 }
 
 // A header list freed at the end of the fetch.
@@ -215,24 +247,28 @@ struct CurlHttpHost::Handles {
     multi = curl_multi_init();
     if (easy == nullptr || multi == nullptr) return false;
     const char* scheme = origin.secure ? "https" : "http";
-    bool ok = set(easy, CURLOPT_NOSIGNAL, 1L) && set(easy, CURLOPT_USERAGENT, kHttpUserAgent.data()) &&
-              set(easy, CURLOPT_PROTOCOLS_STR, scheme) &&
-              set(easy, CURLOPT_HTTP_VERSION, long{CURL_HTTP_VERSION_1_1}) &&
-              set(easy, CURLOPT_BUFFERSIZE, kHttpReadBufferSize) &&
-              set(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options.connectTimeout.count())) &&
-              set(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L) &&
-              set(easy, CURLOPT_HEADERFUNCTION, static_cast<curl_write_callback>(onHeader)) &&
-              set(easy, CURLOPT_WRITEFUNCTION, static_cast<curl_write_callback>(onBody)) &&
-              set(easy, CURLOPT_NOPROGRESS, 0L) &&
-              set(easy, CURLOPT_XFERINFOFUNCTION, static_cast<curl_xferinfo_callback>(onProgress)) &&
-              set(easy, CURLOPT_PREREQFUNCTION, static_cast<curl_prereq_callback>(onConnectionReady));
+    bool ok =
+        set(easy, CURLOPT_NOSIGNAL, 1L) && set(easy, CURLOPT_USERAGENT, kHttpUserAgent.data()) &&
+        set(easy, CURLOPT_PROTOCOLS_STR, scheme) && set(easy, CURLOPT_HTTP_VERSION, long{CURL_HTTP_VERSION_1_1}) &&
+        set(easy, CURLOPT_BUFFERSIZE, kHttpReadBufferSize) &&
+        set(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options.connectTimeout.count())) &&
+        set(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L) &&
+        set(easy, CURLOPT_HEADERFUNCTION, static_cast<curl_write_callback>(onHeader)) &&
+        set(easy, CURLOPT_WRITEFUNCTION, static_cast<curl_write_callback>(onBody)) &&
+        set(easy, CURLOPT_NOPROGRESS, 0L) &&
+        set(easy, CURLOPT_XFERINFOFUNCTION, static_cast<curl_xferinfo_callback>(onProgress)) &&
+        set(easy, CURLOPT_PREREQFUNCTION, static_cast<curl_prereq_callback>(onConnectionReady)) &&
+        set(easy, CURLOPT_DEBUGFUNCTION, static_cast<curl_debug_callback>(onDebug)) && set(easy, CURLOPT_VERBOSE, 1L);
     if (origin.secure) {
-      // The environment's proxy settings apply (libcurl reads them itself).
-      ok = ok && set(easy, CURLOPT_SSLVERSION, long{CURL_SSLVERSION_TLSv1_2}) &&
-           set(easy, CURLOPT_SSL_VERIFYPEER, 1L) && set(easy, CURLOPT_SSL_VERIFYHOST, 2L);
-    } else {
-      // A loopback origin never goes through a proxy, whatever the
-      // environment says.
+      // HTTP/2 when the server offers it in the handshake, else HTTP/1.1.
+      ok = ok && set(easy, CURLOPT_HTTP_VERSION, long{CURL_HTTP_VERSION_2TLS}) &&
+           set(easy, CURLOPT_SSLVERSION, long{CURL_SSLVERSION_TLSv1_2}) && set(easy, CURLOPT_SSL_VERIFYPEER, 1L) &&
+           set(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+    }
+    // A loopback origin, plain or secure, never goes through a proxy,
+    // whatever the environment says; any other origin follows the
+    // environment's proxy settings (libcurl reads them itself).
+    if (isLoopbackHost(origin.host)) {
       ok = ok && set(easy, CURLOPT_PROXY, "") && set(easy, CURLOPT_NOPROXY, "*");
     }
     if (!options.reuseConnections) {
@@ -294,10 +330,8 @@ bool CurlHttpHost::requestStep(const FetchRequest& request, HttpResponse& respon
 
   // Request: GET of the origin's URL prefix plus the path, with the header
   // block. "Accept:" removes the line libcurl would add by itself.
-  Transfer transfer;
+  Transfer transfer(request, cancelled_, options_.limits);
   transfer.body = std::move(storage);
-  transfer.request = &request;
-  transfer.cancelled = &cancelled_;
   HeaderList headers;
   bool created = true;
   for (const std::string& line : requestHeaderLines(request)) created = created && headers.append(line);
@@ -306,7 +340,7 @@ bool CurlHttpHost::requestStep(const FetchRequest& request, HttpResponse& respon
   created = created && set(easy, CURLOPT_URL, url.c_str()) && set(easy, CURLOPT_HTTPGET, 1L) &&
             set(easy, CURLOPT_HTTPHEADER, headers.head) && set(easy, CURLOPT_HEADERDATA, &transfer) &&
             set(easy, CURLOPT_WRITEDATA, &transfer) && set(easy, CURLOPT_XFERINFODATA, &transfer) &&
-            set(easy, CURLOPT_PREREQDATA, &transfer);
+            set(easy, CURLOPT_PREREQDATA, &transfer) && set(easy, CURLOPT_DEBUGDATA, &transfer);
   // Whatever happens next, the handle must not keep pointers into this
   // fetch's stack once it returns.
   struct Detach {
@@ -317,6 +351,7 @@ bool CurlHttpHost::requestStep(const FetchRequest& request, HttpResponse& respon
       curl_easy_setopt(easy, CURLOPT_WRITEDATA, static_cast<void*>(nullptr));
       curl_easy_setopt(easy, CURLOPT_XFERINFODATA, static_cast<void*>(nullptr));
       curl_easy_setopt(easy, CURLOPT_PREREQDATA, static_cast<void*>(nullptr));
+      curl_easy_setopt(easy, CURLOPT_DEBUGDATA, static_cast<void*>(nullptr));
     }
   } detach{easy};
   if (!created) return fail(fetchStepMessage(FetchStep::Request));
@@ -332,12 +367,11 @@ bool CurlHttpHost::requestStep(const FetchRequest& request, HttpResponse& respon
   if (!policy) return fail(fetchStepMessage(FetchStep::Policy));
 
   // Send: start the transfer and drive it until it ends, checking the
-  // cancellation flag and the stall time-out between waits.
+  // cancellation flag and the transfer limits between waits.
   if (isCancelled()) return fail(fetchStepMessage(FetchStep::Send, /*cancelled=*/true));
   CURLM* multi = handles_->multi;
   if (curl_multi_add_handle(multi, easy) != CURLM_OK) return fail(fetchStepMessage(FetchStep::Send));
   CURLcode result = CURLE_OK;
-  bool stalled = false;
   for (;;) {
     int running = 0;
     if (curl_multi_perform(multi, &running) != CURLM_OK) {
@@ -357,10 +391,7 @@ bool CurlHttpHost::requestStep(const FetchRequest& request, HttpResponse& respon
       transfer.cancelSeen = true;
       break;
     }
-    if (transfer.connectionReady && Clock::now() - transfer.lastActivity >= options_.stallTimeout) {
-      stalled = true;
-      break;
-    }
+    if (!transfer.watch.withinLimits(Clock::now())) break;
     if (curl_multi_poll(multi, nullptr, 0, kPollIntervalMs, nullptr) != CURLM_OK) {
       result = CURLE_RECV_ERROR;
       break;
@@ -375,7 +406,7 @@ bool CurlHttpHost::requestStep(const FetchRequest& request, HttpResponse& respon
   }
   if (!transfer.refusal.empty()) return fail(transfer.refusal);
   if (transfer.cancelSeen) return fail(curlFailureMessage(CURLE_ABORTED_BY_CALLBACK, transfer.headComplete));
-  if (stalled) return fail(curlFailureMessage(CURLE_OPERATION_TIMEDOUT, transfer.headComplete));
+  if (transfer.watch.broken() != BrokenLimit::None) return fail(fetchStepMessage(transfer.watch.failedStep()));
   if (result != CURLE_OK) return fail(curlFailureMessage(result, transfer.headComplete));
   if (!transfer.headComplete) return fail(fetchStepMessage(FetchStep::Status));
   if (isCancelled()) return fail(fetchStepMessage(FetchStep::Body, /*cancelled=*/true));

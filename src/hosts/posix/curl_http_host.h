@@ -14,19 +14,32 @@
 // cookie engine, no .netrc and no authentication of any kind, and the body
 // is never decoded. Only https is spoken, or http for the loopback origins.
 // HTTPS verifies the certificate and host name against the system trust
-// store and requires TLS 1.2 or newer.
+// store and requires TLS 1.2 or newer; it speaks HTTP/2 when the server
+// offers it in the handshake, else HTTP/1.1 (the same requests and answers,
+// one at a time). Plain http is always HTTP/1.1.
 //
-// Proxies: a loopback origin never uses a proxy. An HTTPS origin uses the
-// proxy settings of the environment exactly as libcurl reads them
+// Proxies: a loopback origin ("localhost" in any case or 127.0.0.1, over
+// http or https) never uses a proxy. Any other origin uses the proxy
+// settings of the environment exactly as libcurl reads them
 // (https_proxy / HTTPS_PROXY, all_proxy / ALL_PROXY, no_proxy / NO_PROXY);
 // this is the one piece of configuration the client takes from outside its
 // arguments, the counterpart of the platform proxy settings other clients
 // follow. No credentials are ever sent to a proxy.
 //
 // Time limits: resolving, connecting and the TLS handshake together within
-// the connect time-out (10 s); once the request is on its way, a transfer
-// that receives nothing for the stall time-out (10 s) fails. There is no
+// the connect time-out (10 s); once the request is on its way, the limits of
+// transfer_limits.h: 10 s without receiving anything, the response head
+// within 30 s and 64 KiB, the body at 2 KiB/s or more over each 30 s, chunk
+// extensions and trailers within 16 KiB. A body the head announces longer
+// than the fetch's bound is refused before any of it is read. There is no
 // overall limit, since bodies reach 128 MiB.
+//
+// Chunk extensions and trailers never reach the body callback, so the
+// transport also watches the bytes as received: libcurl hands them to its
+// debug callback (CURLINFO_DATA_IN) before it takes the chunks apart, and
+// ChunkedFramingMeter finds in them what is more than framing. Counting all
+// received bytes against the body instead would charge every chunk-size
+// line to the allowance and fail a large body that came in many chunks.
 //
 // One libcurl easy handle (driven through a multi handle, so that a
 // cancellation is seen within a few tens of milliseconds even while the
@@ -48,6 +61,7 @@
 
 #include "hosts/http_host.h"
 #include "hosts/origin_policy.h"
+#include "hosts/transfer_limits.h"
 
 namespace vesmara {
 
@@ -59,8 +73,9 @@ inline constexpr long kHttpReadBufferSize = 65536;
 struct CurlHttpOptions {
   // Resolve, connect and TLS handshake together.
   std::chrono::milliseconds connectTimeout{10000};
-  // Longest time without receiving a byte once the connection is ready.
-  std::chrono::milliseconds stallTimeout{10000};
+  // Once the connection is ready: stall, head time and size, body rate,
+  // framing allowance.
+  TransferLimits limits;
   // False closes the connection after every fetch and opens a fresh one for
   // the next (the behaviour of a client that keeps no connection).
   bool reuseConnections = true;

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string_view>
 
-#include "base/byte_reader.h"
+#include "hosts/png_chunks.h"
 
 namespace vesmara {
 namespace {
@@ -21,23 +21,6 @@ struct ContextFree {
   void operator()(spng_ctx* context) const { spng_ctx_free(context); }
 };
 using Context = std::unique_ptr<spng_ctx, ContextFree>;
-
-// True when an animation control chunk precedes the image data: the file is
-// an animated PNG, which has more than one frame. A chunk list that runs off
-// the end is left for the decoder to refuse.
-bool isAnimated(std::span<const std::uint8_t> png) {
-  constexpr std::size_t kSignatureLength = 8;
-  ByteReader reader(png);
-  if (!reader.skip(kSignatureLength)) return false;
-  std::uint32_t length = 0;
-  while (reader.readU32BigEndian(length)) {
-    if (reader.readExpected("acTL")) return true;
-    if (reader.readExpected("IDAT")) return false;
-    // Type, data and CRC of any other chunk.
-    if (!reader.skip(4) || !reader.skip(length) || !reader.skip(4)) return false;
-  }
-  return false;
-}
 
 // Opening a file reads every chunk before the image data, as a decoder that
 // caches metadata on load does, so that a broken header chunk fails here and
@@ -65,7 +48,7 @@ PngDecodeStatus SpngPngDecoder::decodePixels(std::span<const std::uint8_t> png, 
       !readsHeaderChunks(context.get())) {
     return PngDecodeStatus::DecodeFailed;
   }
-  if (isAnimated(png)) return PngDecodeStatus::FrameCountInvalid;
+  if (isAnimatedPng(png)) return PngDecodeStatus::FrameCountInvalid;
   if (header.width != width || header.height != height) return PngDecodeStatus::DimensionsChanged;
   const std::size_t expected = static_cast<std::size_t>(width) * height * 4;
   std::size_t size = 0;

@@ -11,41 +11,26 @@
 namespace vesmara::publish {
 namespace {
 
-constexpr std::uint64_t kMaxTransportRecording = 67108864;
 constexpr std::uint32_t kMaxCopies = 3;
 
 bool isValidFormat(const AudioFormat& format) {
-  return std::find(std::begin(audio::kRates), std::end(audio::kRates), format.rate) != std::end(audio::kRates) &&
-         (format.bits == 8 || format.bits == 16) && (format.channels == 1 || format.channels == 2);
+  return audio::isAcceptedRate(format.rate) && (format.bits == 8 || format.bits == 16) &&
+         (format.channels == 1 || format.channels == 2);
 }
 
-bool checkSignalLayout(const AudioFormat& format, double amplitude, std::uint32_t copies, std::string& error) {
+bool checkSignalLayout(const AudioFormat& format, double amplitude, std::uint32_t copies, Failure& failure) {
   if (!isValidFormat(format)) {
-    error = "audio format must be 16,000, 44,100 or 48,000 Hz, 8 or 16 bits, mono or stereo";
-    return false;
+    return failure.fail(FailureKind::InvalidData,
+                        "audio format must be 16,000, 44,100 or 48,000 Hz, 8 or 16 bits, mono or stereo");
   }
   if (!(amplitude > 0.0 && amplitude <= 1.0) || copies < 1 || copies > kMaxCopies) {
-    error = "audio amplitude must be in (0, 1] and copies 1 to 3";
-    return false;
+    return failure.fail(FailureKind::InvalidData, "audio amplitude must be in (0, 1] and copies 1 to 3");
   }
   return true;
 }
 
 // The length of the 1-millisecond windows the standalone reader listens in.
 std::uint64_t scanWindowOf(std::uint32_t rate) { return static_cast<std::uint64_t>(std::lround(rate / 1000.0)); }
-
-constexpr std::uint64_t kWavHeaderLength = 44;
-
-std::uint64_t wavLengthOf(std::uint64_t frames, const AudioFormat& format) {
-  const std::uint64_t data = frames * format.channels * (format.bits / 8);
-  return kWavHeaderLength + data + data % 2;
-}
-
-// The most frames a WAV file of `format` holds within `limit` bytes (even,
-// as both limits are, so the data's pad byte always fits).
-std::uint64_t maxFramesOf(std::uint64_t limit, const AudioFormat& format) {
-  return (limit - kWavHeaderLength) / (format.channels * (format.bits / 8));
-}
 
 // The frames of `seconds` of silence (none for zero or less). False when
 // they alone would exceed `max_frames`: checked in floating point before
@@ -87,22 +72,20 @@ class SignalLength {
 
 // The packets of a payload: 128 bytes each, the last one possibly shorter.
 bool payloadFrames(CryptoHost& crypto, std::span<const std::uint8_t> payload,
-                   std::vector<std::vector<std::uint8_t>>& frames, Sha256Digest& digest, std::string& error) {
+                   std::vector<std::vector<std::uint8_t>>& frames, Sha256Digest& digest, Failure& failure) {
   if (!computeSha256(crypto, payload, digest)) {
-    error = "SHA-256 provider failed";
-    return false;
+    return failure.fail(FailureKind::Provider, "SHA-256 provider failed");
   }
+  // The callers bound the payload to 4,096 bytes.
   const std::uint32_t count = audio::packetCountFor(static_cast<std::uint32_t>(payload.size()));
   frames.resize(count);
   for (std::uint16_t index = 0; index < count; ++index) {
-    if (!packetFrame(crypto, payload, digest, index, frames[index])) {
-      error = "SHA-256 provider failed";
-      return false;
-    }
+    if (!packetFrame(crypto, payload, digest, index, frames[index], failure)) return false;
   }
   return true;
 }
 
+constexpr std::string_view kPayloadLengthRange = "audio payload must be 1 to 4,096 bytes long";
 constexpr std::string_view kCarrierTooLong =
     "audio carrier would exceed 128 MiB; use fewer copies, a lower rate or fewer bits";
 constexpr std::string_view kRecordingTooLong =
@@ -129,25 +112,22 @@ bool planSilences(const AudioFormat& format, std::uint32_t rate, double lead_sec
 // them in `carrier` (all but the locations, which follow from the layout).
 // `rate` is that of the signal the carrier will be laid out in.
 bool planCarrier(CryptoHost& crypto, std::span<const std::uint8_t> payload, const AudioCarrierLayout& layout,
-                 std::uint32_t rate, SignalPlan& plan, AudioCarrier& carrier, std::string& error) {
+                 std::uint32_t rate, SignalPlan& plan, AudioCarrier& carrier, Failure& failure) {
   if (payload.empty() || payload.size() > audio::kMaxPayloadLength) {
-    error = "audio payload must be 1 to 4,096 bytes long";
-    return false;
+    return failure.fail(FailureKind::InvalidData, kPayloadLengthRange);
   }
-  if (!checkSignalLayout(layout.format, layout.amplitude, layout.copies, error)) return false;
+  if (!checkSignalLayout(layout.format, layout.amplitude, layout.copies, failure)) return false;
   if (!planSilences(layout.format, rate, layout.lead_seconds, layout.gap_seconds, audio::kMaxWavLength, plan)) {
-    error = kCarrierTooLong;
-    return false;
+    return failure.fail(FailureKind::InvalidData, kCarrierTooLong);
   }
   Sha256Digest digest{};
-  if (!payloadFrames(crypto, payload, plan.frames, digest, error)) return false;
+  if (!payloadFrames(crypto, payload, plan.frames, digest, failure)) return false;
   carrier = {.length = payload.size(), .sha256 = encodeLowerHex(digest)};
   for (const auto& frame : plan.frames) {
     Sha256Digest packet_digest{};
     const auto packet = std::span(frame).subspan(audio::kHeaderLength);
     if (!computeSha256(crypto, packet, packet_digest)) {
-      error = "SHA-256 provider failed";
-      return false;
+      return failure.fail(FailureKind::Provider, "SHA-256 provider failed");
     }
     carrier.packets.push_back({.length = packet.size(), .sha256 = encodeLowerHex(packet_digest)});
   }
@@ -185,15 +165,14 @@ void composePlannedCarrier(const SignalPlan& plan, std::uint32_t copies, ToneSig
 // Checks the message and layout, seals the message and cuts the payload into
 // frames. `rate` is that of the signal the recording will be laid out in.
 bool planTransport(CryptoHost& crypto, AesKey key, std::span<const std::uint8_t> plaintext,
-                   const TransportLayout& layout, std::uint32_t rate, SignalPlan& plan, std::string& error) {
+                   const TransportLayout& layout, std::uint32_t rate, SignalPlan& plan, Failure& failure) {
   if (plaintext.empty() || plaintext.size() > audio::kTransportPlaintextLimit) {
-    error = "message must be 1 to 4,068 bytes long";
-    return false;
+    return failure.fail(FailureKind::InvalidData, "message must be 1 to 4,068 bytes long");
   }
-  if (!checkSignalLayout(layout.format, layout.amplitude, layout.copies, error)) return false;
-  if (!planSilences(layout.format, rate, layout.lead_seconds, layout.gap_seconds, kMaxTransportRecording, plan)) {
-    error = kRecordingTooLong;
-    return false;
+  if (!checkSignalLayout(layout.format, layout.amplitude, layout.copies, failure)) return false;
+  if (!planSilences(layout.format, rate, layout.lead_seconds, layout.gap_seconds, audio::kMaxTransportRecordingLength,
+                    plan)) {
+    return failure.fail(FailureKind::InvalidData, kRecordingTooLong);
   }
   // Each frame is followed by at least 21 quiet windows, so that it opens a
   // segment of its own.
@@ -202,18 +181,16 @@ bool planTransport(CryptoHost& crypto, AesKey key, std::span<const std::uint8_t>
   if (layout.nonce) {
     nonce = *layout.nonce;
   } else if (!crypto.randomBytes(nonce)) {
-    error = "random generator failed";
-    return false;
+    return failure.fail(FailureKind::Provider, "random generator failed");
   }
   std::vector<std::uint8_t> sealed;
   if (!crypto.aesGcmEncrypt(key, nonce, audio::transportLabel(), plaintext, sealed)) {
-    error = "AES-GCM provider failed";
-    return false;
+    return failure.fail(FailureKind::Provider, "AES-GCM provider failed");
   }
   std::vector<std::uint8_t> payload(nonce.begin(), nonce.end());
   payload.insert(payload.end(), sealed.begin(), sealed.end());
   Sha256Digest digest{};
-  return payloadFrames(crypto, payload, plan.frames, digest, error);
+  return payloadFrames(crypto, payload, plan.frames, digest, failure);
 }
 
 // Frames start on the reader's window grid, so each segment opens at its
@@ -233,73 +210,22 @@ void layOutTransport(const SignalPlan& plan, std::uint32_t copies, Signal& signa
 
 }  // namespace
 
-void ToneSignal::alignTo(std::uint64_t frames) {
-  if (frames > 1 && samples_.size() % frames != 0) appendSilence(frames - samples_.size() % frames);
-}
-
-void ToneSignal::appendTone(int tone, std::uint64_t frames) {
-  const double step = audio::kTwoPi * audio::toneFrequency(tone) / rate_;
-  for (std::uint64_t i = 0; i < frames; ++i) {
-    samples_.push_back(amplitude_ * std::sin(phase_));
-    phase_ += step;
-    if (phase_ >= audio::kTwoPi) phase_ -= audio::kTwoPi;
-  }
-}
-
-std::uint64_t ToneSignal::appendFrame(std::span<const std::uint8_t> bytes) {
-  const std::int64_t start = static_cast<std::int64_t>(samples_.size());
-  std::vector<int> tones;
-  for (std::size_t j = 0; j < audio::kPreambleSymbols; ++j) tones.push_back(audio::preambleTone(j));
-  for (const std::uint8_t byte : bytes) {
-    for (int shift = 6; shift >= 0; shift -= 2) tones.push_back(byte >> shift & 3);
-  }
-  for (std::size_t j = 0; j < tones.size(); ++j) {
-    const std::int64_t end = audio::symbolStart(rate_, start, j + 1);
-    appendTone(tones[j], static_cast<std::uint64_t>(end) - samples_.size());
-  }
-  return static_cast<std::uint64_t>(start);
-}
-
-std::vector<std::uint8_t> encodeWav(std::span<const double> samples, const AudioFormat& format) {
-  const std::uint64_t data = static_cast<std::uint64_t>(samples.size()) * format.channels * (format.bits / 8);
-  std::vector<std::uint8_t> wav;
-  wav.reserve(static_cast<std::size_t>(wavLengthOf(samples.size(), format)));
-  ByteWriter writer(wav);
-  writer.writeText("RIFF");
-  writer.writeU32(static_cast<std::uint32_t>(wavLengthOf(samples.size(), format) - 8));
-  writer.writeText("WAVEfmt ");
-  writer.writeU32(16);
-  writer.writeU16(audio::kPcmFormat);
-  writer.writeU16(format.channels);
-  writer.writeU32(format.rate);
-  writer.writeU32(format.rate * format.channels * (format.bits / 8));
-  writer.writeU16(static_cast<std::uint16_t>(format.channels * (format.bits / 8)));
-  writer.writeU16(format.bits);
-  writer.writeText("data");
-  writer.writeU32(static_cast<std::uint32_t>(data));
-  for (const double sample : samples) {
-    const double value = std::clamp(sample, -1.0, 1.0);
-    for (std::uint16_t channel = 0; channel < format.channels; ++channel) {
-      if (format.bits == 8) {
-        writer.writeU8(static_cast<std::uint8_t>(std::clamp<long>(128 + std::lround(value * 127), 0, 255)));
-      } else {
-        writer.writeU16(static_cast<std::uint16_t>(static_cast<std::int16_t>(std::lround(value * 32767))));
-      }
-    }
-  }
-  if (data % 2 != 0) writer.writeU8(0);
-  return wav;
-}
-
 bool packetFrame(CryptoHost& crypto, std::span<const std::uint8_t> payload, const Sha256Digest& payload_digest,
-                 std::uint16_t index, std::vector<std::uint8_t>& frame) {
+                 std::uint16_t index, std::vector<std::uint8_t>& frame, Failure& failure) {
+  // Bounded like this, the payload's length and packet count fit the header.
+  if (payload.empty() || payload.size() > audio::kMaxPayloadLength) {
+    return failure.fail(FailureKind::InvalidData, kPayloadLengthRange);
+  }
+  const auto total = static_cast<std::uint32_t>(payload.size());
+  const std::uint32_t count = audio::packetCountFor(total);
+  if (index >= count) return failure.fail(FailureKind::InvalidData, "audio packet index out of range");
   const std::size_t first = audio::kMaxPacketLength * index;
   const auto packet = payload.subspan(first, std::min(audio::kMaxPacketLength, payload.size() - first));
   Sha256Digest digest{};
-  if (!computeSha256(crypto, packet, digest)) return false;
+  if (!computeSha256(crypto, packet, digest)) return failure.fail(FailureKind::Provider, "SHA-256 provider failed");
   audio::FrameHeader header{
-      .total_length = static_cast<std::uint32_t>(payload.size()),
-      .packet_count = static_cast<std::uint16_t>(audio::packetCountFor(static_cast<std::uint32_t>(payload.size()))),
+      .total_length = total,
+      .packet_count = static_cast<std::uint16_t>(count),
       .packet_index = index,
       .packet_length = static_cast<std::uint16_t>(packet.size()),
       .payload_digest = payload_digest,
@@ -313,51 +239,47 @@ bool packetFrame(CryptoHost& crypto, std::span<const std::uint8_t> payload, cons
 }
 
 bool composeAudioCarrier(CryptoHost& crypto, std::span<const std::uint8_t> payload, const AudioCarrierLayout& layout,
-                         ToneSignal& signal, AudioCarrier& carrier, std::string& error) {
+                         ToneSignal& signal, AudioCarrier& carrier, Failure& failure) {
   SignalPlan plan;
-  if (!planCarrier(crypto, payload, layout, signal.rate(), plan, carrier, error)) return false;
+  if (!planCarrier(crypto, payload, layout, signal.rate(), plan, carrier, failure)) return false;
   composePlannedCarrier(plan, layout.copies, signal, carrier);
   return true;
 }
 
 bool writeAudioCarrier(CryptoHost& crypto, std::span<const std::uint8_t> payload, const AudioCarrierLayout& layout,
-                       std::vector<std::uint8_t>& wav, AudioCarrier& carrier, std::string& error) {
+                       std::vector<std::uint8_t>& wav, AudioCarrier& carrier, Failure& failure) {
   SignalPlan plan;
-  if (!planCarrier(crypto, payload, layout, layout.format.rate, plan, carrier, error)) return false;
+  if (!planCarrier(crypto, payload, layout, layout.format.rate, plan, carrier, failure)) return false;
   SignalLength measured(layout.format.rate);
   layOutCarrier(plan, layout.copies, measured);
   if (wavLengthOf(measured.length(), layout.format) > audio::kMaxWavLength) {
-    error = kCarrierTooLong;
-    return false;
+    return failure.fail(FailureKind::InvalidData, kCarrierTooLong);
   }
   ToneSignal signal(layout.format.rate, layout.amplitude);
   composePlannedCarrier(plan, layout.copies, signal, carrier);
-  wav = encodeWav(signal.samples(), layout.format);
-  return true;
+  return encodeWav(signal.samples(), layout.format, wav, failure);
 }
 
 bool composeTransport(CryptoHost& crypto, AesKey key, std::span<const std::uint8_t> plaintext,
-                      const TransportLayout& layout, ToneSignal& signal, std::string& error) {
+                      const TransportLayout& layout, ToneSignal& signal, Failure& failure) {
   SignalPlan plan;
-  if (!planTransport(crypto, key, plaintext, layout, signal.rate(), plan, error)) return false;
+  if (!planTransport(crypto, key, plaintext, layout, signal.rate(), plan, failure)) return false;
   layOutTransport(plan, layout.copies, signal);
   return true;
 }
 
 bool writeTransportRecording(CryptoHost& crypto, AesKey key, std::span<const std::uint8_t> plaintext,
-                             const TransportLayout& layout, std::vector<std::uint8_t>& wav, std::string& error) {
+                             const TransportLayout& layout, std::vector<std::uint8_t>& wav, Failure& failure) {
   SignalPlan plan;
-  if (!planTransport(crypto, key, plaintext, layout, layout.format.rate, plan, error)) return false;
+  if (!planTransport(crypto, key, plaintext, layout, layout.format.rate, plan, failure)) return false;
   SignalLength measured(layout.format.rate);
   layOutTransport(plan, layout.copies, measured);
-  if (wavLengthOf(measured.length(), layout.format) > kMaxTransportRecording) {
-    error = kRecordingTooLong;
-    return false;
+  if (wavLengthOf(measured.length(), layout.format) > audio::kMaxTransportRecordingLength) {
+    return failure.fail(FailureKind::InvalidData, kRecordingTooLong);
   }
   ToneSignal signal(layout.format.rate, layout.amplitude);
   layOutTransport(plan, layout.copies, signal);
-  wav = encodeWav(signal.samples(), layout.format);
-  return true;
+  return encodeWav(signal.samples(), layout.format, wav, failure);
 }
 
 }  // namespace vesmara::publish

@@ -1,5 +1,7 @@
-// Writes 4-FSK audio: wav-4fsk1 carriers with the index metadata that
-// describes them, and standalone media transport recordings.
+// Lays out 4-FSK audio: wav-4fsk1 carriers with the index metadata that
+// describes them, and standalone media transport recordings — the frames
+// that carry a payload and the silences around them. The tones are
+// synthesised by ToneSignal and the recording written by encodeWav.
 #ifndef VESMARA_PUBLISH_MEDIA_AUDIO_WRITER_H_
 #define VESMARA_PUBLISH_MEDIA_AUDIO_WRITER_H_
 
@@ -10,54 +12,18 @@
 #include <string>
 #include <vector>
 
+#include "base/failure.h"
 #include "hosts/crypto_host.h"
 #include "index/site_index.h"
+#include "publish/media/tone_signal.h"
+#include "publish/media/wav_writer.h"
 
 namespace vesmara::publish {
 
-struct AudioFormat {
-  std::uint32_t rate = 16000;  // 16,000, 44,100 or 48,000
-  std::uint16_t bits = 16;     // 8 or 16
-  std::uint16_t channels = 1;  // 1 or 2
-};
-
-// A recording being composed: mono samples in [-1, 1] at one rate. Frames
-// are written as phase-continuous tones of `amplitude`.
-class ToneSignal {
- public:
-  ToneSignal(std::uint32_t rate, double amplitude) : rate_(rate), amplitude_(amplitude) {}
-
-  std::uint32_t rate() const { return rate_; }
-  std::uint64_t length() const { return samples_.size(); }
-  std::vector<double>& samples() { return samples_; }
-  const std::vector<double>& samples() const { return samples_; }
-
-  // Appends `frames` frames of silence.
-  void appendSilence(std::uint64_t frames) { samples_.resize(samples_.size() + frames, 0.0); }
-
-  // Appends silence until the length is a multiple of `frames`.
-  void alignTo(std::uint64_t frames);
-
-  // Appends an audio frame (preamble, then `bytes`) and returns the frame
-  // position it starts at.
-  std::uint64_t appendFrame(std::span<const std::uint8_t> bytes);
-
- private:
-  void appendTone(int tone, std::uint64_t frames);
-
-  std::uint32_t rate_;
-  double amplitude_;
-  double phase_ = 0.0;
-  std::vector<double> samples_;
-};
-
-// The samples as a PCM WAV file of `format` (every channel the same).
-std::vector<std::uint8_t> encodeWav(std::span<const double> samples, const AudioFormat& format);
-
-// The bytes of the audio frame that sends packet `index` of `payload`
-// (after its preamble): the 54-byte header, then the packet.
+// The bytes of the audio frame that sends packet `index` of `payload` (1 to
+// 4,096 bytes) after its preamble: the 54-byte header, then the packet.
 bool packetFrame(CryptoHost& crypto, std::span<const std::uint8_t> payload, const Sha256Digest& payload_digest,
-                 std::uint16_t index, std::vector<std::uint8_t>& frame);
+                 std::uint16_t index, std::vector<std::uint8_t>& frame, Failure& failure);
 
 struct AudioCarrierLayout {
   AudioFormat format;
@@ -73,11 +39,11 @@ struct AudioCarrierLayout {
 // Composes a wav-4fsk1 carrier of `payload` (1 to 4,096 bytes) into `signal`
 // and describes it in `carrier`, the index metadata for its path.
 bool composeAudioCarrier(CryptoHost& crypto, std::span<const std::uint8_t> payload, const AudioCarrierLayout& layout,
-                         ToneSignal& signal, AudioCarrier& carrier, std::string& error);
+                         ToneSignal& signal, AudioCarrier& carrier, Failure& failure);
 
 // The carrier as a WAV file (at most 128 MiB), with its metadata.
 bool writeAudioCarrier(CryptoHost& crypto, std::span<const std::uint8_t> payload, const AudioCarrierLayout& layout,
-                       std::vector<std::uint8_t>& wav, AudioCarrier& carrier, std::string& error);
+                       std::vector<std::uint8_t>& wav, AudioCarrier& carrier, Failure& failure);
 
 struct TransportLayout {
   AudioFormat format;
@@ -93,11 +59,11 @@ struct TransportLayout {
 // Composes a standalone recording of `plaintext` (1 to 4,068 bytes) sealed
 // with `key` into `signal`.
 bool composeTransport(CryptoHost& crypto, AesKey key, std::span<const std::uint8_t> plaintext,
-                      const TransportLayout& layout, ToneSignal& signal, std::string& error);
+                      const TransportLayout& layout, ToneSignal& signal, Failure& failure);
 
 // The recording as a WAV file of at most 64 MiB.
 bool writeTransportRecording(CryptoHost& crypto, AesKey key, std::span<const std::uint8_t> plaintext,
-                             const TransportLayout& layout, std::vector<std::uint8_t>& wav, std::string& error);
+                             const TransportLayout& layout, std::vector<std::uint8_t>& wav, Failure& failure);
 
 }  // namespace vesmara::publish
 

@@ -5,7 +5,7 @@
 
 #include "base/byte_writer.h"
 #include "hosts/png_codec.h"
-#include "index/index_document.h"
+#include "index/index_format.h"
 #include "media/frame_format.h"
 #include "media/frame_payload.h"
 
@@ -18,25 +18,23 @@ constexpr std::uint8_t kDark = 88;
 
 using Header = std::array<std::uint8_t, frame::kHeaderLength>;
 
+constexpr std::string_view kPayloadLengthRange = "frame payload must be 1 to 21 bytes long";
+
 bool buildHeader(CryptoHost& crypto, std::string_view magic, std::span<const std::uint8_t> payload, Header& header,
-                 std::string& error) {
+                 Failure& failure) {
   if (payload.empty() || payload.size() > frame::kMaxPayloadLength) {
-    error = "frame payload must be 1 to 21 bytes long";
-    return false;
+    return failure.fail(FailureKind::InvalidData, kPayloadLengthRange);
   }
   Sha256Digest digest{};
-  if (!computeSha256(crypto, payload, digest)) {
-    error = "SHA-256 provider failed";
-    return false;
-  }
+  if (!computeSha256(crypto, payload, digest)) return failure.fail(FailureKind::Provider, "SHA-256 provider failed");
   std::vector<std::uint8_t> bytes;
   ByteWriter writer(bytes);
   writer.writeText(magic);
-  writer.writeZeros(2);
-  writer.writeU8(static_cast<std::uint8_t>(payload.size()));
+  writer.writeZeros(frame::kLengthAt - frame::kZerosAt);
+  if (!writer.writeU8Checked(payload.size())) return failure.fail(FailureKind::InvalidData, kPayloadLengthRange);
   writer.writeBytes(std::span(digest).first(frame::kDigestLength));
   writer.writeBytes(payload);
-  writer.writeZeros(frame::kHeaderLength - bytes.size());
+  writer.writeZeros(frame::kHeaderLength - frame::kPayloadAt - payload.size());
   std::copy(bytes.begin(), bytes.end(), header.begin());
   return true;
 }
@@ -45,21 +43,18 @@ bool bitOf(std::span<const std::uint8_t, 32> header, std::size_t bit) {
   return (header[bit / 8] >> (7 - bit % 8) & 1) != 0;
 }
 
-bool checkFrameSize(std::uint32_t width, std::uint32_t height, std::string& error) {
+bool checkFrameSize(std::uint32_t width, std::uint32_t height, Failure& failure) {
   if (width < frame::kRegionWidth || height < frame::kRegionHeight ||
       static_cast<std::uint64_t>(width) * height > kMaxPngPixels) {
-    error = "frame must be at least 256 x 128 and at most 16,777,216 pixels";
-    return false;
+    return failure.fail(FailureKind::InvalidData, "frame must be at least 256 x 128 and at most 16,777,216 pixels");
   }
   return true;
 }
 
 // Writes the header into the frame's sparse positions.
-bool embedSparseHeader(const Header& header, RgbaImage& frame, std::string& error) {
-  if (!writeSparseHeader(header, frame)) {
-    error = "frame has too few opaque pixels";
-    return false;
-  }
+bool embedSparseHeader(const Header& header, RgbaImage& frame, Failure& failure) {
+  if (!writeSparseHeader(header, frame))
+    return failure.fail(FailureKind::InvalidData, "frame has too few opaque pixels");
   return true;
 }
 
@@ -96,9 +91,9 @@ RgbaImage makeFrameCover(std::uint32_t width, std::uint32_t height) {
 }
 
 bool makeLegacyFrame(CryptoHost& crypto, std::span<const std::uint8_t> payload, std::uint32_t width,
-                     std::uint32_t height, RgbaImage& frame, std::string& error) {
+                     std::uint32_t height, RgbaImage& frame, Failure& failure) {
   Header header{};
-  if (!checkFrameSize(width, height, error) || !buildHeader(crypto, frame::kLegacyMagic, payload, header, error)) {
+  if (!checkFrameSize(width, height, failure) || !buildHeader(crypto, frame::kLegacyMagic, payload, header, failure)) {
     return false;
   }
   frame = makeFrameCover(width, height);
@@ -106,13 +101,13 @@ bool makeLegacyFrame(CryptoHost& crypto, std::span<const std::uint8_t> payload, 
   return true;
 }
 
-bool embedSparseFrame(CryptoHost& crypto, std::span<const std::uint8_t> payload, RgbaImage& frame, std::string& error) {
+bool embedSparseFrame(CryptoHost& crypto, std::span<const std::uint8_t> payload, RgbaImage& frame, Failure& failure) {
   Header header{};
-  if (!checkFrameSize(frame.width, frame.height, error) ||
-      !buildHeader(crypto, frame::kSparseMagic, payload, header, error)) {
+  if (!checkFrameSize(frame.width, frame.height, failure) ||
+      !buildHeader(crypto, frame::kSparseMagic, payload, header, failure)) {
     return false;
   }
-  return embedSparseHeader(header, frame, error);
+  return embedSparseHeader(header, frame, failure);
 }
 
 void drawLegacyHeader(std::span<const std::uint8_t, 32> header, RgbaImage& frame) {
@@ -136,25 +131,24 @@ bool writeSparseHeader(std::span<const std::uint8_t, 32> header, RgbaImage& fram
 }
 
 bool writeFrameCarrier(CryptoHost& crypto, std::string_view codec, std::span<const std::uint8_t> payload,
-                       std::uint32_t width, std::uint32_t height, std::vector<std::uint8_t>& png, std::string& error) {
+                       std::uint32_t width, std::uint32_t height, std::vector<std::uint8_t>& png, Failure& failure) {
   RgbaImage frame;
   if (codec == kCodecFrameLuma1) {
-    if (!makeLegacyFrame(crypto, payload, width, height, frame, error)) return false;
+    if (!makeLegacyFrame(crypto, payload, width, height, frame, failure)) return false;
   } else if (codec == kCodecFrameLuma2) {
     // The payload is checked before the cover exists.
     Header header{};
-    if (!checkFrameSize(width, height, error) || !buildHeader(crypto, frame::kSparseMagic, payload, header, error)) {
+    if (!checkFrameSize(width, height, failure) ||
+        !buildHeader(crypto, frame::kSparseMagic, payload, header, failure)) {
       return false;
     }
     frame = makeFrameCover(width, height);
-    if (!embedSparseHeader(header, frame, error)) return false;
+    if (!embedSparseHeader(header, frame, failure)) return false;
   } else {
-    error = "not a frame codec";
-    return false;
+    return failure.fail(FailureKind::InvalidData, "not a frame codec");
   }
   if (!encodeRgbaPng(frame.width, frame.height, frame.pixels, png)) {
-    error = "PNG encoding failed";
-    return false;
+    return failure.fail(FailureKind::Internal, "PNG encoding failed");
   }
   return true;
 }

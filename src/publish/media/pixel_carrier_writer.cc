@@ -15,10 +15,11 @@ using pixel_payload::SlotWalk;
 
 namespace {
 
-bool checkPayloadLength(std::span<const std::uint8_t> payload, std::string& error) {
+constexpr std::string_view kPayloadLengthRange = "pixel payload must be 1 byte to 16 MiB long";
+
+bool checkPayloadLength(std::span<const std::uint8_t> payload, Failure& failure) {
   if (payload.empty() || payload.size() > pixel_payload::kMaxPayloadLength) {
-    error = "pixel payload must be 1 byte to 16 MiB long";
-    return false;
+    return failure.fail(FailureKind::InvalidData, kPayloadLengthRange);
   }
   return true;
 }
@@ -46,23 +47,18 @@ RgbaImage makePixelCover(std::uint64_t payload_length) {
   return image;
 }
 
-bool embedPixelPayload(CryptoHost& crypto, std::span<const std::uint8_t> payload, RgbaImage& image,
-                       std::string& error) {
-  if (!checkPayloadLength(payload, error)) return false;
+bool embedPixelPayload(CryptoHost& crypto, std::span<const std::uint8_t> payload, RgbaImage& image, Failure& failure) {
+  if (!checkPayloadLength(payload, failure)) return false;
   const PixelSlots slots(image.pixels);
   if (slots.count() < pixel_payload::kMinSlots || payload.size() + pixel_payload::kHeaderLength > slots.count() / 8) {
-    error = "cover image has too few opaque pixels for the payload";
-    return false;
+    return failure.fail(FailureKind::InvalidData, "cover image has too few opaque pixels for the payload");
   }
   Sha256Digest digest{};
-  if (!computeSha256(crypto, payload, digest)) {
-    error = "SHA-256 provider failed";
-    return false;
-  }
+  if (!computeSha256(crypto, payload, digest)) return failure.fail(FailureKind::Provider, "SHA-256 provider failed");
   std::vector<std::uint8_t> stream;
   ByteWriter writer(stream);
   writer.writeText(pixel_payload::kMagic);
-  writer.writeU32(static_cast<std::uint32_t>(payload.size()));
+  if (!writer.writeU32Checked(payload.size())) return failure.fail(FailureKind::InvalidData, kPayloadLengthRange);
   writer.writeBytes(digest);
   writer.writeBytes(payload);
   SlotWalk walk(slots.count());
@@ -76,25 +72,23 @@ bool embedPixelPayload(CryptoHost& crypto, std::span<const std::uint8_t> payload
 }
 
 bool writePixelCarrier(CryptoHost& crypto, std::span<const std::uint8_t> payload, std::span<const std::uint8_t> cover,
-                       std::vector<std::uint8_t>& png, std::string& error) {
+                       std::vector<std::uint8_t>& png, Failure& failure) {
   // The payload is checked before any image exists.
-  if (!checkPayloadLength(payload, error)) return false;
+  if (!checkPayloadLength(payload, failure)) return false;
   RgbaImage image;
   if (cover.empty()) {
     // The largest image a reader decodes bounds the payload a generated cover carries.
     if (payload.size() > kMaxPngPixels * 3 / 8 - pixel_payload::kHeaderLength) {
-      error = "payload is too large for a PNG carrier";
-      return false;
+      return failure.fail(FailureKind::InvalidData, "payload is too large for a PNG carrier");
     }
     image = makePixelCover(payload.size());
-  } else if (!decodePngCarrier(cover, *defaultPlatform().makePngDecoder(), image, error)) {
-    error = "cover image: " + error;
-    return false;
+  } else if (Failure cover_failure;
+             !decodePngCarrier(cover, *defaultPlatform().makePngDecoder(), image, cover_failure)) {
+    return failure.fail(FailureKind::InvalidData, "cover image: " + cover_failure.message);
   }
-  if (!embedPixelPayload(crypto, payload, image, error)) return false;
+  if (!embedPixelPayload(crypto, payload, image, failure)) return false;
   if (!encodeRgbaPng(image.width, image.height, image.pixels, png)) {
-    error = "PNG encoding failed";
-    return false;
+    return failure.fail(FailureKind::Internal, "PNG encoding failed");
   }
   return true;
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base/failure.h"
 #include "hosts/crypto_host.h"
 #include "media/png_carrier.h"
 
@@ -17,14 +18,14 @@ namespace vesmara::publish {
 RgbaImage makePixelCover(std::uint64_t payload_length);
 
 // Writes the header and `payload` into the low bits of `image`'s opaque
-// pixels; pixels that are not fully opaque are left as they are. Fails (with
-// `error`) when the payload is empty, over 16 MiB or does not fit.
-bool embedPixelPayload(CryptoHost& crypto, std::span<const std::uint8_t> payload, RgbaImage& image, std::string& error);
+// pixels; pixels that are not fully opaque are left as they are. Fails when
+// the payload is empty, over 16 MiB or does not fit.
+bool embedPixelPayload(CryptoHost& crypto, std::span<const std::uint8_t> payload, RgbaImage& image, Failure& failure);
 
 // A complete png-lsb1 carrier: `payload` hidden in the PNG file `cover`, or in
 // a generated cover when `cover` is empty.
 bool writePixelCarrier(CryptoHost& crypto, std::span<const std::uint8_t> payload, std::span<const std::uint8_t> cover,
-                       std::vector<std::uint8_t>& png, std::string& error);
+                       std::vector<std::uint8_t>& png, Failure& failure);
 
 }  // namespace vesmara::publish
 
