@@ -4,12 +4,14 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "fuzz_support.h"
 #include "hosts/platform.h"
 #include "media/audio_format.h"
 #include "media/audio_transport.h"
 #include "media_seeds.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size > vesmara::fuzz::kMaxInputLength) return 0;
   static const auto crypto = vesmara::defaultPlatform().makeCryptoHost();
   static const std::array<std::uint8_t, 32> key = vesmara::fuzz::seedTransportKey();
   vesmara::SecureBytes plaintext;

@@ -11,6 +11,7 @@
 #include "index/memory_host.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size > vesmara::fuzz::kMaxInputLength) return 0;
   static const auto crypto = vesmara::defaultPlatform().makeCryptoHost();
   static vesmara::fuzz::NeverCancelled parent;
   vesmara::MemoryHost host(vesmara::SecureBytes(data, data + size), parent);

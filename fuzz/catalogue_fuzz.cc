@@ -4,9 +4,11 @@
 #include <cstdint>
 #include <string>
 
+#include "fuzz_support.h"
 #include "game/catalogue.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size > vesmara::fuzz::kMaxInputLength) return 0;
   vesmara::Catalogue catalogue;
   vesmara::Failure failure;
   const std::string_view input(reinterpret_cast<const char*>(data), size);

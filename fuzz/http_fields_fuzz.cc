@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "base/decimal.h"
+#include "fuzz_support.h"
 #include "hosts/http_path.h"
 #include "hosts/http_rules.h"
 #include "hosts/origin_policy.h"
@@ -78,6 +79,7 @@ void checkPath(std::string_view path) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size > vesmara::fuzz::kMaxInputLength) return 0;
   const std::string_view input(reinterpret_cast<const char*>(data), size);
   checkContentRange(input);
   checkResponseHead(input);

@@ -4,10 +4,12 @@
 #include <cstdint>
 #include <string>
 
+#include "fuzz_support.h"
 #include "index/index_document.h"
 #include "index/paths.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size > vesmara::fuzz::kMaxInputLength) return 0;
   vesmara::SiteIndex index;
   vesmara::Failure failure;
   if (!vesmara::parseIndexDocument(std::string_view(reinterpret_cast<const char*>(data), size), index, failure)) {

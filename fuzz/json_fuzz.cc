@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "fuzz_support.h"
 #include "json/json.h"
 
 namespace {
@@ -32,6 +33,7 @@ void walk(const vesmara::JsonValue& value, int depth) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size > vesmara::fuzz::kMaxInputLength) return 0;
   vesmara::JsonValue value;
   vesmara::Failure failure;
   const std::string_view input(reinterpret_cast<const char*>(data), size);

@@ -21,6 +21,7 @@ void checkLocator(const vesmara::PrivateIndexLocator& locator) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size > vesmara::fuzz::kMaxInputLength) return 0;
   static const auto crypto = vesmara::defaultPlatform().makeCryptoHost();
   static vesmara::fuzz::NeverCancelled parent;
   const std::span<const std::uint8_t> material(data, size);

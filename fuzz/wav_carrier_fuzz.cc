@@ -7,11 +7,13 @@
 #include <vector>
 
 #include "base/hex.h"
+#include "fuzz_support.h"
 #include "hosts/platform.h"
 #include "media/audio_carrier.h"
 #include "media_seeds.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size > vesmara::fuzz::kMaxInputLength) return 0;
   static const auto crypto = vesmara::defaultPlatform().makeCryptoHost();
   static const vesmara::AudioCarrier carrier = [] {
     std::vector<std::uint8_t> wav;
