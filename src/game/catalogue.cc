@@ -129,7 +129,7 @@ bool isValidGameIdentifier(std::string_view id) {
 }
 
 bool isValidItemPath(std::string_view path) {
-  if (path.size() < 6 || path.size() > 205 || path.substr(0, 5) != "game/") return false;
+  if (path.size() < 6 || path.size() > kMaxItemPathLength || path.substr(0, 5) != "game/") return false;
   std::size_t start = 5;
   for (;;) {
     const std::size_t slash = path.find('/', start);

@@ -18,6 +18,7 @@ inline constexpr std::uint64_t kCatalogueSchema = 1;
 inline constexpr std::uint64_t kMaxCatalogueRevision = 9007199254740991ULL;  // 2^53 - 1
 inline constexpr std::size_t kMaxCatalogueItems = 256;
 inline constexpr std::size_t kMaxItemDependencies = 16;
+inline constexpr std::size_t kMaxItemPathLength = 205;
 
 // Item field selectors of the item string exports.
 enum class CatalogueItemField : std::uint32_t { Id = 1, Kind = 2, Path = 3 };

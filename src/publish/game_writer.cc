@@ -48,7 +48,8 @@ bool addGameToSources(const GameDescription& game, std::vector<SourceFile>& sour
                      .mime = "application/json",
                      .bytes = std::vector<std::uint8_t>(document.begin(), document.end())});
   for (const GameItem& item : game.items) {
-    sources.push_back({.name = item.path, .mime = item.mime, .bytes = item.bytes, .members = item.members});
+    sources.push_back(
+        {.name = item.path, .mime = item.mime, .bytes = item.bytes, .members = item.members, .content = item.content});
   }
   return true;
 }

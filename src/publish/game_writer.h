@@ -5,6 +5,7 @@
 #define VESMARA_PUBLISH_GAME_WRITER_H_
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,8 +21,9 @@ struct GameItem {
   std::string path;  // begins with "game/"
   std::vector<std::string> depends_on;
   std::string mime = "application/octet-stream";
-  std::vector<std::uint8_t> bytes;
+  std::vector<std::uint8_t> bytes;  // unused when `content` is set
   bool members = false;
+  std::shared_ptr<const SourceContent> content;
 };
 
 struct GameDescription {

@@ -2,12 +2,16 @@
 // web server can serve — the favicon carrying the index (or an external
 // index with its key material), and carrier files holding every resource's
 // parts, encoded with the site keystream and sealed for members as asked.
+//
+// Files pass through one part at a time: read, hashed, sealed, encoded and
+// appended to their carrier before the next part is read, so a site of any
+// size is published in bounded memory. Only the index is held whole.
 #ifndef VESMARA_PUBLISH_SITE_BUILDER_H_
 #define VESMARA_PUBLISH_SITE_BUILDER_H_
 
 #include <cstdint>
-#include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -20,21 +24,60 @@
 
 namespace vesmara::publish {
 
+// A file's bytes in order, a piece at a time.
+class SourceStream {
+ public:
+  virtual ~SourceStream() = default;
+  // Fills all of `out` with the file's next bytes, or fails (saying why).
+  virtual bool read(std::span<std::uint8_t> out, Failure& failure) = 0;
+};
+
+// The bytes of a file that stays where it is (on disk) until the builder
+// comes to it.
+class SourceContent {
+ public:
+  virtual ~SourceContent() = default;
+  virtual std::uint64_t length() const = 0;
+  // A stream from the first byte; null, with the reason, when it cannot be
+  // opened.
+  virtual std::unique_ptr<SourceStream> open(Failure& failure) const = 0;
+};
+
 // One file of the site, named relative to the site's app root ("index.html",
 // "img/logo.png").
 struct SourceFile {
   std::string name;
   std::string mime;
-  std::vector<std::uint8_t> bytes;
-  bool members = false;   // sealed with the member content key
-  bool download = false;  // delivery "download"
-  std::string codec;      // empty, or the media carrier to hide the parts in
+  std::vector<std::uint8_t> bytes;  // unused when `content` is set
+  bool members = false;             // sealed with the member content key
+  bool download = false;            // delivery "download"
+  std::string codec;                // empty, or the media carrier to hide the parts in
+  std::shared_ptr<const SourceContent> content;
+
+  std::uint64_t length() const { return content ? content->length() : bytes.size(); }
 };
 
-// Hides a payload in a media carrier of `codec`. For the audio codec it also
-// fills `audio` (the index's metadata of the carrier).
-using MediaEncoder = std::function<bool(std::string_view codec, std::span<const std::uint8_t> payload,
-                                        std::vector<std::uint8_t>& carrier, AudioCarrier& audio, Failure& failure)>;
+// Hides payloads in media carriers.
+class MediaEncoder {
+ public:
+  virtual ~MediaEncoder() = default;
+  // The most payload bytes one carrier of `codec` holds (0 for a codec it
+  // does not write).
+  virtual std::uint64_t capacity(std::string_view codec) = 0;
+  // A carrier of `codec` holding `payload`. For the audio codec it also
+  // fills `audio` (the index's metadata of the carrier).
+  virtual bool encode(std::string_view codec, std::span<const std::uint8_t> payload, std::vector<std::uint8_t>& carrier,
+                      AudioCarrier& audio, Failure& failure) = 0;
+};
+
+// Where the origin's files go as they are built.
+class OriginSink {
+ public:
+  virtual ~OriginSink() = default;
+  // Appends `bytes` to the origin file at `path` ("/assets/blob-00.bin"),
+  // which the first call for it creates. Failures are Output.
+  virtual bool append(const std::string& path, std::span<const std::uint8_t> bytes, Failure& failure) = 0;
+};
 
 struct SiteOptions {
   std::string entry = "index.html";
@@ -53,11 +96,12 @@ struct SiteOptions {
   // Makes every random choice (keys, nonces) a function of the seed, so the
   // same input gives byte-for-byte the same origin.
   std::optional<std::uint64_t> seed;
-  MediaEncoder media_encoder;  // needed when a file names a codec
+  // Needed when a file names a codec. A file larger than one carrier holds
+  // is spread over as many as it needs, each holding whole parts.
+  std::shared_ptr<MediaEncoder> media_encoder;
 };
 
-struct BuiltSite {
-  std::map<std::string, std::vector<std::uint8_t>> files;  // origin path -> bytes
+struct PublishedSite {
   SiteIndex index;
   std::string index_digest;  // lowercase hex SHA-256 of the index container
   SecretKey encoding_key;
@@ -65,9 +109,19 @@ struct BuiltSite {
   std::vector<std::uint8_t> credential;  // external index only: the ICO credential
 };
 
-// Builds the whole origin in memory. Refuses (InvalidData) input that the
-// library's readers would refuse: no entry, an entry that is not HTML, a
-// file over 1 GiB or empty, too many resources or parts, bad names.
+struct BuiltSite : PublishedSite {
+  std::map<std::string, std::vector<std::uint8_t>> files;  // origin path -> bytes
+};
+
+// Publishes the origin into `sink`. Refuses (InvalidData), before anything
+// reaches the sink, input that the library's readers would refuse: no
+// entry, a file over 1 GiB or empty, too many resources or parts, bad names.
+// A failure later on (an entry that is not HTML, a source that cannot be
+// read, the sink's own) may leave files in the sink that its owner discards.
+bool publishSite(CryptoHost& crypto, const std::vector<SourceFile>& sources, const SiteOptions& options,
+                 OriginSink& sink, PublishedSite& site, Failure& failure);
+
+// Publishes the whole origin into memory.
 bool buildSite(CryptoHost& crypto, const std::vector<SourceFile>& sources, const SiteOptions& options, BuiltSite& site,
                Failure& failure);
 

@@ -18,10 +18,11 @@
 #include "pack/commands.h"
 #include "pack/game_description.h"
 #include "pack/media_types.h"
+#include "pack/names.h"
 #include "pack/source_tree.h"
+#include "pack/staged_origin.h"
 #include "publish/game_writer.h"
 #include "publish/media/media_encoder.h"
-#include "publish/origin_tree.h"
 #include "publish/site_builder.h"
 
 namespace vesmara::pack {
@@ -34,16 +35,27 @@ constexpr std::uint64_t kMaxIconLength = 1048576;
 
 constexpr std::string_view kHelp =
     "usage: vkr-pack build SRC_DIR OUT_DIR [OPTIONS]\n\n"
-    "Publishes every file below SRC_DIR (names beginning with '.' left out) as an\n"
-    "origin tree in OUT_DIR, which must not exist or be empty: the favicon carries\n"
-    "the site's index, and each file's parts are spread over carrier files that\n"
-    "any static web server can serve. Nothing is written unless all of it is.\n"
+    "Publishes every file below SRC_DIR as an origin tree in OUT_DIR, which must\n"
+    "not exist or be an empty folder (filled in place, keeping its owner and\n"
+    "mode) and must not be inside SRC_DIR: the favicon carries the site's index,\n"
+    "and each file's parts are spread over carrier files that any static web\n"
+    "server can serve. Files are read a part at a time, so any size fits in a\n"
+    "little memory. Nothing is written unless all of it is; a build that was\n"
+    "killed is cleaned up by the next build into the same OUT_DIR.\n\n"
+    "What a site holds: 1 to 4096 files (with a game's catalogue and items),\n"
+    "each of 1 byte to 1 GiB (empty files are refused), named by paths below\n"
+    "SRC_DIR of at most 495 bytes whose names hold only A-Z, a-z, 0-9, '-', '.'\n"
+    "and '_'. Names beginning with '.' are skipped, as are FIFOs, sockets and\n"
+    "devices; both are listed after the build. A symbolic link is refused.\n\n"
     "PATTERN is a path relative to SRC_DIR in which '*' and '?' match within a\n"
     "folder name and '**' across folders; without '/' it matches file names at\n"
     "any depth.\n\n"
     "  --entry PATH             the entry page (default index.html)\n"
     "  --type PATTERN=TYPE      the media type of matching files (default: by name)\n"
     "  --download PATTERN       deliver matching files as downloads\n"
+    "  --include-hidden         publish names beginning with '.' too\n"
+    "  --follow-links           publish what symbolic links point to, inside\n"
+    "                           SRC_DIR or not (and for a game's item files)\n"
     "  --icon FILE              the ICO image the favicon shows\n"
     "  --encoding-key FILE      the site keystream key (default: a random one)\n"
     "  --no-encoding            store parts without the site keystream\n"
@@ -53,10 +65,13 @@ constexpr std::string_view kHelp =
     "  --member-key-id ID       the key ID the index names (default \"members\")\n"
     "  --codec PATTERN=CODEC    hide matching files in media carriers; CODEC is\n"
     "                           png-lsb1, frame-luma1, frame-luma2 or wav-4fsk1\n"
-    "                           (a frame holds 21 bytes, a recording 4096)\n"
+    "                           (a frame holds 21 bytes, a recording 4096, less\n"
+    "                           16 a part for members; a larger file takes as\n"
+    "                           many carriers as it needs, up to 64 recordings)\n"
     "  --cover FILE             the PNG picture png-lsb1 hides parts in\n"
     "                           (default: a generated one)\n"
-    "  --part-size BYTES        the largest part, 1 to 4194304 (default 1048576)\n"
+    "  --part-size BYTES        the largest part, 1 to 4194304 (default 1048576;\n"
+    "                           a file has at most 16384 parts)\n"
     "  --carriers N             carrier files for the parts, 1 to 4096 (default 4)\n"
     "  --footer-version 1|2     the favicon footer's version (default 2)\n"
     "  --external PATH          keep the index sealed in the origin file PATH\n"
@@ -76,6 +91,8 @@ constexpr tools::OptionRule kOptions[] = {
     {.name = "entry", .takes_value = true},
     {.name = "type", .takes_value = true, .repeatable = true},
     {.name = "download", .takes_value = true, .repeatable = true},
+    {.name = "include-hidden"},
+    {.name = "follow-links"},
     {.name = "icon", .takes_value = true},
     {.name = "encoding-key", .takes_value = true},
     {.name = "no-encoding"},
@@ -143,6 +160,24 @@ bool looksLikePng(std::span<const std::uint8_t> bytes) {
   return bytes.size() > sizeof kSignature && std::equal(std::begin(kSignature), std::end(kSignature), bytes.begin());
 }
 
+std::string counted(std::uint64_t count, std::string_view noun) {
+  return std::to_string(count) + " " + std::string(noun) + (count == 1 ? "" : "s");
+}
+
+// True when `inner` is `outer` or lies below it (both absolute and normal).
+bool isWithin(const fs::path& inner, const fs::path& outer) {
+  const auto [mismatch, unused] = std::mismatch(outer.begin(), outer.end(), inner.begin(), inner.end());
+  return mismatch == outer.end();
+}
+
+fs::path resolved(const fs::path& path) {
+  std::error_code code;
+  fs::path absolute = fs::weakly_canonical(fs::absolute(path, code), code);
+  if (code) tools::fail("cannot resolve " + path.string() + ": " + code.message());
+  while (!absolute.has_filename() && absolute.has_relative_path()) absolute = absolute.parent_path();
+  return absolute;
+}
+
 class BuildCommand {
  public:
   BuildCommand(const tools::ParsedArguments& arguments, tools::InterruptWatcher& interrupts)
@@ -152,19 +187,26 @@ class BuildCommand {
     arguments_.requirePositionals(2, 2);
     crypto_ = defaultPlatform().makeCryptoHost();
     source_dir_ = arguments_.positionals()[0];
-    out_dir_ = arguments_.positionals()[1];
+    out_dir_ = fs::path(arguments_.positionals()[1]).lexically_normal();
+    // "site/" names the folder "site".
+    while (!out_dir_.has_filename() && out_dir_.has_relative_path()) out_dir_ = out_dir_.parent_path();
     readOptions();
     checkOutputsAreFree();
-    std::vector<publish::SourceFile> sources = collectSources(source_dir_, rules_);
+    SourceTree tree = collectSources(source_dir_, rules_);
+    std::vector<publish::SourceFile>& sources = tree.files;
     if (const auto game = arguments_.value("game")) addGame(*game, sources);
     checkEntry(sources);
     checkMemberKeyIsGiven(sources);
     interrupts_.throwIfInterrupted();
 
     if (new_member_key_path_) generateMemberKey();
-    publish::BuiltSite site;
+    StagedOrigin origin(out_dir_, interrupts_);
+    publish::PublishedSite site;
     Failure failure;
-    if (!publish::buildSite(*crypto_, sources, options_, site, failure)) tools::fail(failure.message);
+    if (!publish::publishSite(*crypto_, sources, options_, origin, site, failure)) {
+      interrupts_.throwIfInterrupted();
+      tools::fail(failure.message);
+    }
     interrupts_.throwIfInterrupted();
     if (arguments_.has("write-key-file")) {
       side_files_.push_back({*arguments_.value("write-key-file"),
@@ -173,8 +215,8 @@ class BuildCommand {
     if (arguments_.has("write-credential")) {
       side_files_.push_back({*arguments_.value("write-credential"), site.credential, "ICO credential"});
     }
-    writeOutputs(site);
-    printSummary(sources, site);
+    writeOutputs(origin);
+    printSummary(tree, site, origin);
     return 0;
   }
 
@@ -183,6 +225,8 @@ class BuildCommand {
     options_.entry = arguments_.value("entry").value_or(options_.entry);
     rules_.members = arguments_.values("members");
     rules_.downloads = arguments_.values("download");
+    rules_.follow_links = arguments_.has("follow-links");
+    rules_.include_hidden = arguments_.has("include-hidden");
     rules_.types = patternPairs(arguments_, "type");
     for (const auto& [pattern, type] : rules_.types) {
       if (!isPublishableMediaType(type)) {
@@ -252,16 +296,27 @@ class BuildCommand {
     }
   }
 
-  // Refuses, before any work, outputs that are already taken.
+  // Refuses, before any work, outputs that are already taken, and an output
+  // the next build of the source would publish. What an interrupted build
+  // into the output left there is removed first.
   void checkOutputsAreFree() {
     std::error_code code;
     for (const char* option : {"new-member-key", "write-key-file", "write-credential"}) {
       if (const auto path = arguments_.value(option)) tools::refuseExisting(*path);
     }
+    const fs::path source = resolved(source_dir_);
+    const fs::path out = resolved(out_dir_);
+    if (isWithin(out, source)) {
+      tools::fail("the output folder " + out_dir_.string() + " is inside the source folder " + source_dir_.string() +
+                  ", whose next build would publish it");
+    }
+    if (isWithin(source, out)) {
+      tools::fail("the source folder " + source_dir_.string() + " is inside the output folder " + out_dir_.string());
+    }
     if (fs::exists(out_dir_, code)) {
       if (!fs::is_directory(out_dir_, code)) tools::fail(out_dir_.string() + " exists and is not a folder");
+      recovered_ = recoverInterruptedBuild(out_dir_);
       if (!fs::is_empty(out_dir_, code)) tools::fail("output folder " + out_dir_.string() + " is not empty");
-      out_dir_existed_ = true;
     }
   }
 
@@ -288,12 +343,11 @@ class BuildCommand {
   }
 
   void addGame(const std::string& path, std::vector<publish::SourceFile>& sources) {
-    publish::GameDescription game = readGameDescription(path);
+    publish::GameDescription game = readGameDescription(path, rules_.follow_links);
     Failure failure;
     if (!publish::addGameToSources(game, sources, failure))
       tools::fail("game description " + path + ": " + failure.message);
-    game_summary_ = game.id + " revision " + std::to_string(game.revision) + ", " +
-                    std::to_string(game.items.size()) + " item" + (game.items.size() == 1 ? "" : "s");
+    game_summary_ = game.id + " revision " + std::to_string(game.revision) + ", " + counted(game.items.size(), "item");
   }
 
   void generateMemberKey() {
@@ -307,41 +361,42 @@ class BuildCommand {
                            options_.seed ? "member key (derived from --seed: not secret)" : "member key"});
   }
 
-  // The tree first, then the side files; a failure removes what was written.
-  void writeOutputs(const publish::BuiltSite& site) {
-    Failure failure;
-    if (!publish::writeOriginTree(site.files, out_dir_, failure)) tools::fail(failure.message);
+  // The side files first, then the tree: a build stopped in between leaves
+  // side files that the next build names as already there, never a site
+  // without its keys. A failure removes what was written.
+  void writeOutputs(StagedOrigin& origin) {
     std::vector<std::string> written;
     try {
       for (const SideFile& file : side_files_) {
         tools::writeNewFile(file.path, file.bytes, /*secret=*/true);
         written.push_back(file.path);
       }
+      origin.commit();
     } catch (...) {
       std::error_code code;
       for (const std::string& path : written) fs::remove(path, code);
-      fs::remove_all(out_dir_, code);
-      if (out_dir_existed_) fs::create_directory(out_dir_, code);
       throw;
     }
   }
 
-  void printSummary(const std::vector<publish::SourceFile>& sources, const publish::BuiltSite& site) const {
+  void printSummary(const SourceTree& tree, const publish::PublishedSite& site, const StagedOrigin& origin) const {
+    const std::vector<publish::SourceFile>& sources = tree.files;
     tools::Table table({"FILE", "LENGTH", "ACCESS", "DELIVERY", "CARRIER"}, {false, true});
     for (const publish::SourceFile& source : sources) {
-      table.addRow({source.name, std::to_string(source.bytes.size()), source.members ? "members" : "public",
-                    source.download ? "download" : "app", source.codec.empty() ? "plain" : source.codec});
+      table.addRow({printableName(source.name), std::to_string(source.length()),
+                    source.members ? "members" : "public", source.download ? "download" : "app",
+                    source.codec.empty() ? "plain" : source.codec});
     }
-    std::uint64_t origin_bytes = 0;
-    for (const auto& [path, bytes] : site.files) origin_bytes += bytes.size();
     std::fputs(table.render().c_str(), stdout);
-    std::printf("\npublished %zu files into %s: %zu origin files, %s\n", sources.size(), out_dir_.c_str(),
-                site.files.size(), tools::formatByteCount(origin_bytes).c_str());
+    std::printf("\npublished %s into %s: %s, %s\n", counted(sources.size(), "file").c_str(), out_dir_.c_str(),
+                counted(origin.fileCount(), "origin file").c_str(), tools::formatByteCount(origin.byteCount()).c_str());
     std::printf("index     %s, digest %s\n",
                 options_.external_index_path ? ("sealed in " + *options_.external_index_path).c_str() : "in /favicon.ico",
                 site.index_digest.c_str());
     if (!game_summary_.empty()) std::printf("game      %s\n", game_summary_.c_str());
     for (const SideFile& file : side_files_) std::printf("%s written to %s\n", file.what.c_str(), file.path.c_str());
+    for (const std::string& skipped : tree.skipped) std::printf("skipped   %s\n", skipped.c_str());
+    if (recovered_) std::printf("removed   what an interrupted build had left in %s\n", out_dir_.c_str());
   }
 
   const tools::ParsedArguments& arguments_;
@@ -351,7 +406,7 @@ class BuildCommand {
   fs::path out_dir_;
   SourceRules rules_;
   publish::SiteOptions options_;
-  bool out_dir_existed_ = false;  // as an empty folder, which a failure leaves as it was
+  bool recovered_ = false;
   std::optional<std::string> new_member_key_path_;
   std::vector<SideFile> side_files_;
   std::string game_summary_;

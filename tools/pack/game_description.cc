@@ -1,13 +1,16 @@
 #include "pack/game_description.h"
 
 #include <filesystem>
+#include <map>
 #include <set>
 
 #include "common/command_error.h"
 #include "common/files.h"
+#include "game/catalogue.h"
 #include "json/json.h"
+#include "pack/file_content.h"
 #include "pack/media_types.h"
-#include "pack/source_tree.h"
+#include "pack/names.h"
 
 namespace vesmara::pack {
 namespace {
@@ -17,7 +20,7 @@ constexpr std::uint64_t kDescriptionLimit = 1048576;
 
 class DescriptionReader {
  public:
-  explicit DescriptionReader(std::string path) : path_(std::move(path)) {}
+  DescriptionReader(std::string path, bool follow_links) : path_(std::move(path)), follow_links_(follow_links) {}
 
   publish::GameDescription read() {
     const std::vector<std::uint8_t> bytes = tools::readLimitedFile(path_, kDescriptionLimit, "1 MiB");
@@ -36,6 +39,7 @@ class DescriptionReader {
     const std::optional<JsonValue> items = root.findMember("items");
     if (!items || items->kind() != JsonKind::Array) invalid("\"items\" must be an array");
     for (const JsonValue item : items->elements()) game.items.push_back(readItem(item));
+    checkItems(game);
     return game;
   }
 
@@ -81,16 +85,62 @@ class DescriptionReader {
         result.depends_on.push_back(std::move(id));
       }
     }
-    const std::filesystem::path base = std::filesystem::path(path_).parent_path();
-    result.bytes = readSourceFile(base / file, result.path);
+    result.content = fileContent(itemFile(result.id, file), "the file of item " + printableName(result.id),
+                                 follow_links_);
     return result;
   }
 
+  // The item's file, which must lie below the description's folder: reached
+  // without leaving it, and without links unless they are followed.
+  std::filesystem::path itemFile(const std::string& id, const std::string& file) const {
+    namespace fs = std::filesystem;
+    const std::string item = "item " + printableName(id) + ": ";
+    const fs::path relative = fs::path(file).lexically_normal();
+    if (file.empty() || relative.is_absolute() || *relative.begin() == "..") {
+      invalid(item + "\"file\" " + printableName(file) + " must be a path inside the description's folder");
+    }
+    const fs::path base = fs::path(path_).parent_path();
+    fs::path reached = base;
+    for (const fs::path& step : relative) {
+      reached /= step;
+      std::error_code code;
+      if (!follow_links_ && fs::is_symlink(fs::symlink_status(reached, code))) {
+        invalid(item + printableName(reached.string()) +
+                " is a symbolic link, which is not followed (see --follow-links)");
+      }
+    }
+    return reached;
+  }
+
+  // The catalogue's rules on item ids and paths, checked here so that the
+  // message names the item that breaks one.
+  void checkItems(const publish::GameDescription& game) const {
+    std::map<std::string_view, std::string_view> owners;  // path -> id
+    std::set<std::string_view> ids;
+    for (const publish::GameItem& item : game.items) {
+      const std::string name = "item " + printableName(item.id);
+      if (!isValidGameIdentifier(item.id)) {
+        invalid(name + ": an item id is 1 to 64 of a-z, 0-9, '-', '.' and '_', beginning with a letter or digit");
+      }
+      if (!ids.insert(item.id).second) invalid(name + ": another item has the same id");
+      if (const std::string problem = itemPathProblem(item.path); !problem.empty()) {
+        invalid(name + ": \"path\" " + printableName(item.path) + ": " + problem);
+      }
+      if (const auto [owner, added] = owners.emplace(item.path, item.id); !added) {
+        invalid(name + ": \"path\" " + printableName(item.path) + " is the path of item " +
+                printableName(std::string(owner->second)) + " too");
+      }
+    }
+  }
+
   std::string path_;
+  bool follow_links_;
 };
 
 }  // namespace
 
-publish::GameDescription readGameDescription(const std::string& path) { return DescriptionReader(path).read(); }
+publish::GameDescription readGameDescription(const std::string& path, bool follow_links) {
+  return DescriptionReader(path, follow_links).read();
+}
 
 }  // namespace vesmara::pack

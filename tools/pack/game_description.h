@@ -10,7 +10,9 @@
 //               "file": "items/riddles.json", "dependsOn": ["base"],
 //               "members": true, "mime": "application/json"}]}
 //
-// "mime" defaults to the type of the file's name; "members" to false.
+// "mime" defaults to the type of the file's name; "members" to false. An
+// item's "file" lies in the description's folder or below it, reached
+// without symbolic links unless they are followed.
 #ifndef VESMARA_TOOLS_PACK_GAME_DESCRIPTION_H_
 #define VESMARA_TOOLS_PACK_GAME_DESCRIPTION_H_
 
@@ -20,9 +22,10 @@
 
 namespace vesmara::pack {
 
-// Reads the description and its item files. Throws CommandError naming the
-// file and what is wrong with it.
-publish::GameDescription readGameDescription(const std::string& path);
+// Reads the description and finds its item files (read when they are
+// published). Throws CommandError naming the file, or the item, and what is
+// wrong with it.
+publish::GameDescription readGameDescription(const std::string& path, bool follow_links);
 
 }  // namespace vesmara::pack
 

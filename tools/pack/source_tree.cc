@@ -1,39 +1,103 @@
 #include "pack/source_tree.h"
 
 #include <algorithm>
+#include <set>
 #include <system_error>
 
 #include "common/command_error.h"
-#include "common/files.h"
 #include "index/index_format.h"
+#include "pack/file_content.h"
 #include "pack/glob.h"
 #include "pack/media_types.h"
+#include "pack/names.h"
 
 namespace vesmara::pack {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::vector<std::string> listFileNames(const fs::path& root) {
-  std::error_code code;
-  if (!fs::is_directory(root, code)) tools::fail(root.string() + " is not a folder");
-  std::vector<std::string> names;
-  fs::recursive_directory_iterator entry(root, code);
-  for (const fs::recursive_directory_iterator end; !code && entry != end; entry.increment(code)) {
-    if (entry->path().filename().string().starts_with('.')) {
-      entry.disable_recursion_pending();
-      continue;
-    }
-    if (!entry->is_regular_file(code)) continue;
-    if (names.size() == kMaxResources) {
-      tools::fail(root.string() + " holds more than " + std::to_string(kMaxResources) + " files, more than a site can");
-    }
-    names.push_back(entry->path().lexically_relative(root).generic_string());
+std::string kindOf(fs::file_type type) {
+  switch (type) {
+    case fs::file_type::fifo:
+      return "a FIFO";
+    case fs::file_type::socket:
+      return "a socket";
+    case fs::file_type::block:
+    case fs::file_type::character:
+      return "a device";
+    default:
+      return "neither a file nor a folder";
   }
-  if (code) tools::fail("cannot list " + root.string() + ": " + code.message());
-  std::sort(names.begin(), names.end());
-  return names;
 }
+
+// Walks the folder without ever leaving it through a link it was not asked
+// to follow, and without going round a loop of links.
+class SourceWalk {
+ public:
+  SourceWalk(const fs::path& root, const SourceRules& rules, SourceTree& tree)
+      : root_(root), rules_(rules), tree_(tree) {}
+
+  std::vector<std::string> run() {
+    std::error_code code;
+    if (!fs::is_directory(root_, code)) tools::fail(root_.string() + " is not a folder");
+    walk(root_, "");
+    std::sort(names_.begin(), names_.end());
+    return std::move(names_);
+  }
+
+ private:
+  void walk(const fs::path& folder, const std::string& prefix) {
+    std::error_code code;
+    const fs::path canonical = fs::canonical(folder, code);
+    if (code) tools::fail("cannot list " + printableName(folder.string()) + ": " + code.message());
+    if (!ancestors_.insert(canonical).second) {
+      tools::fail(printableName(prefix) + " is a link back to a folder it is in");
+    }
+    std::vector<fs::directory_entry> entries;
+    for (fs::directory_iterator entry(folder, code), end; !code && entry != end; entry.increment(code)) {
+      entries.push_back(*entry);
+    }
+    if (code) tools::fail("cannot list " + printableName(folder.string()) + ": " + code.message());
+    std::sort(entries.begin(), entries.end());
+    for (const fs::directory_entry& entry : entries) visit(entry, prefix + entry.path().filename().string());
+    ancestors_.erase(canonical);
+  }
+
+  void visit(const fs::directory_entry& entry, const std::string& name) {
+    const std::string shown = printableName(name);
+    if (entry.path().filename().string().starts_with('.') && !rules_.include_hidden) {
+      tree_.skipped.push_back(shown + ": hidden (see --include-hidden)");
+      return;
+    }
+    std::error_code code;
+    fs::file_status status = entry.symlink_status(code);
+    if (code) tools::fail("cannot read " + shown + ": " + code.message());
+    if (fs::is_symlink(status)) {
+      if (!rules_.follow_links) {
+        tools::fail(shown + " is a symbolic link, which is not followed (see --follow-links)");
+      }
+      status = entry.status(code);
+      if (!fs::exists(status)) tools::fail(shown + " is a symbolic link to nothing");
+    }
+    if (fs::is_directory(status)) {
+      walk(entry.path(), name + "/");
+    } else if (fs::is_regular_file(status)) {
+      if (names_.size() == kMaxResources) {
+        tools::fail(root_.string() + " holds more than " + std::to_string(kMaxResources) +
+                    " files, more than a site can");
+      }
+      names_.push_back(name);
+    } else {
+      tree_.skipped.push_back(shown + ": " + kindOf(status.type()) + ", not a file");
+    }
+  }
+
+  const fs::path& root_;
+  const SourceRules& rules_;
+  SourceTree& tree_;
+  std::set<fs::path> ancestors_;
+  std::vector<std::string> names_;
+};
 
 // Applies one option's patterns; `apply` is called for each file a pattern
 // matches.
@@ -52,25 +116,27 @@ void applyRules(const std::vector<Rule>& rules, std::string_view option, std::ve
   }
 }
 
-}  // namespace
-
-std::vector<std::uint8_t> readSourceFile(const fs::path& file, const std::string& name) {
-  std::error_code code;
-  const std::uintmax_t size = fs::file_size(file, code);
-  if (code) tools::fail("cannot read " + file.string() + ": " + code.message());
-  if (size > kMaxResourceLength) tools::fail(name + " is over 1 GiB, the most a resource may be");
-  return tools::readFile(file.string(), kMaxResourceLength);
+publish::SourceFile sourceFile(const fs::path& root, std::string name, bool follow_links) {
+  const std::string shown = printableName(name);
+  if (const std::string problem = siteNameProblem(name); !problem.empty()) {
+    tools::fail("cannot publish " + shown + ": " + problem);
+  }
+  publish::SourceFile source;
+  source.content = fileContent(root / name, shown, follow_links);
+  if (source.length() == 0) tools::fail("cannot publish " + shown + ": it is empty, and a site's files are not");
+  source.mime = std::string(mediaTypeOf(name));
+  source.name = std::move(name);
+  return source;
 }
 
-std::vector<publish::SourceFile> collectSources(const fs::path& root, const SourceRules& rules) {
-  std::vector<publish::SourceFile> sources;
-  for (std::string& name : listFileNames(root)) {
-    publish::SourceFile source;
-    source.bytes = readSourceFile(root / name, name);
-    source.mime = std::string(mediaTypeOf(name));
-    source.name = std::move(name);
-    sources.push_back(std::move(source));
+}  // namespace
+
+SourceTree collectSources(const fs::path& root, const SourceRules& rules) {
+  SourceTree tree;
+  for (std::string& name : SourceWalk(root, rules, tree).run()) {
+    tree.files.push_back(sourceFile(root, std::move(name), rules.follow_links));
   }
+  std::vector<publish::SourceFile>& sources = tree.files;
   const auto pattern = [](const std::string& rule) -> const std::string& { return rule; };
   const auto first = [](const std::pair<std::string, std::string>& rule) -> const std::string& { return rule.first; };
   applyRules(rules.members, "members", sources, pattern, [](const auto&, publish::SourceFile& source) {
@@ -88,7 +154,7 @@ std::vector<publish::SourceFile> collectSources(const fs::path& root, const Sour
     }
     source.codec = rule.second;
   });
-  return sources;
+  return tree;
 }
 
 }  // namespace vesmara::pack

@@ -4,6 +4,7 @@
 #define VESMARA_PUBLISH_MEDIA_MEDIA_ENCODER_H_
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "hosts/crypto_host.h"
@@ -21,7 +22,7 @@ struct MediaOptions {
 
 // An encoder for SiteOptions::media_encoder that writes every codec the
 // library reads. `crypto` must outlive it.
-MediaEncoder makeMediaEncoder(CryptoHost& crypto, MediaOptions options = {});
+std::shared_ptr<MediaEncoder> makeMediaEncoder(CryptoHost& crypto, MediaOptions options = {});
 
 }  // namespace vesmara::publish
 

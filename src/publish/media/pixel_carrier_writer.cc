@@ -78,7 +78,7 @@ bool writePixelCarrier(CryptoHost& crypto, std::span<const std::uint8_t> payload
   RgbaImage image;
   if (cover.empty()) {
     // The largest image a reader decodes bounds the payload a generated cover carries.
-    if (payload.size() > kMaxPngPixels * 3 / 8 - pixel_payload::kHeaderLength) {
+    if (payload.size() > kGeneratedCoverCapacity) {
       return failure.fail(FailureKind::InvalidData, "payload is too large for a PNG carrier");
     }
     image = makePixelCover(payload.size());

@@ -10,9 +10,14 @@
 
 #include "base/failure.h"
 #include "hosts/crypto_host.h"
+#include "media/pixel_payload_format.h"
 #include "media/png_carrier.h"
 
 namespace vesmara::publish {
+
+// The most a generated cover carries: three bits in each pixel of the
+// largest picture a reader decodes, less the payload's header.
+inline constexpr std::uint64_t kGeneratedCoverCapacity = kMaxPngPixels * 3 / 8 - pixel_payload::kHeaderLength;
 
 // An opaque picture with just enough pixels to carry `payload_length` bytes.
 RgbaImage makePixelCover(std::uint64_t payload_length);
