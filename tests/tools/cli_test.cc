@@ -3,6 +3,7 @@
 // of both tools; reproducible output; Ctrl-C in the middle of a download.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -12,6 +13,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/hex.h"
@@ -333,6 +335,24 @@ TEST_F(CliTest, PublisherRefusesBadInputAndWritesNothing) {
   writeText(work_ / "bad/short.key", std::string(31, 'k'));
   writeText(work_ / "bad/busy/file", "taken");
   writeText(work_ / "bad/empty.file", "");
+  const auto bad = [this](const std::string& name) { return (work_ / "bad" / name).string(); };
+  for (const char* folder : {"accent", "newline", "latin1", "long", "link", "dangling", "empty"}) {
+    writeText(work_ / "bad" / folder / "index.html", "<p>x");
+  }
+  writeText(work_ / "bad/accent/caf\u00e9.txt", "x");
+  writeText(work_ / "bad/newline/a\nb.txt", "x");
+  writeText(work_ / "bad/latin1/caf\xe9.txt", "x");
+  writeText(work_ / "bad/long" / std::string(200, 'a') / std::string(200, 'b') / std::string(95, 'c'), "x");
+  fs::create_symlink("/etc/passwd", work_ / "bad/link/passwd");
+  fs::create_symlink("nowhere", work_ / "bad/dangling/gone");
+  writeText(work_ / "bad/empty/empty.txt", "");
+  const auto item = [](const std::string& path, const std::string& file) {
+    return R"({"id": "g", "minVersion": "1.0.0", "maxVersion": "1.0.0", "revision": 1, "items": [)"
+           R"({"id": "base", "kind": "release", "path": ")" +
+           path + R"(", "file": ")" + file + R"("}]})";
+  };
+  writeText(work_ / "bad/outside.json", item("game/base.pak", "/etc/passwd"));
+  writeText(work_ / "bad/path.json", item("game/ba d.pak", "short.key"));
   const std::string src = (work_ / "src").string();
   const std::string out = (work_ / "out/site").string();
   const std::vector<ErrorCase> cases = {
@@ -349,7 +369,23 @@ TEST_F(CliTest, PublisherRefusesBadInputAndWritesNothing) {
       {{"build", src, (work_ / "bad/empty.file").string()}, 1, "exists and is not a folder"},
       {{"build", src, out, "--members", "nothing/**", "--member-key", key()}, 1, "'nothing/**' matches no file"},
       {{"build", src, out, "--codec", "big.bin=png-lsb2"}, 2, "unknown codec 'png-lsb2'"},
-      {{"build", src, out, "--codec", "index.html=frame-luma1"}, 1, "index.html: "},  // over 21 bytes
+      {{"build", src, out, "--codec", "big.bin=frame-luma1"},
+       1,
+       "Too many parts for big.bin: a frame-luma1 carrier holds 21 bytes of it"},
+      {{"build", src, out, "--codec", "big.bin=wav-4fsk1"}, 1, "need 147 recordings; a site holds 64"},
+      {{"build", src, src + "/site"}, 1, "is inside the source folder"},
+      {{"build", bad("no-entry"), (work_ / "bad").string()}, 1, "is inside the output folder"},
+      {{"build", bad("accent"), out}, 1, "cannot publish caf\u00e9.txt: a site path holds only the letters A-Z"},
+      {{"build", bad("newline"), out}, 1, "cannot publish a\\nb.txt: a site path"},
+      {{"build", bad("latin1"), out}, 1, "cannot publish caf\\xe9.txt: a site path"},
+      {{"build", bad("long"), out}, 1, "is 514 bytes, and a site path is at most 512"},
+      {{"build", bad("link"), out}, 1, "passwd is a symbolic link, which is not followed (see --follow-links)"},
+      {{"build", bad("dangling"), out, "--follow-links"}, 1, "gone is a symbolic link to nothing"},
+      {{"build", bad("empty"), out}, 1, "cannot publish empty.txt: it is empty"},
+      {{"build", src, out, "--game", bad("outside.json")},
+       1,
+       "item base: \"file\" /etc/passwd must be a path inside the description's folder"},
+      {{"build", src, out, "--game", bad("path.json")}, 1, "item base: \"path\" game/ba d.pak: an item path holds"},
       {{"build", src, out, "--codec", "*.txt=frame-luma1", "--codec", "credits.txt=wav-4fsk1"},
        1,
        "credits.txt matches two --codec patterns"},
@@ -400,6 +436,111 @@ TEST_F(CliTest, PublisherRefusesAFileOverOneGibibyteWithoutReadingIt) {
   EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
   EXPECT_FALSE(fs::exists(work_ / "out"));
   fs::remove_all(work_ / "huge");
+}
+
+TEST_F(CliTest, PublisherNamesWhatItSkipsAndFollowsLinksOnlyWhenAsked) {
+  const fs::path src = work_ / "links/src";
+  writeText(src / "index.html", "<p>links");
+  writeText(work_ / "links/one/index.html", "<p>one");
+  writeText(src / ".well-known/security.txt", "contact");
+  writeText(work_ / "links/elsewhere/page.txt", "from elsewhere");
+  fs::create_directory_symlink(work_ / "links/elsewhere", src / "shared");
+  ASSERT_EQ(mkfifo((src / "pipe").c_str(), 0600), 0);
+  const struct {
+    fs::path source;
+    std::vector<std::string> options;
+    int exit_code;
+    std::vector<std::string> expected;
+  } cases[] = {
+      {src, {}, 1, {"shared is a symbolic link, which is not followed (see --follow-links)"}},
+      {src,
+       {"--follow-links"},
+       0,
+       {"shared/page.txt", "published 2 files", "skipped   .well-known: hidden (see --include-hidden)",
+        "skipped   pipe: a FIFO, not a file"}},
+      {src, {"--follow-links", "--include-hidden"}, 0, {".well-known/security.txt", "published 3 files"}},
+      {work_ / "links/one", {}, 0, {"published 1 file into"}},
+  };
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    std::vector<std::string> arguments = {kPack, "build", cases[i].source.string(),
+                                          (work_ / "out" / std::to_string(i)).string()};
+    arguments.insert(arguments.end(), cases[i].options.begin(), cases[i].options.end());
+    const test::ToolResult result = test::runTool(arguments);
+    SCOPED_TRACE(testing::PrintToString(arguments));
+    EXPECT_EQ(result.exit_code, cases[i].exit_code) << result.err;
+    for (const std::string& text : cases[i].expected) {
+      EXPECT_NE((result.out + result.err).find(text), std::string::npos) << text << "\n" << result.out << result.err;
+    }
+  }
+  fs::remove_all(work_ / "links");
+}
+
+TEST_F(CliTest, MediaFilesTakeAsManyCarriersAsTheyNeed) {
+  const std::map<std::string, std::string> files = {
+      {"index.html", "<p>media"},
+      {"short.txt", test::TestOrigin::makeBytes(30, 7)},          // two frames
+      {"members/tiny.txt", test::TestOrigin::makeBytes(21, 8)},   // a frame's capacity, sealed: five frames
+      {"members/tone.bin", test::TestOrigin::makeBytes(4096, 9)}, // a recording's capacity, sealed: two
+  };
+  for (const auto& [name, bytes] : files) writeText(work_ / "media/src" / name, bytes);
+  const test::ToolResult built = test::runTool(
+      {kPack, "build", (work_ / "media/src").string(), (work_ / "out/media").string(), "--members", "members/**",
+       "--member-key", key(), "--codec", "short.txt=frame-luma1", "--codec", "tiny.txt=frame-luma2", "--codec",
+       "tone.bin=wav-4fsk1"});
+  ASSERT_EQ(built.exit_code, 0) << built.err;
+  std::map<std::string, int> carriers;
+  for (const std::string& name : filesBelow(work_ / "out/media")) ++carriers[fs::path(name).extension().string()];
+  EXPECT_EQ(carriers[".png"], 7);
+  EXPECT_EQ(carriers[".wav"], 2);
+  test::BackgroundTool server({kPack, "serve", (work_ / "out/media").string(), "--quiet"});
+  const std::string origin = server.readLine(10s);
+  for (const auto& [name, bytes] : files) {
+    const test::ToolResult read = vkr({"cat", origin, name, "--key", key()});
+    EXPECT_EQ(read.exit_code, 0) << name << ": " << read.err;
+    EXPECT_TRUE(read.out == bytes) << name;
+  }
+  fs::remove_all(work_ / "media");
+}
+
+// Killed outright, a build leaves its staging in the output folder; the next
+// build into it removes that, fills the folder in place and, reading a part
+// at a time, stays small whatever the files' size.
+TEST_F(CliTest, KilledBuildIsCleanedUpByTheNextIntoTheSameFolder) {
+  const fs::path src = work_ / "large/src";
+  writeText(src / "index.html", "<p>large");
+  {
+    std::ofstream sparse(src / "large.bin", std::ios::binary);
+  }
+  fs::resize_file(src / "large.bin", std::uint64_t{256} << 20);
+  const fs::path out = work_ / "out/kept";
+  fs::create_directories(out);
+  fs::permissions(out, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
+  struct stat before {};
+  ASSERT_EQ(stat(out.c_str(), &before), 0);
+  {
+    test::BackgroundTool build({kPack, "build", src.string(), out.string()});
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (!fs::exists(out / ".vkr-staging/assets") && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(1ms);
+    }
+    build.signal(SIGKILL);
+    ASSERT_EQ(build.wait(10s), -SIGKILL);
+  }
+  ASSERT_TRUE(fs::exists(out / ".vkr-staging.lock"));
+  const test::ToolResult rebuilt = test::runTool({kPack, "build", src.string(), out.string()});
+  ASSERT_EQ(rebuilt.exit_code, 0) << rebuilt.err;
+  EXPECT_NE(rebuilt.out.find("removed   what an interrupted build had left in " + out.string()), std::string::npos)
+      << rebuilt.out;
+  EXPECT_LT(rebuilt.peak_resident_kib, 128 * 1024);
+  struct stat after {};
+  ASSERT_EQ(stat(out.c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_EQ(after.st_mode & 07777, 0750u);
+  std::vector<std::string> top;
+  for (const auto& entry : fs::directory_iterator(out)) top.push_back(entry.path().filename().string());
+  std::sort(top.begin(), top.end());
+  EXPECT_EQ(top, (std::vector<std::string>{"assets", "favicon.ico"}));
+  fs::remove_all(work_ / "large");
 }
 
 TEST_F(CliTest, SeedMakesThePublishedTreeReproducible) {

@@ -1,7 +1,11 @@
 // The pieces of the tools that decide something on their own: file
-// patterns, key files, command lines, and the local origin server's HTTP.
+// patterns, key files, command lines, the local origin server's HTTP, names
+// in messages and what an interrupted build left behind.
 #include <curl/curl.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -11,7 +15,9 @@
 #include "common/arguments.h"
 #include "common/key_file.h"
 #include "pack/glob.h"
+#include "pack/names.h"
 #include "pack/origin_server.h"
+#include "pack/staged_origin.h"
 #include "support/temp_dir.h"
 
 namespace vesmara {
@@ -110,6 +116,45 @@ TEST(KeyFileTest, AcceptsHexOrRawKeysOnly) {
   ASSERT_TRUE(parse(hex + "\n", key));
   EXPECT_EQ(key.bytes()[1], 0x11);
   EXPECT_EQ(tools::formatKeyFile(key), hex + "\n");
+}
+
+// A build killed while it moved its tree into place left some entries moved
+// and the rest in its staging: the next build takes both back, so the
+// folder is as the killed build found it. A build still running is left
+// alone.
+TEST(StagedOriginTest, RecoveryUndoesAnInterruptedMoveAndSparesALiveBuild) {
+  const test::TempDir temp("vkr-staged");
+  const fs::path out = temp.path() / "site";
+  fs::create_directories(out / ".vkr-staging");
+  fs::create_directories(out / "assets");
+  std::ofstream(out / "assets/blob-00.bin") << "moved";
+  std::ofstream(out / ".vkr-staging/favicon.ico") << "not yet";
+  std::ofstream(out / ".vkr-staging.lock") << "assets\nfavicon.ico\n";
+  EXPECT_TRUE(pack::recoverInterruptedBuild(out));
+  EXPECT_TRUE(fs::is_empty(out));
+  EXPECT_FALSE(pack::recoverInterruptedBuild(out));
+
+  std::ofstream(out / ".vkr-staging.lock") << "";
+  const int lock = ::open((out / ".vkr-staging.lock").c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_EQ(::flock(lock, LOCK_EX), 0);
+  EXPECT_THROW(pack::recoverInterruptedBuild(out), tools::CommandError);
+  EXPECT_TRUE(fs::exists(out / ".vkr-staging.lock"));
+  ::close(lock);
+}
+
+TEST(NamesTest, PrintableNamesStayOnOneLine) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"plain/name.txt", "plain/name.txt"},
+      {"caf\u00e9.txt", "caf\u00e9.txt"},    // well-formed UTF-8 as it is
+      {"caf\xe9.txt", "caf\\xe9.txt"},       // a Latin-1 byte
+      {"a\nb\tc\\d", "a\\nb\\tc\\\\d"},
+      {std::string("nul\0x", 5), "nul\\x00x"},
+      {"\x1b[2J\x7f", "\\x1b[2J\\x7f"},      // a terminal's escape
+      {"\xc2\x85next", "\\xc2\\x85next"},    // C1 control: NEL
+      {"\xe2\x82", "\\xe2\\x82"},            // cut short
+      {"\xed\xa0\x80", "\\xed\\xa0\\x80"},   // a surrogate
+  };
+  for (const auto& [name, shown] : cases) EXPECT_EQ(pack::printableName(name), shown) << shown;
 }
 
 TEST(ArgumentsTest, ParsesOptionsInAnyForm) {

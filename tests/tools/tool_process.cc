@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -99,8 +100,10 @@ ToolResult runTool(const std::vector<std::string>& arguments, const ToolOptions&
   if (terminal >= 0) sources.emplace_back(terminal, &result.err);
   drain(sources);
   int status = 0;
-  waitpid(pid, &status, 0);
+  struct rusage usage {};
+  wait4(pid, &status, 0, &usage);
   result.exit_code = exitCodeOf(status);
+  result.peak_resident_kib = usage.ru_maxrss;
   return result;
 }
 

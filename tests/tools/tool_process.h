@@ -17,6 +17,7 @@ struct ToolResult {
   int exit_code = -1;  // minus the signal's number when a signal ended the process
   std::string out;
   std::string err;
+  long peak_resident_kib = 0;  // the most memory the process held resident
 };
 
 struct ToolOptions {

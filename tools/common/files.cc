@@ -82,11 +82,33 @@ void refuseExisting(const std::string& path) {
   }
 }
 
+// Writes a file without a name in `directory` and links it to `path` when
+// complete: a process stopped at any moment leaves nothing. False, with
+// errno, where the file system has no such files.
+bool writeUnnamedFile(const std::filesystem::path& directory, const std::string& path,
+                      std::span<const std::uint8_t> bytes, bool secret) {
+  Descriptor file(::open(directory.empty() ? "." : directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC,
+                         secret ? 0600 : 0644));
+  if (file.get() < 0) return false;
+  if (!secret && ::fchmod(file.get(), 0644) != 0) fail("cannot set the permissions of " + path);
+  if (!writeAll(file.get(), bytes) || ::fsync(file.get()) != 0) failWithErrno("cannot write", path);
+  const std::string self = "/proc/self/fd/" + std::to_string(file.get());
+  // linkat() refuses an existing name, where rename() would replace it.
+  if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+    if (errno == EEXIST) fail(path + " already exists");
+    failWithErrno("cannot create", path);
+  }
+  return true;
+}
+
 void writeNewFile(const std::string& path, std::span<const std::uint8_t> bytes, bool secret) {
   namespace fs = std::filesystem;
   const fs::path target(path);
   if (target.filename().empty()) fail("cannot write " + path + ": not a file name");
   refuseExisting(path);
+  if (writeUnnamedFile(target.parent_path(), path, bytes, secret)) return;
+  if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) failWithErrno("cannot create", path);
+  // Elsewhere a temporary name beside it.
   std::string temporary = (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
   Descriptor file(::mkstemp(temporary.data()));
   if (file.get() < 0) failWithErrno("cannot create", path);

@@ -20,7 +20,8 @@ std::vector<std::uint8_t> readFile(const std::string& path, std::uint64_t limit)
 std::vector<std::uint8_t> readLimitedFile(const std::string& path, std::uint64_t limit, std::string_view limit_text);
 
 // Creates `path` with exactly `bytes`, or fails and leaves nothing: the bytes
-// go to a temporary file beside it that is linked into place only when
+// go to a file without a name in its folder (where the file system has no
+// such files, a temporary beside it) that is linked into place only when
 // complete, and an existing file is never replaced. `secret` files are
 // readable by their owner only. Throws CommandError.
 void writeNewFile(const std::string& path, std::span<const std::uint8_t> bytes, bool secret);
