@@ -9,7 +9,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <condition_variable>
+#include <mutex>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #include "common/command_error.h"
@@ -85,6 +88,73 @@ fs::path placeOf(const fs::path& root, const std::string& path) {
 
 }  // namespace
 
+// Writes one buffer at a time on a thread of its own, so that a part goes to
+// disk while the next is read, hashed and encoded.
+class WriteBehind {
+ public:
+  WriteBehind() : thread_([this] { run(); }) {}
+  ~WriteBehind() {
+    {
+      const std::lock_guard lock(mutex_);
+      stopping_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+  }
+  WriteBehind(const WriteBehind&) = delete;
+  WriteBehind& operator=(const WriteBehind&) = delete;
+
+  // Writes a copy of `bytes` to `descriptor` once the write before it is
+  // done. False (see error()) when a write has failed.
+  bool write(int descriptor, std::span<const std::uint8_t> bytes) {
+    if (!finish()) return false;
+    spare_.assign(bytes.begin(), bytes.end());
+    {
+      const std::lock_guard lock(mutex_);
+      std::swap(spare_, bytes_);
+      descriptor_ = descriptor;
+      pending_ = true;
+    }
+    changed_.notify_all();
+    return true;
+  }
+
+  // Waits for the write in flight. False when a write has failed.
+  bool finish() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return !pending_; });
+    return error_ == 0;
+  }
+
+  int error() const { return error_; }
+
+ private:
+  void run() {
+    std::unique_lock lock(mutex_);
+    while (true) {
+      changed_.wait(lock, [this] { return pending_ || stopping_; });
+      if (!pending_) return;
+      lock.unlock();
+      const bool written = tools::writeAll(descriptor_, bytes_);
+      const int error = errno;
+      lock.lock();
+      if (!written && error_ == 0) error_ = error != 0 ? error : EIO;
+      pending_ = false;
+      changed_.notify_all();
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool pending_ = false;
+  bool stopping_ = false;
+  int error_ = 0;
+  int descriptor_ = -1;
+  std::vector<std::uint8_t> bytes_;  // the thread's while pending
+  std::vector<std::uint8_t> spare_;
+  std::thread thread_;
+};
+
 bool recoverInterruptedBuild(const fs::path& out) {
   const fs::path lock_path = out / kLockName;
   const fs::path staging = out / kStagingName;
@@ -115,7 +185,7 @@ bool recoverInterruptedBuild(const fs::path& out) {
 }
 
 StagedOrigin::StagedOrigin(const fs::path& out, const tools::InterruptWatcher& interrupts)
-    : out_(out), interrupts_(interrupts) {
+    : out_(out), interrupts_(interrupts), writer_(std::make_unique<WriteBehind>()) {
   staging_ = out_ / kStagingName;
   lock_path_ = out_ / kLockName;
   std::error_code code;
@@ -154,8 +224,8 @@ bool StagedOrigin::append(const std::string& path, std::span<const std::uint8_t>
   if (interrupts_.interrupted()) return failure.fail(FailureKind::Cancelled, "interrupted");
   const int descriptor = descriptorFor(path, failure);
   if (descriptor < 0) return false;
-  if (!tools::writeAll(descriptor, bytes)) {
-    return failure.fail(FailureKind::Output, "cannot write " + (out_ / path.substr(1)).string() + ": " + errorText());
+  if (!writer_->write(descriptor, bytes)) {
+    return failure.fail(FailureKind::Output, "cannot write into " + out_.string() + ": " + std::strerror(writer_->error()));
   }
   bytes_ += bytes.size();
   return true;
@@ -169,6 +239,11 @@ int StagedOrigin::descriptorFor(const std::string& path, Failure& failure) {
     return -1;
   }
   if (open_.size() == kMaxOpenFiles) {
+    // The write in flight may be to the file closed.
+    if (!writer_->finish()) {
+      failure.fail(FailureKind::Output, "cannot write into " + out_.string() + ": " + std::strerror(writer_->error()));
+      return -1;
+    }
     if (::close(open_.begin()->second) != 0) {
       failure.fail(FailureKind::Output, "cannot write " + open_.begin()->first + ": " + errorText());
       return -1;
@@ -190,7 +265,8 @@ int StagedOrigin::descriptorFor(const std::string& path, Failure& failure) {
 }
 
 bool StagedOrigin::closeFiles() {
-  bool closed = true;
+  bool closed = writer_->finish();
+  if (!closed) errno = writer_->error();
   for (const auto& [path, descriptor] : open_) closed = ::close(descriptor) == 0 && closed;
   open_.clear();
   return closed;

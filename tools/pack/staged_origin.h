@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 
@@ -23,6 +24,8 @@
 #include "publish/site_builder.h"
 
 namespace vesmara::pack {
+
+class WriteBehind;
 
 // Removes what a build into `out` that ended without a word (killed, or
 // the machine stopped) left there, and says whether there was anything.
@@ -66,6 +69,7 @@ class StagedOrigin : public publish::OriginSink {
   bool committed_ = false;
   std::set<std::string> files_;
   std::map<std::string, int> open_;  // origin path -> descriptor, a few at a time
+  std::unique_ptr<WriteBehind> writer_;
   std::uint64_t bytes_ = 0;
 };
 
