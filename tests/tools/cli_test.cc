@@ -502,9 +502,10 @@ TEST_F(CliTest, MediaFilesTakeAsManyCarriersAsTheyNeed) {
   fs::remove_all(work_ / "media");
 }
 
-// Killed outright, a build leaves its staging in the output folder; the next
-// build into it removes that, fills the folder in place and, reading a part
-// at a time, stays small whatever the files' size.
+// Interrupted, a build removes what it wrote. Killed outright, it leaves its
+// staging in the output folder; the next build into it removes that, fills
+// the folder in place and, reading a part at a time, stays small whatever
+// the files' size.
 TEST_F(CliTest, KilledBuildIsCleanedUpByTheNextIntoTheSameFolder) {
   const fs::path src = work_ / "large/src";
   writeText(src / "index.html", "<p>large");
@@ -517,14 +518,17 @@ TEST_F(CliTest, KilledBuildIsCleanedUpByTheNextIntoTheSameFolder) {
   fs::permissions(out, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
   struct stat before {};
   ASSERT_EQ(stat(out.c_str(), &before), 0);
-  {
+  for (const int signal_number : {SIGINT, SIGKILL}) {
     test::BackgroundTool build({kPack, "build", src.string(), out.string()});
     const auto deadline = std::chrono::steady_clock::now() + 10s;
     while (!fs::exists(out / ".vkr-staging/assets") && std::chrono::steady_clock::now() < deadline) {
       std::this_thread::sleep_for(1ms);
     }
-    build.signal(SIGKILL);
-    ASSERT_EQ(build.wait(10s), -SIGKILL);
+    build.signal(signal_number);
+    ASSERT_EQ(build.wait(10s), signal_number == SIGINT ? 130 : -SIGKILL);
+    if (signal_number == SIGINT) {
+      EXPECT_TRUE(fs::is_empty(out));
+    }
   }
   ASSERT_TRUE(fs::exists(out / ".vkr-staging.lock"));
   const test::ToolResult rebuilt = test::runTool({kPack, "build", src.string(), out.string()});
