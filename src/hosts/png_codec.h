@@ -95,6 +95,12 @@ bool encodeRgbaPng(std::uint32_t width, std::uint32_t height, std::span<const st
                    std::vector<std::uint8_t>& png, int compression_level = 6,
                    PngFilters filters = PngFilters::Adaptive);
 
+// encodeRgbaPng with the default compression, which packs an opaque image's
+// samples to RGB within `rgba` itself instead of in a copy (48 MiB for the
+// largest picture): `rgba` is spent.
+bool encodeRgbaPngInPlace(std::uint32_t width, std::uint32_t height, std::vector<std::uint8_t>& rgba,
+                          std::vector<std::uint8_t>& png);
+
 }  // namespace vesmara
 
 #endif  // VESMARA_HOSTS_PNG_CODEC_H_

@@ -17,6 +17,8 @@
 
 #include "common/command_error.h"
 #include "common/files.h"
+#include "hosts/crypto_host.h"
+#include "index/index_format.h"
 #include "index/paths.h"
 
 namespace vesmara::pack {
@@ -28,6 +30,8 @@ constexpr std::string_view kStagingName = ".vkr-staging";
 constexpr std::string_view kLockName = ".vkr-staging.lock";
 // Carrier files are appended to in turn; a few stay open at a time.
 constexpr std::size_t kMaxOpenFiles = 64;
+// The most a part takes stored: its plain bytes and a sealing tag.
+constexpr std::size_t kMaxStoredPartLength = kMaxPlainPartLength + kGcmTagLength;
 
 std::string errorText() { return std::strerror(errno); }
 
@@ -105,9 +109,16 @@ class WriteBehind {
   WriteBehind& operator=(const WriteBehind&) = delete;
 
   // Writes a copy of `bytes` to `descriptor` once the write before it is
-  // done. False (see error()) when a write has failed.
+  // done; more than a part at once (a media carrier) is written at once,
+  // without a copy. False (see error()) when a write has failed.
   bool write(int descriptor, std::span<const std::uint8_t> bytes) {
     if (!finish()) return false;
+    if (bytes.size() > kMaxStoredPartLength) {
+      if (tools::writeAll(descriptor, bytes)) return true;
+      const std::lock_guard lock(mutex_);
+      error_ = errno != 0 ? errno : EIO;
+      return false;
+    }
     spare_.assign(bytes.begin(), bytes.end());
     {
       const std::lock_guard lock(mutex_);

@@ -87,7 +87,7 @@ bool writePixelCarrier(CryptoHost& crypto, std::span<const std::uint8_t> payload
     return failure.fail(FailureKind::InvalidData, "cover image: " + cover_failure.message);
   }
   if (!embedPixelPayload(crypto, payload, image, failure)) return false;
-  if (!encodeRgbaPng(image.width, image.height, image.pixels, png)) {
+  if (!encodeRgbaPngInPlace(image.width, image.height, image.pixels, png)) {
     return failure.fail(FailureKind::Internal, "PNG encoding failed");
   }
   return true;
