@@ -33,7 +33,7 @@ void printUsage(const Tool& tool, std::FILE* out) {
   }
   std::fprintf(
       out,
-      "\n'%s help COMMAND' (or '%s COMMAND --help') describes a command; '%s --version'\nprints the version.\n%.*s",
+      "\n'%s help COMMAND' or '%s COMMAND --help' describes a command;\n'%s --version' prints the version.\n%.*s",
       name.c_str(), name.c_str(), name.c_str(), static_cast<int>(tool.notes.size()), tool.notes.data());
 }
 

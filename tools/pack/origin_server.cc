@@ -193,13 +193,11 @@ RangeAnswer answerRange(std::string_view range, std::uint64_t size) {
 
 OriginServer::OriginServer(const fs::path& root, const std::string& host, int port, Logger logger)
     : host_(vesmara::isLoopbackHost(host) ? "127.0.0.1" : host), server_(std::make_unique<httplib::Server>()) {
-  if (!isLoopbackHost(host) && !vesmara::isLoopbackHost(host)) {
-    throw tools::UsageError("refusing to serve on " + host + ": only loopback addresses (127.0.0.0/8, ::1)");
-  }
   // Other loopback addresses would serve an origin no reader opens.
   if (!vesmara::isLoopbackHost(host)) {
     throw tools::UsageError("refusing to serve on " + host +
-                            ": readers open plain HTTP only at 127.0.0.1 or localhost, so use one of those");
+                            (isLoopbackHost(host) ? ": readers open plain HTTP only at 127.0.0.1 or localhost"
+                                                  : ": only on loopback, at 127.0.0.1 or localhost"));
   }
   std::error_code code;
   root_ = fs::canonical(root, code);
