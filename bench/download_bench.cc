@@ -2,6 +2,7 @@
 // machine's compute limit for the work.
 //
 //   download_bench [GiB-fraction]   (default 1: a 1 GiB resource)
+//   download_bench link             (scenario 4 alone)
 //
 // Scenario 1: one resource of 256 parts of 4 MiB (with the site keystream),
 // spread over 64 carrier files, served by nginx on loopback:
@@ -13,6 +14,11 @@
 //     hashes every byte twice (stored and plain) and runs the keystream once.
 // Scenario 2: 4,096 parts of 1 KiB in one carrier: requests and time.
 // Scenario 3: opening a site whose index lists 4,096 resources.
+// Scenario 4: through the link emulator (40 ms round trip at 1 Gbit/s with
+// 256 MiB, 80 ms at 100 Mbit/s with 64 MiB; parts of 4 MiB): the verified
+// download's time as a fraction of the link's capacity (bytes / bandwidth),
+// against curl fetching the same carrier files one after another on one
+// connection through the same link.
 // Each measurement is repeated; medians are printed.
 #include <sys/wait.h>
 #include <unistd.h>
@@ -28,6 +34,7 @@
 
 #include "hosts/platform.h"
 #include "index/paths.h"
+#include "link_emulator.h"
 #include "publish/origin_tree.h"
 #include "publish/site_builder.h"
 #include "support/nginx_server.h"
@@ -156,8 +163,8 @@ void largeResource(vesmara::CryptoHost& crypto, const fs::path& work, const fs::
                    double fraction) {
   const std::size_t parts = std::max<std::size_t>(1, static_cast<std::size_t>(256 * fraction));
   const std::size_t size = parts * (4 << 20);
-  std::printf("== scenario 1: %zu MiB in %zu parts of 4 MiB over 64 carriers, site keystream on, nginx\n",
-              size >> 20, parts);
+  std::printf("== scenario 1: %zu MiB in %zu parts of 4 MiB over 64 carriers, site keystream on, nginx\n", size >> 20,
+              parts);
   vesmara::publish::SiteOptions options;
   options.part_size = 4 << 20;
   options.carrier_count = 64;
@@ -219,13 +226,79 @@ void largeResource(vesmara::CryptoHost& crypto, const fs::path& work, const fs::
   std::printf("  S (SHA-256, one core)         %8.0f MiB/s\n", sha);
   std::printf("  C (AES-256-CTR, one core)     %8.0f MiB/s\n", ctr);
   std::printf("  L = 1/(2/S + 1/C)             %8.0f MiB/s\n", limit);
-  std::printf("  verified download             %8.0f MiB/s   = %.2f x L, peak RSS %.1f MiB (median of %d)\n",
-              download, download / limit, median(peaks), kRepetitions);
-  std::printf("  curl | sha256sum              %8.0f MiB/s   (download is %.2f x this)\n",
-              mib / median(pipeline_times), download / (mib / median(pipeline_times)));
+  std::printf("  verified download             %8.0f MiB/s   = %.2f x L, peak RSS %.1f MiB (median of %d)\n", download,
+              download / limit, median(peaks), kRepetitions);
+  std::printf("  curl | sha256sum              %8.0f MiB/s   (download is %.2f x this)\n", mib / median(pipeline_times),
+              download / (mib / median(pipeline_times)));
   std::printf("  curl > /dev/null (no checks)  %8.0f MiB/s   (download is %.2f x this)\n", mib / median(plain_times),
               download / (mib / median(plain_times)));
   fs::remove_all(work / "origin");
+}
+
+struct LinkCase {
+  const char* name;
+  std::chrono::microseconds one_way_delay;
+  double bits_per_second;
+  std::size_t parts;  // of 4 MiB
+};
+
+void throughLink(vesmara::CryptoHost& crypto, const fs::path& work, const fs::path& target_directory,
+                 const LinkCase& link_case) {
+  const std::size_t size = link_case.parts * (4 << 20);
+  const double bytes_per_second = link_case.bits_per_second / 8;
+  std::printf("== scenario 4: %s, %zu MiB in %zu parts of 4 MiB over 16 carriers, nginx behind the link emulator\n",
+              link_case.name, size >> 20, link_case.parts);
+  vesmara::publish::SiteOptions options;
+  options.part_size = 4 << 20;
+  options.carrier_count = 16;
+  options.seed = 4;
+  std::vector<vesmara::publish::SourceFile> sources = {
+      {.name = "index.html", .mime = "text/html", .bytes = {'o', 'k'}},
+      {.name = "large.bin", .mime = "application/octet-stream", .bytes = pseudoRandom(size, 9)}};
+  vesmara::publish::BuiltSite site;
+  vesmara::Failure failure;
+  const fs::path root = work / "link-origin";
+  if (!vesmara::publish::buildSite(crypto, sources, options, site, failure) ||
+      !vesmara::publish::writeOriginTree(site.files, root, failure)) {
+    std::fprintf(stderr, "publish failed: %s\n", failure.message.c_str());
+    std::exit(1);
+  }
+  sources.clear();
+  site.files.clear();
+  vesmara::test::NginxServer server(root);
+  const vesmara::bench::LinkEmulator link(
+      static_cast<std::uint16_t>(server.port()),
+      {.one_way_delay = link_case.one_way_delay, .bytes_per_second = bytes_per_second});
+  if (!server.started() || !link.started()) {
+    std::fprintf(stderr, "%s%s\n", server.error().c_str(), link.error().c_str());
+    std::exit(1);
+  }
+  const std::string origin = "http://127.0.0.1:" + std::to_string(link.port());
+  std::string carriers;
+  std::uint64_t carrier_bytes = 0;
+  for (const auto& entry : fs::directory_iterator(root / "assets")) {
+    carriers += " " + origin + "/assets/" + entry.path().filename().string();
+    carrier_bytes += entry.file_size();
+  }
+  std::vector<double> download_times;
+  std::vector<double> curl_times;
+  for (int i = 0; i < kRepetitions; ++i) {
+    const fs::path target = target_directory / "download.bin";
+    const DownloadRun run = downloadInChild(origin, vesmara::siteRootPath("app/large.bin"), target);
+    if (!run.ok) std::exit(1);
+    download_times.push_back(run.seconds);
+    fs::remove(target);
+    curl_times.push_back(timeCommand("curl -s" + carriers + " > /dev/null"));
+  }
+  // The download also opens the site (two small requests) before its parts.
+  const double download_capacity = static_cast<double>(size) / bytes_per_second;
+  const double curl_capacity = static_cast<double>(carrier_bytes) / bytes_per_second;
+  std::printf("  verified download             %8.2f s   = %.2f x link capacity (%.2f s for %zu MiB)\n",
+              median(download_times), download_capacity / median(download_times), download_capacity, size >> 20);
+  std::printf("  curl, carriers in turn        %8.2f s   = %.2f x link capacity (%.2f s for %.0f MiB)\n",
+              median(curl_times), curl_capacity / median(curl_times), curl_capacity,
+              static_cast<double>(carrier_bytes) / 1048576.0);
+  fs::remove_all(root);
 }
 
 void manySmallParts(vesmara::CryptoHost& crypto) {
@@ -272,7 +345,8 @@ void largeIndex(vesmara::CryptoHost& crypto) {
   std::vector<vesmara::publish::SourceFile> sources;
   sources.push_back({.name = "index.html", .mime = "text/html", .bytes = {'o', 'k'}});
   for (int i = 0; i < 4095; ++i) {
-    sources.push_back({.name = "r/" + std::to_string(100000 + i) + ".bin", .mime = "application/octet-stream",
+    sources.push_back({.name = "r/" + std::to_string(100000 + i) + ".bin",
+                       .mime = "application/octet-stream",
                        .bytes = pseudoRandom(64, static_cast<std::uint64_t>(i))});
   }
   vesmara::publish::SiteOptions options;
@@ -304,15 +378,22 @@ void largeIndex(vesmara::CryptoHost& crypto) {
 
 int main(int argc, char** argv) {
   if (argc == 6 && std::strcmp(argv[1], kChildFlag) == 0) return runDownloadChild(argv);
-  const double fraction = argc > 1 ? std::atof(argv[1]) : 1.0;
+  const bool link_only = argc > 1 && std::strcmp(argv[1], "link") == 0;
+  const double fraction = argc > 1 && !link_only ? std::atof(argv[1]) : 1.0;
   auto crypto = vesmara::defaultPlatform().makeCryptoHost();
   char pattern[] = "/tmp/vkr-bench-XXXXXX";
   const fs::path work = mkdtemp(pattern);
-  largeIndex(*crypto);
-  manySmallParts(*crypto);
+  if (!link_only) {
+    largeIndex(*crypto);
+    manySmallParts(*crypto);
+  }
   // The download goes to DOWNLOAD_DIR when set (e.g. /dev/shm to leave the disk out).
   const char* download_dir = std::getenv("DOWNLOAD_DIR");
-  largeResource(*crypto, work, download_dir != nullptr ? fs::path(download_dir) : work, fraction);
+  const fs::path target_directory = download_dir != nullptr ? fs::path(download_dir) : work;
+  if (!link_only) largeResource(*crypto, work, target_directory, fraction);
+  using std::chrono::milliseconds;
+  throughLink(*crypto, work, target_directory, {"40 ms round trip, 1 Gbit/s", milliseconds(20), 1e9, 64});
+  throughLink(*crypto, work, target_directory, {"80 ms round trip, 100 Mbit/s", milliseconds(40), 1e8, 16});
   fs::remove_all(work);
   return 0;
 }

@@ -1,5 +1,5 @@
-// Ctrl-C for the tools (interrupt_windows.cc: the Windows console's
-// control handler instead of signals). SIGINT and SIGTERM are blocked in every thread and
+// Ctrl-C for the tools (interrupt_posix.cc: signals; interrupt_windows.cc:
+// the Windows console's control handler instead). SIGINT and SIGTERM are blocked in every thread and
 // taken by one thread that waits for them (sigwait), so the reaction — a
 // flag, and the cancel function of whatever long call is running — runs as
 // ordinary code, never inside a signal handler.
@@ -53,6 +53,8 @@ class InterruptWatcher {
  private:
   friend class InterruptWatcherAccess;  // the Windows console handler
   void watch();
+  // Keeps the first interrupt and cancels the running call, if any.
+  void record(int signal_number);
 
   std::mutex mutex_;
   std::function<void()> cancel_;

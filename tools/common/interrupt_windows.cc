@@ -7,7 +7,6 @@
 
 #include <csignal>
 
-#include "common/command_error.h"
 #include "common/interrupt.h"
 
 namespace vesmara::tools {
@@ -22,11 +21,7 @@ class InterruptWatcherAccess {
   static BOOL WINAPI onConsoleControl(DWORD event) {
     InterruptWatcher* const current = watcher.load();
     if (current == nullptr) return FALSE;
-    const int signal_number = event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT ? SIGINT : SIGTERM;
-    std::lock_guard<std::mutex> lock(current->mutex_);
-    int none = 0;
-    current->signal_number_.compare_exchange_strong(none, signal_number);
-    if (current->cancel_) current->cancel_();
+    current->record(event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT ? SIGINT : SIGTERM);
     return TRUE;
   }
 };
@@ -42,21 +37,5 @@ InterruptWatcher::~InterruptWatcher() {
 }
 
 void InterruptWatcher::watch() {}
-
-void InterruptWatcher::throwIfInterrupted() const {
-  if (interrupted()) throw Interrupted(signalNumber());
-}
-
-InterruptWatcher::Scope InterruptWatcher::cancelWith(std::function<void()> cancel) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  cancel_ = std::move(cancel);
-  if (interrupted()) cancel_();
-  return Scope(*this);
-}
-
-InterruptWatcher::Scope::~Scope() {
-  std::lock_guard<std::mutex> lock(watcher_.mutex_);
-  watcher_.cancel_ = nullptr;
-}
 
 }  // namespace vesmara::tools
