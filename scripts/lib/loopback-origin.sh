@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Serves a published origin folder with `vkr-pack serve` on a free loopback
 # port, for scripts that read a site. Sourced; bash.
 #   serve_origin VKR_PACK ORIGIN_DIR   sets origin (http://127.0.0.1:PORT) and
