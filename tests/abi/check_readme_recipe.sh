@@ -5,9 +5,10 @@
 # /opt/vkr and a loopback origin serving the published example site in place
 # of http://127.0.0.1:PORT. So the README cannot drift from what works: the
 # install, the pkg-config file, the build of the C example against the
-# installed header and library, and the example reading the site; then the
-# README's outside CMake project, which finds the installed package, and the
-# package's version rule (same major number, as the soname).
+# installed header and library, and the example reading the site. The
+# installed manual pages and bash completion are checked as man and bash use
+# them. Then the README's outside CMake project, which finds the installed
+# package, and the package's version rule (same major number, as the soname).
 #   check_readme_recipe.sh SOURCE_DIR BINARY_DIR VKR_PACK
 set -euo pipefail
 source_dir=$1
@@ -66,9 +67,27 @@ if ! (cd "$work/host" && env -u PKG_CONFIG_PATH bash -euo pipefail -c "$script")
   fail "the README's recipe failed"
 fi
 for installed in include/vkr_preview.h lib/libvkr_preview.so.0 lib/pkgconfig/vkr_preview.pc bin/vkr bin/vkr-pack \
+                 share/man/man1/vkr.1 share/man/man1/vkr-pack.1 share/bash-completion/completions/vkr \
+                 share/bash-completion/completions/vkr-pack \
                  lib/cmake/vkr_preview/vkr_previewConfig.cmake lib/cmake/vkr_preview/vkr_previewConfigVersion.cmake; do
   [ -e "$prefix/$installed" ] || fail "not installed: $installed"
 done
+
+# The manual pages render without a warning and describe every command.
+for page in vkr:verify vkr-pack:serve; do
+  tool=${page%%:*}
+  MANROFFOPT=-ww MANWIDTH=80 man -l "$prefix/share/man/man1/$tool.1" >"$work/$tool.man" 2>"$work/$tool.warnings" ||
+    fail "man -l $tool.1 failed"
+  [ ! -s "$work/$tool.warnings" ] || fail "man -l $tool.1: $(cat "$work/$tool.warnings")"
+  grep -q "^   ${page#*:}\$" "$work/$tool.man" || fail "$tool.1 has no section for '${page#*:}'"
+done
+
+# Completion, as bash runs it with the installed tools on the PATH.
+completions=$(PATH="$prefix/bin:$PATH" bash -c '
+  source "$1/share/bash-completion/completions/vkr"
+  offer() { COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _vkr_complete; echo "${COMPREPLY[*]}"; }
+  offer vkr ve; offer vkr get --ou; offer vkr-pack se; offer vkr-pack build --new-m' _ "$prefix")
+[ "$completions" = $'verify\n--output\nserve\n--new-member-key' ] || fail "completion offered: $completions"
 grep -q '^entry page /vesmara.web/app/index.html: ' "$work/recipe.out" ||
   { cat "$work/recipe.out" >&2; fail "the example did not read the entry page"; }
 

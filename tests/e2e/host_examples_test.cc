@@ -2,6 +2,7 @@
 // sites on a loopback origin: a download cancelled from another thread, and
 // a game update loop through a republish, a rollback and a damaged item.
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include <algorithm>
 #include <chrono>
@@ -29,6 +30,9 @@ const std::string kVkr = VKR_TOOL;
 
 class HostExamplesTest : public testing::Test {
  protected:
+  // vkr game keeps what it adopted in a state folder: the test's own.
+  void SetUp() override { setenv("XDG_STATE_HOME", (folder_ / "state").c_str(), 1); }
+
   // Publishes revision `revision` of the game (with the item "extra" from
   // revision 6 on) in carriers of its own, and serves it.
   publish::BuiltSite publish(std::uint64_t revision) {
@@ -154,6 +158,41 @@ TEST_F(HostExamplesTest, UpdateLoopRefusesRollbackAndRetriesADamagedItemAfterARe
                              "the command again\n"),
             std::string::npos)
       << fetched.err;
+}
+
+// What vkr game adopted is remembered from one run to the next, as a
+// launcher would: a site that goes back to an older catalogue is refused.
+TEST_F(HostExamplesTest, VkrGameRefusesARollbackAcrossRunsUnlessAllowed) {
+  const std::string state = (folder_ / "games").string();
+  const auto list = [&](const std::vector<std::string>& extra) {
+    std::vector<std::string> arguments = {kVkr,        "game",  origin_.origin(), "--id", "lantern-keep",
+                                          "--version", "1.2.0", "--state-dir",    state,  "ls"};
+    arguments.insert(arguments.end(), extra.begin(), extra.end());
+    return test::runTool(arguments);
+  };
+  publish(6);
+  const test::ToolResult first = list({});
+  EXPECT_EQ(first.exit_code, 0) << first.err;
+  publish(5);
+  const test::ToolResult refused = list({});
+  EXPECT_EQ(refused.exit_code, 16);
+  EXPECT_NE(refused.err.find(": catalogue revision 5 is below revision 6, adopted before ("), std::string::npos)
+      << refused.err;
+  EXPECT_EQ(refused.out, "");
+  const test::ToolResult allowed = list({"--allow-rollback"});
+  EXPECT_EQ(allowed.exit_code, 0) << allowed.err;
+  EXPECT_TRUE(allowed.out.starts_with("catalogue revision 5, ")) << allowed.out;
+  // Revision 5 is what was adopted last.
+  EXPECT_EQ(list({}).exit_code, 0);
+
+  // A damaged record is not taken for no record, which would let any rollback through.
+  std::vector<fs::path> records;
+  for (const auto& entry : fs::directory_iterator(state)) records.push_back(entry.path());
+  ASSERT_EQ(records.size(), 1u);
+  std::ofstream(records[0]) << "revision 9\n";
+  const test::ToolResult damaged = list({});
+  EXPECT_EQ(damaged.exit_code, 1);
+  EXPECT_NE(damaged.err.find(records[0].string() + " is damaged"), std::string::npos) << damaged.err;
 }
 
 }  // namespace

@@ -1,7 +1,12 @@
 // A published site served by nginx and read through the library's own
 // HTTP client, as a host application would, over plain HTTP and over HTTPS.
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <curl/curl.h>
+#endif
 
+#include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -161,6 +166,46 @@ TEST_P(NginxSiteTest, ExternalIndexWithKeyFileAndCredential) {
             VKR_PREVIEW_INTEGRITY_FAILURE);
   EXPECT_STREQ(message_, "Favicon footer response is unavailable or unsafe");
 }
+
+#ifndef _WIN32
+std::size_t appendText(char* data, std::size_t size, std::size_t count, void* target) {
+  static_cast<std::string*>(target)->append(data, size * count);
+  return size * count;
+}
+
+// What the shipped configuration promises a CDN in front of it: ranges,
+// strong tags, nothing compressed, nothing to transform.
+TEST_P(NginxSiteTest, OriginConfigurationServesRangesUntransformed) {
+  publishTree({{.name = "index.html", .mime = "text/html", .bytes = test::TestOrigin::makeByteVector(5000, 1)}}, {},
+              "site");
+  test::NginxServer server(work_ / "site", GetParam());
+  ASSERT_TRUE(server.started()) << server.error();
+  CURL* curl = curl_easy_init();
+  const std::string url = server.origin() + "/favicon.ico";
+  std::string headers;
+  std::string body;
+  curl_slist* fields = curl_slist_append(nullptr, "Accept-Encoding: gzip, br");
+  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, fields);
+  curl_easy_setopt(curl, CURLOPT_RANGE, "-128");
+  curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, appendText);
+  curl_easy_setopt(curl, CURLOPT_HEADERDATA, &headers);
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, appendText);
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
+  ASSERT_EQ(curl_easy_perform(curl), CURLE_OK);
+  long status = 0;
+  curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+  curl_slist_free_all(fields);
+  curl_easy_cleanup(curl);
+  EXPECT_EQ(status, 206) << headers;
+  EXPECT_EQ(body.size(), 128u);
+  // HTTP/2 names fields in lower case.
+  std::transform(headers.begin(), headers.end(), headers.begin(), [](unsigned char c) { return std::tolower(c); });
+  EXPECT_NE(headers.find("\r\netag: \""), std::string::npos) << headers;  // strong: no W/
+  EXPECT_NE(headers.find("\r\ncache-control: public, no-cache, no-transform\r\n"), std::string::npos) << headers;
+  EXPECT_EQ(headers.find("content-encoding"), std::string::npos) << headers;
+}
+#endif
 
 INSTANTIATE_TEST_SUITE_P(, NginxSiteTest, testing::Values(test::Protocol::Http, test::Protocol::Https),
                          test::ProtocolName());

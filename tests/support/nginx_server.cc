@@ -91,7 +91,8 @@ void NginxServer::start() {
            << "  access_log off;\n  client_body_temp_path " << work << "/body;\n  proxy_temp_path " << work
            << "/proxy;\n  fastcgi_temp_path " << work << "/fastcgi;\n  uwsgi_temp_path " << work << "/uwsgi;\n"
            << "  scgi_temp_path " << work << "/scgi;\n  types { }\n  default_type application/octet-stream;\n"
-           << "  server {\n    " << listen << ";\n    root " << root_.string() << ";\n  }\n}\n";
+           << "  server {\n    " << listen << ";\n    root " << root_.string() << ";\n    include "
+           << VKR_NGINX_ORIGIN_CONF << ";\n  }\n}\n";
   }
   const std::string config = (work_.path() / "nginx.conf").string();
   const std::string error_log = (work_.path() / "error.log").string();

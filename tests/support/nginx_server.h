@@ -2,7 +2,9 @@
 // free port of 127.0.0.1, started by the test and stopped with it. Needs no
 // root privileges (one process, no user switch, everything under a private
 // working directory). Over HTTPS it presents one of the test certificates
-// (test_tls.h) and offers HTTP/2 besides HTTP/1.1.
+// (test_tls.h) and offers HTTP/2 besides HTTP/1.1. The server block
+// includes examples/nginx/vkr-origin.conf, the configuration the project
+// ships for origins.
 #ifndef VESMARA_TESTS_SUPPORT_NGINX_SERVER_H_
 #define VESMARA_TESTS_SUPPORT_NGINX_SERVER_H_
 

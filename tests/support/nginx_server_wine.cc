@@ -131,7 +131,8 @@ void NginxServer::start() {
            << "  access_log off;\n  client_body_temp_path " << work << "/body;\n  proxy_temp_path " << work
            << "/proxy;\n  fastcgi_temp_path " << work << "/fastcgi;\n  uwsgi_temp_path " << work << "/uwsgi;\n"
            << "  scgi_temp_path " << work << "/scgi;\n  types { }\n  default_type application/octet-stream;\n"
-           << "  server {\n    listen 127.0.0.1:" << port_ << ";\n    root " << served << ";\n  }\n}\n";
+           << "  server {\n    listen 127.0.0.1:" << port_ << ";\n    root " << served << ";\n    include "
+           << VKR_NGINX_ORIGIN_CONF << ";\n  }\n}\n";
   }
   const std::string pid_file = work + "/shell.pid";
   std::filesystem::remove(work_.path() / "shell.pid");

@@ -3,6 +3,7 @@
 // of both tools; reproducible output; Ctrl-C in the middle of a download.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -17,6 +18,7 @@
 #include "base/hex.h"
 #include "hosts/crypto_host.h"
 #include "hosts/platform.h"
+#include "json/json.h"
 #include "support/temp_dir.h"
 #include "support/test_origin.h"
 #include "tools/tool_process.h"
@@ -71,6 +73,12 @@ int unnamedFilesHeldIn(const fs::path& directory, pid_t pid) {
   return count;
 }
 
+std::size_t occurrences(const std::string& text, const std::string& part) {
+  std::size_t count = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
 // The rows of `vkr ls` by path: length, type, access, delivery, digest.
 std::map<std::string, std::vector<std::string>> listingRows(const std::string& listing) {
   std::map<std::string, std::vector<std::string>> rows;
@@ -94,6 +102,8 @@ class CliTest : public testing::Test {
   static void SetUpTestSuite() {
     temp_ = std::make_unique<test::TempDir>("vkr-cli");
     work_ = temp_->path();
+    // vkr game keeps what it adopted in the state folder: the suite's own.
+    setenv("XDG_STATE_HOME", (work_ / "state").c_str(), 1);
     files_ = {
         {"index.html", "<!DOCTYPE html><title>t</title><p>hello"},
         {"style.css", "p { color: teal }"},
@@ -219,6 +229,53 @@ TEST_F(CliTest, ProgressBarIsDrawnOnATerminal) {
   ASSERT_EQ(got.exit_code, 0) << got.err;
   EXPECT_NE(got.err.find("100%"), std::string::npos) << got.err;
   EXPECT_NE(got.err.find("585.9 KiB of 585.9 KiB"), std::string::npos) << got.err;
+  EXPECT_EQ(occurrences(got.err, "100%"), 1u) << got.err;
+
+  // Every line fits a narrow terminal, whose width $COLUMNS gives: a longer
+  // one would wrap, and each redraw would leave a line behind.
+  setenv("COLUMNS", "40", 1);
+  const test::ToolResult narrow =
+      vkr({"get", origin_, "big.bin", "-o", (work_ / "out/narrow.bin").string()}, {.stderr_terminal = true});
+  unsetenv("COLUMNS");
+  ASSERT_EQ(narrow.exit_code, 0) << narrow.err;
+  std::string lines = narrow.err;
+  for (std::size_t at; (at = lines.find("\x1b[K")) != std::string::npos;) lines.erase(at, 3);
+  std::replace(lines.begin(), lines.end(), '\n', '\r');
+  std::istringstream drawn(lines);
+  for (std::string line; std::getline(drawn, line, '\r');) EXPECT_LT(line.size(), 40u) << line;
+  EXPECT_EQ(occurrences(narrow.err, "100%"), 1u) << narrow.err;
+}
+
+// The links on the user's own path are the user's choice; -o may name a
+// folder. A link as the file itself is still never written through.
+TEST_F(CliTest, GetWritesThroughLinkedFoldersAndIntoFolders) {
+  fs::create_directories(work_ / "out/real/inner");
+  fs::create_directory_symlink(work_ / "out/real", work_ / "out/linked");
+  fs::create_symlink(work_ / "out/real/inner/taken", work_ / "out/real/inner/dangling");
+  const std::string linked = (work_ / "out/linked").string();
+  struct Case {
+    std::vector<std::string> arguments;
+    std::string saved;  // below out/real
+  };
+  const std::vector<Case> cases = {
+      {{"get", origin_, "style.css", "-o", linked + "/inner/copy.css"}, "inner/copy.css"},
+      {{"get", origin_, "style.css", "-o", linked + "/inner"}, "inner/style.css"},
+      {{"get", origin_, "data/motto.txt", "-o", linked + "/"}, "motto.txt"},
+      {{"game", origin_, "--id", "keep", "--version", "1.2.0", "fetch", "base", "-o", linked}, "base.pak"},
+  };
+  for (const Case& get : cases) {
+    const test::ToolResult result = vkr(get.arguments);
+    EXPECT_EQ(result.exit_code, 0) << get.saved << ": " << result.err;
+    EXPECT_TRUE(fs::is_regular_file(work_ / "out/real" / get.saved)) << get.saved;
+  }
+  EXPECT_EQ(readText(work_ / "out/real/inner/copy.css"), files_.at("style.css"));
+  const test::ToolResult through_link = vkr({"get", origin_, "style.css", "-o", linked + "/inner/dangling"});
+  EXPECT_EQ(through_link.exit_code, 8) << through_link.err;
+  EXPECT_NE(through_link.err.find("writing " + (work_ / "out/real/inner/dangling").string() +
+                                  ": Output target already exists"),
+            std::string::npos)
+      << through_link.err;
+  EXPECT_FALSE(fs::exists(work_ / "out/real/inner/taken"));
 }
 
 TEST_F(CliTest, GameCatalogueListsAndFetchesItems) {
@@ -270,6 +327,104 @@ TEST_F(CliTest, ExternalIndexOpensWithItsKeyFileOrCredential) {
   const test::ToolResult hosted = vkr({"ls", origin});
   EXPECT_GE(hosted.exit_code, 9) << hosted.err;
   EXPECT_TRUE(hosted.out.empty());
+  // It says where it looked, and what to do instead.
+  EXPECT_NE(hosted.err.find(origin + ": loading the site index from /favicon.ico: "), std::string::npos) << hosted.err;
+  EXPECT_NE(hosted.err.find("; if the site keeps its index elsewhere, open it with --external FILE\n"),
+            std::string::npos)
+      << hosted.err;
+}
+
+// What a publisher runs after deploying: every resource read, nothing kept,
+// and a damaged carrier named by the resources it breaks.
+TEST_F(CliTest, VerifyReadsEveryResourceAndNamesWhatFails) {
+  const std::vector<std::string> before = filesBelow(work_ / "src");
+  const test::ToolResult public_only = vkr({"verify", origin_}, {.directory = work_ / "src"});
+  EXPECT_EQ(public_only.exit_code, 0) << public_only.err;
+  EXPECT_EQ(occurrences(public_only.out, "  ok"), 9u) << public_only.out;
+  EXPECT_EQ(occurrences(public_only.out, "  members  skipped: members, no --key\n"), 2u) << public_only.out;
+  EXPECT_EQ(filesBelow(work_ / "src"), before);
+  EXPECT_NE(public_only.out.find("ok (game catalogue revision 4, 2 items)"), std::string::npos) << public_only.out;
+  EXPECT_TRUE(
+      public_only.out.ends_with("9 of 11 resources verified, 2 members resources skipped (give --key), 0 failed\n"))
+      << public_only.out;
+  const test::ToolResult everything = vkr({"verify", origin_, "--key", key()});
+  EXPECT_EQ(everything.exit_code, 0) << everything.err;
+  EXPECT_TRUE(everything.out.ends_with("11 of 11 resources verified, 0 failed\n")) << everything.out;
+
+  fs::create_directories(work_ / "out");
+  fs::copy(work_ / "origin", work_ / "out/damaged", fs::copy_options::recursive);
+  for (const auto& entry : fs::directory_iterator(work_ / "out/damaged/assets")) {
+    if (entry.path().extension() != ".bin") continue;
+    const auto middle = static_cast<std::streamoff>(fs::file_size(entry.path()) / 2);
+    std::fstream carrier(entry.path(), std::ios::in | std::ios::out | std::ios::binary);
+    carrier.seekg(middle);
+    const int byte = carrier.get();
+    carrier.seekp(middle);
+    carrier.put(static_cast<char>(byte ^ 0x01));
+  }
+  test::BackgroundTool server({kPack, "serve", (work_ / "out/damaged").string(), "--quiet"});
+  const std::string origin = server.readLine(10s);
+  const test::ToolResult damaged = vkr({"verify", origin, "--key", key()});
+  EXPECT_EQ(damaged.exit_code, 11) << damaged.err;
+  EXPECT_NE(damaged.out.find("  FAILED: "), std::string::npos) << damaged.out;
+  EXPECT_NE(damaged.err.find(" resources failed verification: /vesmara.web/app/"), std::string::npos) << damaged.err;
+}
+
+// Standard output parsed as one strict JSON document.
+JsonValue parsedJson(const test::ToolResult& result) {
+  JsonValue value;
+  Failure failure;
+  EXPECT_TRUE(parseJsonDocument(result.out, result.out.size(), value, failure)) << failure.message << "\n"
+                                                                                << result.out;
+  return value;
+}
+
+std::string memberText(const JsonValue& object, std::string_view key) {
+  const std::optional<JsonValue> found = object.findMember(key);
+  return found ? std::string(found->text()) : "(absent)";
+}
+
+TEST_F(CliTest, JsonOutputParsesWhateverTheText) {
+  // A key ID may hold any bytes: quotes, backslashes, control characters.
+  const std::string key_id = "q\"b\\s\n\x01\xc3\xa9";
+  const test::ToolResult built =
+      test::runTool({kPack, "build", (work_ / "src").string(), (work_ / "out/site").string(), "--members", "members/**",
+                     "--member-key", key(), "--member-key-id", key_id});
+  ASSERT_EQ(built.exit_code, 0) << built.err;
+  test::BackgroundTool server({kPack, "serve", (work_ / "out/site").string(), "--quiet"});
+  const std::string origin = server.readLine(10s);
+
+  const JsonValue info = parsedJson(vkr({"info", origin, "--json"}));
+  EXPECT_EQ(memberText(info, "memberKeyId"), key_id);
+  EXPECT_EQ(memberText(info, "entry"), "/vesmara.web/app/index.html");
+  EXPECT_EQ(memberText(info, "resources"), "8");
+
+  const JsonValue listing = parsedJson(vkr({"ls", origin, "--json"}));
+  std::map<std::string, std::string> lengths;
+  for (const JsonValue resource : listing.findMember("resources").value_or(JsonValue()).elements()) {
+    lengths[memberText(resource, "path")] = memberText(resource, "length");
+  }
+  EXPECT_EQ(lengths.size(), files_.size());
+  for (const auto& [name, bytes] : files_) EXPECT_EQ(lengths["/vesmara.web/app/" + name], std::to_string(bytes.size()));
+
+  const test::ToolResult verified = vkr({"verify", origin, "--key", key(), "--json"});
+  EXPECT_EQ(verified.exit_code, 0) << verified.err;
+  const JsonValue verify = parsedJson(verified);
+  EXPECT_EQ(memberText(verify, "verified"), "8");
+  EXPECT_EQ(memberText(verify, "failed"), "0");
+  for (const JsonValue resource : verify.findMember("resources").value_or(JsonValue()).elements()) {
+    EXPECT_EQ(memberText(resource, "result"), "verified") << memberText(resource, "path");
+  }
+
+  const JsonValue game = parsedJson(vkr({"game", origin_, "--id", "keep", "--version", "1.2.0", "ls", "--json"}));
+  EXPECT_EQ(memberText(game, "revision"), "4");
+  std::vector<std::string> items;
+  for (const JsonValue item : game.findMember("items").value_or(JsonValue()).elements()) {
+    items.push_back(memberText(item, "id") + " " + memberText(item, "path"));
+  }
+  EXPECT_EQ(items, (std::vector<std::string>{"base game/base.pak", "extra game/extra.bin"}));
+  // What vkr game adopted is kept in $XDG_STATE_HOME/vkr.
+  EXPECT_EQ(filesBelow(work_ / "state/vkr").size(), 1u);
 }
 
 struct ErrorCase {
@@ -304,6 +459,19 @@ TEST_F(CliTest, ReaderFailuresExitWithTheLibraryStatus) {
       {{"info", "http://example.com"}, 1, "http://example.com: "},
       {{"info", "http://127.0.0.1:1"}, 12, "http://127.0.0.1:1: "},
       {{"ls", "{origin}", "--external", "{work}/member.key"}, 9, "member.key): "},
+      // Where a likely fix is known, the error gives it.
+      {{"ls", "{origin}", "--external", "{work}/member.key"},
+       9,
+       "member.key holds a 32-byte key: a member key goes to --key"},
+      {{"cat", "{origin}", "members/secret.txt"}, 10, "; give the site's member key with --key FILE\n"},
+      {{"cat", "{origin}", "members/secret.txt", "--key", "{work}/wrong.key"},
+       10,
+       "reading /vesmara.web/app/members/secret.txt: Member key or part authentication failed; check that --key names "
+       "this site's member key\n"},
+      {{"help", "fetch"}, 2, "unknown command 'fetch'"},
+      {{"game", "{origin}", "--id", "keep", "--version", "1.2.0", "--state-dir", "", "ls"},
+       2,
+       "--state-dir needs a folder"},
       {{"game", "{origin}", "--id", "keep", "--version", "2.0.0", "ls"}, 9, "game keep 2.0.0 at http://"},
       {{"game", "{origin}", "--id", "keep", "--version", "1.2.0", "fetch", "none"}, 14, "item none: "},
       {{"audio", "{work}/src/index.html", "--key", "{work}/member.key"}, 9, "src/index.html: "},
@@ -368,6 +536,9 @@ TEST_F(CliTest, PublisherRefusesBadInputAndWritesNothing) {
        1,
        "Too many parts for big.bin"},
       {{"serve", src, "--host", "0.0.0.0"}, 2, "refusing to serve on 0.0.0.0"},
+      // Loopback, but not an origin readers open over plain HTTP.
+      {{"serve", src, "--host", "::1"}, 2, "readers open plain HTTP only at 127.0.0.1 or localhost"},
+      {{"serve", src, "--host", "127.0.0.2"}, 2, "readers open plain HTTP only at 127.0.0.1 or localhost"},
       {{"serve", (work_ / "absent").string()}, 1, "is not a folder"},
       {{"audit"}, 2, "unknown command 'audit'"},
   };
@@ -549,6 +720,17 @@ TEST_F(CliTest, EveryCommandHasHelp) {
     EXPECT_EQ(result.exit_code, 0);
     EXPECT_TRUE(result.out.starts_with("usage: ")) << result.out;
     EXPECT_EQ(result.err, "");
+  }  // "help COMMAND" is the command's own help; the tools' help names
+  // --version and every exit code.
+  for (const auto& [tool, command] : {std::pair{kVkr, "get"}, std::pair{kVkr, "verify"}, std::pair{kPack, "serve"}}) {
+    const test::ToolResult help = test::runTool({tool, "help", command});
+    EXPECT_EQ(help.exit_code, 0);
+    EXPECT_EQ(help.out, test::runTool({tool, command, "--help"}).out);
+    EXPECT_TRUE(help.out.starts_with("usage: " + fs::path(tool).filename().string() + " " + command)) << help.out;
+  }
+  for (const std::string& tool : {kVkr, kPack}) {
+    const std::string help = test::runTool({tool, "--help"}).out;
+    for (const char* part : {"--version", "130", "143"}) EXPECT_NE(help.find(part), std::string::npos) << help;
   }
 }
 

@@ -1,6 +1,8 @@
 #include "common/files.h"
 
 #include <fcntl.h>
+#include <stdlib.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -75,11 +77,13 @@ bool writeAll(int descriptor, std::span<const std::uint8_t> bytes) {
   return true;
 }
 
-void refuseExisting(const std::string& path) {
+bool pathExists(const std::string& path) {
   std::error_code code;
-  if (std::filesystem::symlink_status(path, code).type() != std::filesystem::file_type::not_found) {
-    fail(path + " already exists");
-  }
+  return std::filesystem::symlink_status(path, code).type() != std::filesystem::file_type::not_found;
+}
+
+void refuseExisting(const std::string& path) {
+  if (pathExists(path)) fail(path + " already exists");
 }
 
 void writeNewFile(const std::string& path, std::span<const std::uint8_t> bytes, bool secret) {
@@ -114,11 +118,71 @@ void writeStandardOutput(std::span<const std::uint8_t> bytes) {
 
 bool isTerminal(int descriptor) { return ::isatty(descriptor) == 1; }
 
-std::string absolutePath(const std::string& path) {
+std::string resolveUserPath(const std::string& path) {
   std::error_code code;
-  const std::filesystem::path absolute = std::filesystem::absolute(path, code);
+  const std::filesystem::path absolute = std::filesystem::absolute(path, code).lexically_normal();
   if (code) fail("cannot resolve " + path + ": " + code.message());
-  return absolute.lexically_normal().string();
+  char* real = ::realpath(absolute.parent_path().c_str(), nullptr);
+  if (real == nullptr) return absolute.string();
+  std::string resolved(real);
+  ::free(real);
+  if (!resolved.ends_with('/')) resolved += '/';
+  return resolved + absolute.filename().string();
+}
+
+bool isDirectory(const std::string& path) {
+  std::error_code code;
+  return std::filesystem::is_directory(path, code);
+}
+
+void createDirectories(const std::string& path) {
+  std::error_code code;
+  std::filesystem::create_directories(path, code);
+  if (code) fail("cannot create the folder " + path + ": " + code.message());
+}
+
+void replaceFile(const std::string& path, std::span<const std::uint8_t> bytes) {
+  const std::filesystem::path target(path);
+  std::string temporary = (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
+  Descriptor file(::mkstemp(temporary.data()));
+  if (file.get() < 0) failWithErrno("cannot create a file beside", path);
+  if (!writeAll(file.get(), bytes) || ::fsync(file.get()) != 0 || !file.close() ||
+      ::rename(temporary.c_str(), path.c_str()) != 0) {
+    const int error = errno;
+    ::unlink(temporary.c_str());
+    fail("cannot write " + path + ": " + std::strerror(error));
+  }
+}
+
+TemporaryDirectory::TemporaryDirectory(std::string_view prefix) {
+  const char* base = std::getenv("TMPDIR");
+  std::string pattern =
+      std::string(base != nullptr && base[0] == '/' ? base : "/tmp") + "/" + std::string(prefix) + "-XXXXXX";
+  if (::mkdtemp(pattern.data()) == nullptr)
+    fail("cannot create a temporary directory: " + std::string(std::strerror(errno)));
+  // A TMPDIR reached through a link would be refused as a download's folder.
+  char* real = ::realpath(pattern.c_str(), nullptr);
+  path_ = real != nullptr ? real : pattern;
+  ::free(real);
+}
+
+TemporaryDirectory::~TemporaryDirectory() {
+  std::error_code code;
+  std::filesystem::remove_all(path_, code);
+}
+
+std::string stateHome() {
+  // Relative values are to be ignored, as if unset.
+  const char* state = std::getenv("XDG_STATE_HOME");
+  if (state != nullptr && state[0] == '/') return state;
+  const char* home = std::getenv("HOME");
+  if (home != nullptr && home[0] == '/') return std::string(home) + "/.local/state";
+  return {};
+}
+
+int terminalColumns(int descriptor) {
+  struct winsize size {};
+  return ::ioctl(descriptor, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
 }
 
 }  // namespace vesmara::tools

@@ -25,6 +25,9 @@ std::vector<std::uint8_t> readLimitedFile(const std::string& path, std::uint64_t
 // readable by their owner only. Throws CommandError.
 void writeNewFile(const std::string& path, std::span<const std::uint8_t> bytes, bool secret);
 
+// True when `path` names anything (a file, a folder, a link, even a broken one).
+bool pathExists(const std::string& path);
+
 // Throws CommandError when `path` names anything already (a file, a folder,
 // a link), so that a command can refuse before it does any work.
 void refuseExisting(const std::string& path);
@@ -39,8 +42,48 @@ void writeStandardOutput(std::span<const std::uint8_t> bytes);
 // True when the descriptor is a terminal.
 bool isTerminal(int descriptor);
 
-// `path` made absolute against the current directory (not resolved further).
-std::string absolutePath(const std::string& path);
+// `path` as the user means it: absolute, with every symbolic link (or
+// junction) among its folders resolved, and its last name kept as given.
+// The links on a user's own path (a home or data folder elsewhere) are the
+// user's choice; the library, which refuses links on a destination's way,
+// then sees the real folders. When the folder does not exist, the path is
+// only made absolute, and the library reports it.
+std::string resolveUserPath(const std::string& path);
+
+// True when `path` names a folder (through links).
+bool isDirectory(const std::string& path);
+
+// Creates the folder `path` and any missing parents. Throws CommandError.
+void createDirectories(const std::string& path);
+
+// Writes `bytes` to `path` all at once: a temporary file beside it, flushed,
+// then renamed over whatever `path` held, so that a reader sees the old
+// content or the new, never a mixture. Throws CommandError.
+void replaceFile(const std::string& path, std::span<const std::uint8_t> bytes);
+
+// A private folder for files on their way elsewhere (in $TMPDIR, or the
+// system's temporary folder), removed with everything in it at the end of
+// the scope. Its path has no links among its folders.
+class TemporaryDirectory {
+ public:
+  // Throws CommandError when the folder cannot be made.
+  explicit TemporaryDirectory(std::string_view prefix);
+  ~TemporaryDirectory();
+  TemporaryDirectory(const TemporaryDirectory&) = delete;
+  TemporaryDirectory& operator=(const TemporaryDirectory&) = delete;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// Where applications keep state between runs ($XDG_STATE_HOME, else
+// ~/.local/state; %LOCALAPPDATA% on Windows); empty when unknown.
+std::string stateHome();
+
+// The width in columns of the terminal at `descriptor` (standard error on
+// Windows), or 0 when unknown.
+int terminalColumns(int descriptor);
 
 }  // namespace vesmara::tools
 

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <random>
@@ -24,6 +25,11 @@ std::wstring widen(const std::string& text) {
   std::wstring wide(static_cast<std::size_t>(std::max(units, 0)), L'\0');
   MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), units);
   return wide;
+}
+
+std::string narrow(const std::filesystem::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
 }
 
 // Closes a handle when the scope ends.
@@ -60,6 +66,24 @@ bool writeAllToHandle(HANDLE file, std::span<const std::uint8_t> bytes) {
     bytes = bytes.subspan(written);
   }
   return true;
+}
+
+// The real path of `folder`, with junctions and symbolic links resolved, when
+// it is a folder on a drive; empty otherwise.
+std::filesystem::path finalFolderPath(const std::filesystem::path& folder) {
+  Handle handle(CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!handle.valid()) return {};
+  std::wstring real(32768, L'\0');
+  const DWORD length = GetFinalPathNameByHandleW(handle.get(), real.data(), static_cast<DWORD>(real.size()),
+                                                 FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  if (length == 0 || length >= real.size()) return {};
+  real.resize(length);
+  if (real.starts_with(L"\\\\?\\")) real.erase(0, 4);
+  // Only a drive path; anything else (a share) is left for the library to judge.
+  if (real.size() < 3 || real[1] != L':') return {};
+  return real;
 }
 
 }  // namespace
@@ -101,11 +125,13 @@ bool writeAll(int descriptor, std::span<const std::uint8_t> bytes) {
   return true;
 }
 
-void refuseExisting(const std::string& path) {
+bool pathExists(const std::string& path) {
   std::error_code code;
-  if (std::filesystem::symlink_status(widen(path), code).type() != std::filesystem::file_type::not_found) {
-    fail(path + " already exists");
-  }
+  return std::filesystem::symlink_status(widen(path), code).type() != std::filesystem::file_type::not_found;
+}
+
+void refuseExisting(const std::string& path) {
+  if (pathExists(path)) fail(path + " already exists");
 }
 
 // The file's access follows its folder's; `secret` cannot narrow it without
@@ -150,12 +176,68 @@ bool isTerminal(int descriptor) {
   return GetConsoleMode(GetStdHandle(which), &mode) != FALSE;
 }
 
-std::string absolutePath(const std::string& path) {
+std::string resolveUserPath(const std::string& path) {
+  namespace fs = std::filesystem;
   std::error_code code;
-  const std::filesystem::path absolute = std::filesystem::absolute(widen(path), code);
+  const fs::path absolute = fs::absolute(widen(path), code).lexically_normal();
   if (code) fail("cannot resolve " + path + ": " + code.message());
-  const std::u8string text = absolute.lexically_normal().u8string();
-  return std::string(text.begin(), text.end());
+  const fs::path folder = finalFolderPath(absolute.parent_path());
+  return narrow(folder.empty() ? absolute : folder / absolute.filename());
+}
+
+bool isDirectory(const std::string& path) {
+  std::error_code code;
+  return std::filesystem::is_directory(widen(path), code);
+}
+
+void createDirectories(const std::string& path) {
+  std::error_code code;
+  std::filesystem::create_directories(widen(path), code);
+  if (code) fail("cannot create the folder " + path + ": " + code.message());
+}
+
+void replaceFile(const std::string& path, std::span<const std::uint8_t> bytes) {
+  namespace fs = std::filesystem;
+  const fs::path target(widen(path));
+  std::random_device random;
+  const std::wstring temporary =
+      (target.parent_path() / (L"." + target.filename().wstring() + L"." + std::to_wstring(random()))).wstring();
+  Handle file(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid()) failWithLastError("cannot create a file beside", path);
+  if (!writeAllToHandle(file.get(), bytes) || !FlushFileBuffers(file.get()) || !file.close() ||
+      !MoveFileExW(temporary.c_str(), target.wstring().c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    const DWORD error = GetLastError();
+    DeleteFileW(temporary.c_str());
+    fail("cannot write " + path + ": " + std::system_category().message(static_cast<int>(error)));
+  }
+}
+
+TemporaryDirectory::TemporaryDirectory(std::string_view prefix) {
+  std::random_device random;
+  std::error_code code;
+  const std::filesystem::path made = std::filesystem::temp_directory_path(code) /
+                                     (std::string(prefix) + "-" + std::to_string(random()) + std::to_string(random()));
+  if (code || !std::filesystem::create_directory(made, code)) {
+    fail("cannot create a temporary directory: " + code.message());
+  }
+  const std::filesystem::path real = finalFolderPath(made);
+  path_ = narrow(real.empty() ? made : real);
+}
+
+TemporaryDirectory::~TemporaryDirectory() {
+  std::error_code code;
+  std::filesystem::remove_all(widen(path_), code);
+}
+
+std::string stateHome() {
+  const wchar_t* local = _wgetenv(L"LOCALAPPDATA");
+  return local != nullptr && local[0] != L'\0' ? narrow(std::filesystem::path(local)) : std::string();
+}
+
+int terminalColumns(int /*descriptor*/) {
+  CONSOLE_SCREEN_BUFFER_INFO screen{};
+  if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &screen)) return 0;
+  return screen.srWindow.Right - screen.srWindow.Left + 1;
 }
 
 }  // namespace vesmara::tools

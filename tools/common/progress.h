@@ -15,9 +15,15 @@
 
 namespace vesmara::tools {
 
-// One line: a bar with the percentage when `total` is known (non-zero), the
-// bytes so far, the rate and the time left.
-std::string formatProgress(std::uint64_t done, std::uint64_t total, std::chrono::duration<double> elapsed);
+// One line shorter than `width` columns: a bar with the percentage when
+// `total` is known (non-zero), the bytes so far, the rate and the time left,
+// leaving out what does not fit (the bar first, then the time, the rate).
+std::string formatProgress(std::uint64_t done, std::uint64_t total, std::chrono::duration<double> elapsed,
+                           std::size_t width);
+
+// The columns a line on the terminal at `descriptor` may use: $COLUMNS when
+// set, else the terminal's width, else 80.
+std::size_t progressWidth(int descriptor);
 
 // "1.5 MiB", "812 B".
 std::string formatByteCount(std::uint64_t bytes);
@@ -42,6 +48,7 @@ class DownloadProgress {
   PartialFile partial_;
   std::uint64_t total_;
   bool enabled_;
+  std::size_t width_;
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
   bool drawn_ = false;
 

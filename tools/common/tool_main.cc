@@ -31,8 +31,10 @@ void printUsage(const Tool& tool, std::FILE* out) {
     std::fprintf(out, "  %-7.*s %.*s\n", static_cast<int>(command.name.size()), command.name.data(),
                  static_cast<int>(command.summary.size()), command.summary.data());
   }
-  std::fprintf(out, "\n'%s COMMAND --help' describes a command.\n%.*s", name.c_str(),
-               static_cast<int>(tool.notes.size()), tool.notes.data());
+  std::fprintf(
+      out,
+      "\n'%s help COMMAND' or '%s COMMAND --help' describes a command;\n'%s --version' prints the version.\n%.*s",
+      name.c_str(), name.c_str(), name.c_str(), static_cast<int>(tool.notes.size()), tool.notes.data());
 }
 
 int runCommand(const Tool& tool, const Command& command, Words words, InterruptWatcher& interrupts) {
@@ -60,22 +62,27 @@ int dispatch(const Tool& tool, int argc, char** argv, InterruptWatcher& interrup
     printUsage(tool, stderr);
     return kExitUsage;
   }
-  const std::string_view name = argv[1];
-  if (name == "--help" || name == "-h" || name == "help") {
+  std::string_view name = argv[1];
+  if (name == "--help" || name == "-h" || (name == "help" && argc == 2)) {
     printUsage(tool, stdout);
     return 0;
   }
+  // "help COMMAND" is "COMMAND --help".
+  static char help_flag[] = "--help";
+  char* help_words[] = {help_flag};
+  const bool help_for = name == "help";
+  if (help_for) name = argv[2];
   if (name == "--version") {
     std::printf("%.*s\n", static_cast<int>(tool.version.size()), tool.version.data());
     return 0;
   }
   for (const Command& command : tool.commands) {
-    if (command.name == name) {
-      return runCommand(tool, command, Words(argv + 2, static_cast<std::size_t>(argc - 2)), interrupts);
-    }
+    if (command.name != name) continue;
+    if (help_for) return runCommand(tool, command, Words(help_words), interrupts);
+    return runCommand(tool, command, Words(argv + 2, static_cast<std::size_t>(argc - 2)), interrupts);
   }
-  std::fprintf(stderr, "%s: unknown command '%s' (see '%s --help')\n", std::string(tool.name).c_str(), argv[1],
-               std::string(tool.name).c_str());
+  std::fprintf(stderr, "%s: unknown command '%.*s' (see '%s --help')\n", std::string(tool.name).c_str(),
+               static_cast<int>(name.size()), name.data(), std::string(tool.name).c_str());
   return kExitUsage;
 }
 

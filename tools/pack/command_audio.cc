@@ -17,7 +17,8 @@ namespace {
 constexpr std::uint64_t kMessageLimit = 4068;
 
 constexpr std::string_view kHelp =
-    "usage: vkr-pack audio (--message TEXT | --input FILE) --key FILE -o OUT.wav [OPTIONS]\n\n"
+    "usage: vkr-pack audio (--message TEXT | --input FILE) (--key FILE | --new-key FILE)\n"
+    "                      -o OUT.wav [OPTIONS]\n\n"
     "Seals a message of 1 to 4068 bytes with a 32-byte key and records it as a\n"
     "standalone WAV file of 4-FSK tones; `vkr audio OUT.wav --key FILE` reads it.\n\n"
     "  --message TEXT      the message\n"

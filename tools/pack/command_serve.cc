@@ -16,8 +16,8 @@ constexpr std::string_view kHelp =
     "with byte ranges, suffix ranges and ETags, until Ctrl-C (exit status 130)\n"
     "or SIGTERM (exit status 0). The first line on standard output is the origin\n"
     "(\"http://127.0.0.1:PORT\"); each request is logged on standard error.\n\n"
-    "  --host ADDRESS  a loopback address to listen on (default 127.0.0.1);\n"
-    "                  any other address is refused\n"
+    "  --host ADDRESS  127.0.0.1 (the default) or localhost, the plain HTTP\n"
+    "                  origins readers open; any other address is refused\n"
     "  --port N        the port; 0 or none: any free port. A port in use is refused\n"
     "  --quiet         do not log requests\n";
 

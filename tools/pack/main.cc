@@ -14,7 +14,9 @@ int main(int argc, char** argv) {
   const vesmara::tools::Tool tool{
       .name = "vkr-pack",
       .description = "Publishes sites that libvkr_preview (and vkr) open and verify.\n",
-      .notes = "Exit codes: 0 success, 1 failure, 2 usage error, 130 interrupted by Ctrl-C.\n",
+      .notes =
+          "Exit codes: 0 success, 1 failure, 2 usage error, 130 interrupted by Ctrl-C,\n"
+          "143 by SIGTERM ('serve' ends with 0 on SIGTERM, its normal stop).\n",
       .version = "vkr-pack " VKR_TOOLS_VERSION,
       .commands = kCommands,
   };

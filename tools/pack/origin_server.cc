@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "common/command_error.h"
+#include "hosts/origin_policy.h"
 #include "pack/media_types.h"
 
 namespace vesmara::pack {
@@ -191,9 +192,12 @@ RangeAnswer answerRange(std::string_view range, std::uint64_t size) {
 }
 
 OriginServer::OriginServer(const fs::path& root, const std::string& host, int port, Logger logger)
-    : host_(host == "localhost" ? "127.0.0.1" : host), server_(std::make_unique<httplib::Server>()) {
-  if (!isLoopbackHost(host)) {
-    throw tools::UsageError("refusing to serve on " + host + ": only loopback addresses (127.0.0.0/8, ::1)");
+    : host_(vesmara::isLoopbackHost(host) ? "127.0.0.1" : host), server_(std::make_unique<httplib::Server>()) {
+  // Other loopback addresses would serve an origin no reader opens.
+  if (!vesmara::isLoopbackHost(host)) {
+    throw tools::UsageError("refusing to serve on " + host +
+                            (isLoopbackHost(host) ? ": readers open plain HTTP only at 127.0.0.1 or localhost"
+                                                  : ": only on loopback, at 127.0.0.1 or localhost"));
   }
   std::error_code code;
   root_ = fs::canonical(root, code);
@@ -238,10 +242,7 @@ OriginServer::~OriginServer() {
   wait();
 }
 
-std::string OriginServer::origin() const {
-  const std::string host = host_.find(':') == std::string::npos ? host_ : "[" + host_ + "]";
-  return "http://" + host + ":" + std::to_string(port_);
-}
+std::string OriginServer::origin() const { return "http://" + host_ + ":" + std::to_string(port_); }
 
 void OriginServer::start() {
   thread_ = std::thread([this] {

@@ -40,8 +40,10 @@ class OriginServer {
  public:
   using Logger = std::function<void(const std::string& line)>;
 
-  // Binds `host` (which must be loopback) on `port` (0: any free port).
-  // Throws CommandError when the folder or the address cannot be used.
+  // Binds 127.0.0.1 on `port` (0: any free port) for `host` "127.0.0.1" or
+  // "localhost" (any case): the plain HTTP origins readers open. Throws
+  // UsageError for any other host, CommandError when the folder or the
+  // address cannot be used.
   OriginServer(const std::filesystem::path& root, const std::string& host, int port, Logger logger);
   ~OriginServer();
   OriginServer(const OriginServer&) = delete;

@@ -13,6 +13,7 @@ int runInfo(Words words, tools::InterruptWatcher& interrupts);
 int runList(Words words, tools::InterruptWatcher& interrupts);
 int runCat(Words words, tools::InterruptWatcher& interrupts);
 int runGet(Words words, tools::InterruptWatcher& interrupts);
+int runVerify(Words words, tools::InterruptWatcher& interrupts);
 int runGame(Words words, tools::InterruptWatcher& interrupts);
 int runAudio(Words words, tools::InterruptWatcher& interrupts);
 

@@ -1,13 +1,8 @@
 // vkr info, ls, cat and get: one site, its index and its resources.
-#include <stdlib.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <filesystem>
 #include <memory>
-#include <random>
 
 #include "common/arguments.h"
 #include "common/command_error.h"
@@ -15,22 +10,26 @@
 #include "common/progress.h"
 #include "common/table.h"
 #include "vkr/commands.h"
+#include "vkr/json_writer.h"
 #include "vkr/library.h"
 
 namespace vesmara::vkr {
 namespace {
 
-// The most a resource read into memory may be.
-constexpr std::uint64_t kMemoryReadLimit = 67108864;
-
 constexpr tools::OptionRule kExternalOption{.name = "external", .takes_value = true};
 constexpr tools::OptionRule kKeyOption{.name = "key", .takes_value = true};
 constexpr tools::OptionRule kOutputOption{.name = "output", .short_name = 'o', .takes_value = true};
+constexpr tools::OptionRule kJsonOption{.name = "json"};
 
 constexpr std::string_view kExternalHelp =
     "  --external KEYFILE  load the index from external key material (a key file\n"
     "                      or an ICO credential) instead of the origin's favicon\n";
 constexpr std::string_view kKeyHelp = "  --key FILE          the member content key, for members resources\n";
+constexpr std::string_view kJsonHelp = "  --json              print one JSON object instead of text\n";
+
+void writeText(const std::string& text) {
+  tools::writeStandardOutput(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+}
 
 std::optional<ExternalKeyMaterial> externalOf(const tools::ParsedArguments& arguments) {
   if (const auto path = arguments.value(kExternalOption.name)) return readExternalKeyMaterial(*path);
@@ -64,38 +63,6 @@ ResourceRequest openResource(const tools::ParsedArguments& arguments, tools::Int
   return request;
 }
 
-// A private directory for a large resource on its way to standard output.
-class TemporaryDirectory {
- public:
-  TemporaryDirectory() {
-#ifdef _WIN32
-    std::random_device random;
-    std::error_code code;
-    const std::filesystem::path made =
-        std::filesystem::temp_directory_path(code) / ("vkr-cat-" + std::to_string(random()) + std::to_string(random()));
-    if (code || !std::filesystem::create_directory(made, code)) {
-      tools::fail("cannot create a temporary directory: " + code.message());
-    }
-    path_ = made.string();
-#else
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr && base[0] == '/' ? base : "/tmp") + "/vkr-cat-XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr) tools::fail("cannot create a temporary directory: " + std::string(std::strerror(errno)));
-    path_ = pattern;
-#endif
-  }
-  ~TemporaryDirectory() {
-    std::error_code code;
-    std::filesystem::remove_all(path_, code);
-  }
-  TemporaryDirectory(const TemporaryDirectory&) = delete;
-  TemporaryDirectory& operator=(const TemporaryDirectory&) = delete;
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
 std::uint64_t download(const Site& site, const std::string& path, const MemberKey& key, const std::string& destination,
                        tools::InterruptWatcher& interrupts) {
   char message[kMessageCapacity];
@@ -105,14 +72,14 @@ std::uint64_t download(const Site& site, const std::string& path, const MemberKe
                                                key.size(), destination.data(), destination.size(), &written, message,
                                                sizeof message);
   });
-  checkStatus(status, message, interrupts, downloadSubject(status, path, destination));
+  checkStatus(status, message, interrupts, downloadSubject(status, path, destination), memberKeyHint(status, key));
   return written;
 }
 
 // Streams a resource too large for memory: a verified download into a
 // private directory, copied out once complete.
 void catLarge(const Site& site, const std::string& path, const MemberKey& key, tools::InterruptWatcher& interrupts) {
-  const TemporaryDirectory directory;
+  const tools::TemporaryDirectory directory("vkr-cat");
   const std::string file = directory.path() + "/resource";
   download(site, path, key, file, interrupts);
   const std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(std::fopen(file.c_str(), "rb"), std::fclose);
@@ -125,36 +92,74 @@ void catLarge(const Site& site, const std::string& path, const MemberKey& key, t
   if (std::ferror(in.get()) != 0) tools::fail("cannot read the downloaded resource");
 }
 
+void listAsJson(const Site& site, const std::string& origin) {
+  JsonWriter json;
+  json.beginObject();
+  json.key("origin").string(origin);
+  json.key("resources").beginArray();
+  const std::uint64_t count = site.resourceCount();
+  for (std::uint64_t i = 0; i < count; ++i) {
+    const ResourceInfo info = site.resource(i);
+    json.beginObject();
+    json.key("path").string(info.path);
+    json.key("length").number(info.length);
+    json.key("type").string(info.mime);
+    json.key("access").string(info.access);
+    json.key("delivery").string(info.delivery);
+    json.key("sha256").string(info.sha256);
+    json.endObject();
+  }
+  json.endArray();
+  json.endObject();
+  writeText(json.text());
+}
+
 }  // namespace
 
 int runInfo(Words words, tools::InterruptWatcher& interrupts) {
-  static constexpr tools::OptionRule kOptions[] = {kExternalOption};
+  static constexpr tools::OptionRule kOptions[] = {kExternalOption, kJsonOption};
   static const std::string kHelp = std::string(
-      "usage: vkr info ORIGIN [--external KEYFILE]\n\n"
+      "usage: vkr info ORIGIN [--external KEYFILE] [--json]\n\n"
       "Loads and verifies the site's index and prints its entry page, its member\n"
-      "key ID (\"(none)\" when the site has no members resources) and its resource\n"
-      "count.\n\n") + std::string(kExternalHelp);
+      "key ID (\"(none)\" when the site has no members resources; null in JSON)\n"
+      "and its resource count.\n\n") + std::string(kExternalHelp) + std::string(kJsonHelp);
   const auto arguments = tools::parseCommandLine(words, kOptions, kHelp);
   if (!arguments) return 0;
   arguments->requirePositionals(1, 1);
   const Site site(arguments->positionals()[0], externalOf(*arguments), interrupts);
   const std::string key_id = site.memberKeyId();
+  if (arguments->has(kJsonOption.name)) {
+    JsonWriter json;
+    json.beginObject();
+    json.key("origin").string(arguments->positionals()[0]);
+    json.key("entry").string(site.entryPath());
+    json.key("memberKeyId");
+    key_id.empty() ? json.null() : json.string(key_id);
+    json.key("resources").number(site.resourceCount());
+    json.endObject();
+    writeText(json.text());
+    return 0;
+  }
   std::printf("entry          %s\nmember key id  %s\nresources      %llu\n", site.entryPath().c_str(),
               key_id.empty() ? "(none)" : key_id.c_str(), static_cast<unsigned long long>(site.resourceCount()));
   return 0;
 }
 
 int runList(Words words, tools::InterruptWatcher& interrupts) {
-  static constexpr tools::OptionRule kOptions[] = {kExternalOption};
+  static constexpr tools::OptionRule kOptions[] = {kExternalOption, kJsonOption};
   static const std::string kHelp = std::string(
-      "usage: vkr ls ORIGIN [--external KEYFILE]\n\n"
+      "usage: vkr ls ORIGIN [--external KEYFILE] [--json]\n\n"
       "Lists the resources of the site's verified index: path, length in bytes,\n"
       "media type, access (public or members), delivery (app or download) and\n"
-      "the SHA-256 every read is checked against.\n\n") + std::string(kExternalHelp);
+      "the SHA-256 every read is checked against.\n\n") + std::string(kExternalHelp) + std::string(kJsonHelp);
   const auto arguments = tools::parseCommandLine(words, kOptions, kHelp);
   if (!arguments) return 0;
   arguments->requirePositionals(1, 1);
   const Site site(arguments->positionals()[0], externalOf(*arguments), interrupts);
+  if (arguments->has(kJsonOption.name)) {
+    listAsJson(site, arguments->positionals()[0]);
+    return 0;
+  }
   tools::Table table({"PATH", "LENGTH", "TYPE", "ACCESS", "DELIVERY", "SHA-256"}, {false, true});
   const std::uint64_t count = site.resourceCount();
   for (std::uint64_t i = 0; i < count; ++i) {
@@ -162,8 +167,7 @@ int runList(Words words, tools::InterruptWatcher& interrupts) {
     table.addRow({std::move(info.path), std::to_string(info.length), std::move(info.mime), std::move(info.access),
                   std::move(info.delivery), std::move(info.sha256)});
   }
-  const std::string text = table.render();
-  tools::writeStandardOutput(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+  writeText(table.render());
   return 0;
 }
 
@@ -193,7 +197,7 @@ int runCat(Words words, tools::InterruptWatcher& interrupts) {
                                                   bytes.empty() ? nullptr : bytes.data(), bytes.size(), &read,
                                                   message, sizeof message);
   });
-  checkStatus(status, message, interrupts, request.path);
+  checkStatus(status, message, interrupts, "reading " + request.path, memberKeyHint(status, request.key));
   tools::writeStandardOutput(std::span(bytes.data(), static_cast<std::size_t>(read)));
   return 0;
 }
@@ -203,10 +207,12 @@ int runGet(Words words, tools::InterruptWatcher& interrupts) {
   static const std::string kHelp = std::string(
       "usage: vkr get ORIGIN PATH [-o FILE] [--key FILE] [--external KEYFILE]\n\n"
       "Downloads resource PATH into FILE (by default its last path segment, in the\n"
-      "current folder). The file appears only once every byte is verified; an\n"
-      "existing file is never replaced, and after a failure or Ctrl-C nothing is\n"
-      "left. On a terminal a progress bar is shown on standard error.\n\n"
-      "  -o, --output FILE   where to save the resource\n") + std::string(kKeyHelp) + std::string(kExternalHelp);
+      "current folder; when FILE is a folder, that name inside it). The file\n"
+      "appears only once every byte is verified; an existing file is never\n"
+      "replaced, and after a failure or Ctrl-C nothing is left. On a terminal a\n"
+      "progress bar is shown on standard error.\n\n"
+      "  -o, --output FILE   where to save it: a file, or a folder\n") +
+      std::string(kKeyHelp) + std::string(kExternalHelp);
   const auto arguments = tools::parseCommandLine(words, kOptions, kHelp);
   if (!arguments) return 0;
   const ResourceRequest request = openResource(*arguments, interrupts);

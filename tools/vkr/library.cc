@@ -37,11 +37,11 @@ std::string describeStatus(vkr_preview_status status) {
 }
 
 void checkStatus(vkr_preview_status status, const char* message, const tools::InterruptWatcher& interrupts,
-                 const std::string& subject) {
+                 const std::string& subject, const std::string& hint) {
   if (status == VKR_PREVIEW_OK) return;
   if (status == VKR_PREVIEW_CANCELLED && interrupts.interrupted()) throw tools::Interrupted(interrupts.signalNumber());
   const std::string text = message != nullptr && message[0] != '\0' ? message : describeStatus(status);
-  throw tools::CommandError(static_cast<int>(status), subject + ": " + text);
+  throw tools::CommandError(static_cast<int>(status), subject + ": " + text + (hint.empty() ? "" : "; " + hint));
 }
 
 std::string readLibraryString(const std::function<vkr_preview_status(char*, std::uint64_t, std::uint64_t*)>& getter) {
@@ -74,17 +74,48 @@ std::string downloadDestination(const std::optional<std::string>& output, const 
   if (output && output->empty()) throw tools::UsageError("-o needs a file name");
   // "-" reads as standard output to anyone used to curl or tar; a file of that name would surprise.
   if (output && *output == "-") throw tools::UsageError("-o - is not supported; 'vkr cat' writes to standard output");
-  const std::string name = output.value_or(source.substr(source.rfind('/') + 1));
+  const std::string leaf = source.substr(source.rfind('/') + 1);
+  std::string name = output.value_or(leaf);
+  if (output && tools::isDirectory(*output)) name = leaf.empty() ? leaf : *output + "/" + leaf;
   if (name.empty()) throw tools::UsageError("'" + source + "' ends in '/'; give the file to save to with -o FILE");
-  return tools::absolutePath(name);
+  return tools::resolveUserPath(name);
 }
 
 std::string downloadSubject(vkr_preview_status status, const std::string& source, const std::string& destination) {
-  return status == VKR_PREVIEW_OUTPUT_FAILURE || status == VKR_PREVIEW_TARGET_EXISTS ? destination : source;
+  return status == VKR_PREVIEW_OUTPUT_FAILURE || status == VKR_PREVIEW_TARGET_EXISTS ? "writing " + destination
+                                                                                     : "reading " + source;
+}
+
+std::string originSubject(const std::string& origin, const std::optional<ExternalKeyMaterial>& external) {
+  return external ? origin + " (--external " + external->path + ")" : origin;
 }
 
 std::string loadSubject(const std::string& origin, const std::optional<ExternalKeyMaterial>& external) {
-  return external ? origin + " (--external " + external->path + ")" : origin;
+  return originSubject(origin, external) +
+         (external ? ": loading the site index from the key material" : ": loading the site index from /favicon.ico");
+}
+
+std::string loadHint(const char* message, const std::optional<ExternalKeyMaterial>& external) {
+  if (external) {
+    tools::Key key;
+    return tools::parseKeyFile(external->bytes, key)
+               ? external->path +
+                     " holds a 32-byte key: a member key goes to --key, while --external takes the "
+                     "key file or ICO credential 'vkr-pack build --external' wrote"
+               : std::string();
+  }
+  // What the library says of a favicon that is missing or carries no index.
+  static constexpr std::string_view kNoIndex[] = {"HTTP carrier response was not 200 or 206", "No valid VKR footer",
+                                                  "Favicon footer response is unavailable or unsafe"};
+  for (const std::string_view text : kNoIndex) {
+    if (text == message) return "if the site keeps its index elsewhere, open it with --external FILE";
+  }
+  return {};
+}
+
+std::string memberKeyHint(vkr_preview_status status, const MemberKey& key) {
+  if (status != VKR_PREVIEW_AUTHENTICATION_FAILED) return {};
+  return key.key ? "check that --key names this site's member key" : "give the site's member key with --key FILE";
 }
 
 void requireOrigin(const std::string& origin) {
@@ -107,7 +138,7 @@ Site::Site(const std::string& origin, const std::optional<ExternalKeyMaterial>& 
   if (status != VKR_PREVIEW_OK) {
     vkr_preview_site_release(site_);
     site_ = nullptr;
-    checkStatus(status, message, interrupts, loadSubject(origin, external));
+    checkStatus(status, message, interrupts, loadSubject(origin, external), loadHint(message, external));
   }
 }
 

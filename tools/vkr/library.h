@@ -20,12 +20,18 @@ namespace vesmara::vkr {
 // Message buffers of every call are this large; longer messages are cut.
 inline constexpr std::size_t kMessageCapacity = 512;
 
+// The most a resource read into memory may be; larger ones pass through a
+// private temporary file.
+inline constexpr std::uint64_t kMemoryReadLimit = 67108864;
+
 // Throws the failure of a call: CommandError with the status as exit code
 // and "SUBJECT: " before the library's message (or, when the call wrote
-// none, the status's meaning), where `subject` names what failed (the
-// origin, a resource, a file); Interrupted when Ctrl-C cancelled the call.
+// none, the status's meaning), where `subject` says what was being done to
+// what (the origin, a resource, a file), and "; HINT" after it when a
+// likely fix is known; Interrupted when Ctrl-C cancelled the call. The
+// library's message itself is passed on unchanged.
 void checkStatus(vkr_preview_status status, const char* message, const tools::InterruptWatcher& interrupts,
-                 const std::string& subject);
+                 const std::string& subject, const std::string& hint = {});
 
 // What a status means, for calls that write no message.
 std::string describeStatus(vkr_preview_status status);
@@ -64,16 +70,30 @@ struct ExternalKeyMaterial {
 ExternalKeyMaterial readExternalKeyMaterial(const std::string& path);
 
 // The absolute path a download is saved to: `output` (-o FILE) when given,
-// or else the last segment of `source` in the current folder. Throws
-// UsageError when neither names a file.
+// the last segment of `source` inside `output` when that is a folder, or
+// else the last segment of `source` in the current folder; the links among
+// its folders resolved (the library refuses them). Throws UsageError when
+// none of these names a file.
 std::string downloadDestination(const std::optional<std::string>& output, const std::string& source);
 
-// What a failed download names: the destination for an output failure or an
-// existing file, `source` (the resource or item) for anything else.
+// What a failed download names: "writing DESTINATION" for an output
+// failure or an existing file, "reading SOURCE" (the resource or item) for
+// anything else.
 std::string downloadSubject(vkr_preview_status status, const std::string& source, const std::string& destination);
 
-// What a failed load names: the origin, and the --external file if any.
+// The origin, and the --external file if any.
+std::string originSubject(const std::string& origin, const std::optional<ExternalKeyMaterial>& external);
+
+// What a failed load names: the origin, the --external file if any, and
+// where the index was being loaded from.
 std::string loadSubject(const std::string& origin, const std::optional<ExternalKeyMaterial>& external);
+
+// The likely fix of a failed index load, or empty: --external when the
+// favicon carries no index, --key when the --external file holds a member key.
+std::string loadHint(const char* message, const std::optional<ExternalKeyMaterial>& external);
+
+// The likely fix of a failed members read, or empty.
+std::string memberKeyHint(vkr_preview_status status, const MemberKey& key);
 
 // Refuses an empty ORIGIN before the library is asked, as a usage error.
 void requireOrigin(const std::string& origin);

@@ -14,6 +14,7 @@ int main(int argc, char** argv) {
       {"ls", "list a site's resources", vkr::runList},
       {"cat", "write a verified resource to standard output", vkr::runCat},
       {"get", "download a verified resource to a file", vkr::runGet},
+      {"verify", "read and verify every resource of a site, keeping nothing", vkr::runVerify},
       {"game", "list a game's catalogue or fetch one of its items", vkr::runGame},
       {"audio", "decode the message a standalone WAV recording carries", vkr::runAudio},
   };
@@ -22,9 +23,10 @@ int main(int argc, char** argv) {
   const vesmara::tools::Tool tool{
       .name = "vkr",
       .description = "Reads sites and games published with vkr-pack, verifying every byte.\n",
-      .notes = "ORIGIN is \"https://host[:port]\", or \"http://127.0.0.1:port\" for a local origin.\n"
-               "Exit codes: 0 success; the library's status (1, 3 to 16) when it refuses;\n"
-               "1 other failures; 2 usage errors; 130 interrupted by Ctrl-C.\n",
+      .notes =
+          "ORIGIN is \"https://host[:port]\", or \"http://127.0.0.1:port\" for a local origin.\n"
+          "Exit codes: 0 success; the library's status (1, 3 to 16) when it refuses;\n"
+          "1 other failures; 2 usage errors; 130 interrupted by Ctrl-C, 143 by SIGTERM.\n",
       .version = version,
       .commands = kCommands,
   };
