@@ -6,20 +6,19 @@
 # of http://127.0.0.1:PORT. So the README cannot drift from what works: the
 # install, the pkg-config file, the build of the C example against the
 # installed header and library, and the example reading the site. The
-# installed manual pages and bash completion are checked as man and bash use them.
+# installed manual pages and bash completion are checked as man and bash use
+# them. Then the README's outside CMake project, which finds the installed
+# package, and the package's version rule (same major number, as the soname).
 #   check_readme_recipe.sh SOURCE_DIR BINARY_DIR VKR_PACK
 set -euo pipefail
 source_dir=$1
 binary_dir=$2
 pack=$3
 
+source "$source_dir/scripts/lib/loopback-origin.sh"
 work=$(mktemp -d "${TMPDIR:-/tmp}/vkr-recipe.XXXXXX")
-server=
 cleanup() {
-  if [ -n "$server" ]; then
-    kill "$server" 2>/dev/null || true
-    wait "$server" 2>/dev/null || true
-  fi
+  stop_origin
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -32,21 +31,27 @@ fail() {
 recipe=$(awk '/^## Using the library in a host application/ { found = 1; next }
               found && /^```/ { if (inside) exit; inside = 1; next }
               inside' "$source_dir/README.md")
+# The CMake project: the first cmake block after it, and the sh block that
+# follows that.
+project_text=$(awk '/^## Using the library in a host application/ { found = 1; next }
+                    found && /^```cmake/ { inside = 1; next }
+                    inside && /^```/ { exit }
+                    inside' "$source_dir/README.md")
+project_build=$(awk '/^## Using the library in a host application/ { found = 1; next }
+                     found && /^```cmake/ { seen = 1; next }
+                     seen && /^```sh/ { inside = 1; next }
+                     inside && /^```/ { exit }
+                     inside' "$source_dir/README.md")
 for expected in 'cmake --install build/default --prefix /opt/vkr' 'pkg-config --cflags --libs vkr_preview' \
                 'http://127.0.0.1:PORT'; do
   grep -qF -- "$expected" <<<"$recipe" || fail "the README's recipe no longer has '$expected'"
 done
+grep -qF 'find_package(vkr_preview CONFIG REQUIRED)' <<<"$project_text" ||
+  fail "the README's CMake project no longer finds the package"
+grep -qF -- '-DCMAKE_PREFIX_PATH=/opt/vkr' <<<"$project_build" || fail "the README's CMake build no longer names the prefix"
 
 "$pack" build "$source_dir/examples/site/www" "$work/origin" >/dev/null
-"$pack" serve "$work/origin" --quiet >"$work/serve.out" 2>"$work/serve.log" &
-server=$!
-for _ in $(seq 200); do
-  [ -s "$work/serve.out" ] && break
-  kill -0 "$server" 2>/dev/null || fail "vkr-pack serve stopped: $(cat "$work/serve.log")"
-  sleep 0.05
-done
-origin=$(head -n 1 "$work/serve.out")
-[[ $origin == http://127.0.0.1:* ]] || fail "vkr-pack serve printed no origin"
+serve_origin "$pack" "$work/origin" || fail "no loopback origin"
 
 # The recipe's relative paths (build/default, examples/) are those of the
 # source tree; the scratch folder gets them as links, so nothing is written
@@ -63,7 +68,8 @@ if ! (cd "$work/host" && env -u PKG_CONFIG_PATH bash -euo pipefail -c "$script")
 fi
 for installed in include/vkr_preview.h lib/libvkr_preview.so.0 lib/pkgconfig/vkr_preview.pc bin/vkr bin/vkr-pack \
                  share/man/man1/vkr.1 share/man/man1/vkr-pack.1 share/bash-completion/completions/vkr \
-                 share/bash-completion/completions/vkr-pack; do
+                 share/bash-completion/completions/vkr-pack \
+                 lib/cmake/vkr_preview/vkr_previewConfig.cmake lib/cmake/vkr_preview/vkr_previewConfigVersion.cmake; do
   [ -e "$prefix/$installed" ] || fail "not installed: $installed"
 done
 
@@ -84,4 +90,20 @@ completions=$(PATH="$prefix/bin:$PATH" bash -c '
 [ "$completions" = $'verify\n--output\nserve\n--new-member-key' ] || fail "completion offered: $completions"
 grep -q '^entry page /vesmara.web/app/index.html: ' "$work/recipe.out" ||
   { cat "$work/recipe.out" >&2; fail "the example did not read the entry page"; }
-echo "check_readme_recipe: the README's recipe works as written"
+
+# The outside CMake project, in a folder of its own holding the example.
+mkdir "$work/cmake-host"
+printf '%s\n' "$project_text" >"$work/cmake-host/CMakeLists.txt"
+cp "$source_dir/examples/site_reader.c" "$work/cmake-host/"
+if ! (cd "$work/cmake-host" && bash -euo pipefail -c "${project_build//\/opt\/vkr/$prefix}" &&
+      ./build/site_reader "$origin") >"$work/project.out" 2>&1; then
+  cat "$work/project.out" >&2
+  fail "the README's CMake project failed"
+fi
+grep -qx "vkr_preview_DIR:PATH=$prefix/lib/cmake/vkr_preview" "$work/cmake-host/build/CMakeCache.txt" ||
+  fail "the CMake project did not find the package in the prefix"
+grep -q '^entry page /vesmara.web/app/index.html: ' "$work/project.out" ||
+  { cat "$work/project.out" >&2; fail "the CMake-built example did not read the entry page"; }
+cmake -DVERSION_FILE="$prefix/lib/cmake/vkr_preview/vkr_previewConfigVersion.cmake" \
+  -P "$source_dir/tests/abi/check_package_version.cmake" || fail "the package's version rule is wrong"
+echo "check_readme_recipe: the README's recipe and CMake project work as written"
