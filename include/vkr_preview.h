@@ -291,7 +291,10 @@ VKR_PREVIEW_API void VKR_PREVIEW_CALL vkr_preview_game_cancel(vkr_preview_game* 
  * of the request or longer than 64 KiB, a body that brings less than 60 KiB
  * in each 30 s counted from the end of the head (2 KiB/s), or chunk
  * extensions and trailers over 16 KiB fail the request (status 12). A body
- * the head announces longer than the request allows is refused at once.
+ * the head announces longer than the request allows is refused at once. On
+ * Windows, WinHTTP takes chunked bodies apart itself: it does not read
+ * trailers, only the rate limit meets chunk extensions, and its own limit
+ * (64 KiB by default) bounds the head.
  *
  * Returns 0; 1 for a NULL out_site, a bad origin text, a message capacity
  * without a buffer, or a refused origin (the only 1 with a message: the
