@@ -48,15 +48,18 @@
  *   called from any thread at any time while the handle exists. A call on a
  *   site or game that another thread's call is still using returns
  *   VKR_PREVIEW_WRONG_STATE at once, touching neither the handle nor any of
- *   its arguments (not even the output zeroing or the message); an
- *   operation refused this way stays unused. The library keeps no global
- *   state and starts no threads of its own. Its HTTP client on Linux
- *   (libcurl) looks a host name up on one short-lived thread per lookup,
- *   which has ended before the call that needed it returns (a cancellation
- *   during a lookup waits for it). It looks up the origin's host, or the
- *   proxy's when the environment names one, and keeps a found address for
- *   a minute per site or game. Origins at an IP address or at localhost
- *   need no lookup and start no thread.
+ *   its arguments (not even the output zeroing or the message); an operation
+ *   refused this way stays unused. The library keeps no global state and
+ *   starts no threads of its own. Its HTTP client on Linux (libcurl) looks a
+ *   host name up on one short-lived thread per lookup, which has ended before
+ *   the call that needed it returns, unless the call ends during the lookup
+ *   (cancelled, or past its 10 s connect limit): the call then returns at
+ *   once, and the thread ends by itself as soon as the system's lookup does,
+ *   touching nothing but its own memory. It looks up the origin's host, or
+ *   the proxy's when the environment names one, and keeps a found address for
+ *   a minute per site or game. Origins at an IP address or at localhost need
+ *   no lookup and start no thread. On Windows, WinHTTP carries out each
+ *   request on the system's own worker threads.
  *
  * Resource paths. Every resource of a site has one full path, which is how
  * the read and download functions name it: "/vesmara.web/app/" followed by
@@ -288,7 +291,10 @@ VKR_PREVIEW_API void VKR_PREVIEW_CALL vkr_preview_game_cancel(vkr_preview_game* 
  * of the request or longer than 64 KiB, a body that brings less than 60 KiB
  * in each 30 s counted from the end of the head (2 KiB/s), or chunk
  * extensions and trailers over 16 KiB fail the request (status 12). A body
- * the head announces longer than the request allows is refused at once.
+ * the head announces longer than the request allows is refused at once. On
+ * Windows, WinHTTP takes chunked bodies apart itself: it does not read
+ * trailers, only the rate limit meets chunk extensions, and its own limit
+ * (64 KiB by default) bounds the head.
  *
  * Returns 0; 1 for a NULL out_site, a bad origin text, a message capacity
  * without a buffer, or a refused origin (the only 1 with a message: the

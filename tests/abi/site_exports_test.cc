@@ -15,7 +15,6 @@
 #include "support/site_fixture.h"
 #include "support/test_origin.h"
 #include "vkr_preview.h"
-#include "support/wine.h"
 
 namespace vesmara {
 namespace {
@@ -234,10 +233,6 @@ TEST_F(SiteExportsTest, Operations) {
 }
 
 TEST_F(SiteExportsTest, CancelDuringAStalledLoad) {
-  if (test::runningUnderWine()) {
-    GTEST_SKIP() << "Wine 8 does not end a blocked WinHTTP call when another thread closes its request handle; "
-                    "the cancelled load ends at the 10 s time-out";
-  }
   origin_.setGlobalBehaviour({.stallBeforeHead = std::chrono::milliseconds(20000)});
   std::size_t stalls = 0;
   for (const bool through_operation : {false, true}) {

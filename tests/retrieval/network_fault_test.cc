@@ -9,18 +9,20 @@
 
 #include <chrono>
 #include <filesystem>
+#include <iostream>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "hosts/posix/curl_http_host.h"
 #include "index/paths.h"
 #include "publish/site_builder.h"
 #include "retrieval/site.h"
 #include "support/fault_platform.h"
+#include "support/platform_http_host.h"
 #include "support/temp_dir.h"
 #include "support/test_origin.h"
+#include "support/wine.h"
 #include "vkr_preview.h"
 
 namespace vesmara {
@@ -40,11 +42,11 @@ using Pace = TestOrigin::Pace;
 class ShortLimitsPlatform final : public Platform {
  public:
   std::unique_ptr<HttpHost> makeHttpHost(std::string_view origin, std::string& message) override {
-    CurlHttpOptions options;
+    test::PlatformHttpOptions options;
     options.limits.stall_timeout = milliseconds(200);
     options.limits.head_timeout = milliseconds(600);
     options.limits.rate_period = milliseconds(600);
-    auto host = std::make_unique<CurlHttpHost>(origin, message, options);
+    auto host = std::make_unique<test::PlatformHttpHost>(origin, message, options);
     if (!host->originValid()) return nullptr;
     return host;
   }
@@ -54,6 +56,22 @@ class ShortLimitsPlatform final : public Platform {
     return defaultPlatform().makeFileOutput(destination, message);
   }
 };
+
+// A row that this build's transport meets otherwise says why, and is left
+// out. WinHTTP takes a chunked body apart itself: it ends the body at the
+// last chunk without reading the trailers, and only the rate floor meets a
+// chunk extension (the slow row shows it).
+#ifdef _WIN32
+constexpr const char* kFramingHidden = "WinHTTP hides chunk extensions and trailers";
+#else
+constexpr const char* kFramingHidden = nullptr;
+#endif
+
+// Notes a row left out.
+bool leftOut(const char* name, const char* reason) {
+  if (reason != nullptr) std::cout << "left out: " << name << ": " << reason << "\n";
+  return reason != nullptr;
+}
 
 class NetworkFaultTest : public testing::Test {
  protected:
@@ -110,6 +128,7 @@ TEST_F(NetworkFaultTest, FaultsTheRealLimitsEndAtOnce) {
     const char* name;
     TestOrigin::Behaviour behaviour;
     const char* message;
+    const char* left_out = nullptr;
   } cases[] = {
       {"reset mid-body", {.closeMidBody = true}, "HTTP body read failed"},
       {"interim heads as fast as they go",
@@ -120,8 +139,12 @@ TEST_F(NetworkFaultTest, FaultsTheRealLimitsEndAtOnce) {
        "HTTP send failed or cancelled"},
       {"an endless chunk extension",
        {.endless = Endless::ChunkExtension, .endlessPace = {256}},
-       "HTTP body read failed"},
-      {"endless trailers", {.endless = Endless::Trailers, .endlessPace = {16}}, "HTTP body read failed"},
+       "HTTP body read failed",
+       kFramingHidden},
+      {"endless trailers",
+       {.endless = Endless::Trailers, .endlessPace = {16}},
+       "HTTP body read failed",
+       kFramingHidden},
       {"100 MB announced, 1 byte/s sent",
        {.drip = Pace{1, milliseconds(1000)}, .declaredLength = 100000000},
        "HTTP carrier exceeded response bound"},
@@ -130,6 +153,7 @@ TEST_F(NetworkFaultTest, FaultsTheRealLimitsEndAtOnce) {
   // faults, with room for a loaded machine under a sanitizer.
   constexpr auto kBound = std::chrono::seconds(20);
   for (const auto& c : cases) {
+    if (leftOut(c.name, c.left_out)) continue;
     SCOPED_TRACE(c.name);
     misbehave(c.behaviour);
     auto start = Clock::now();
@@ -170,6 +194,8 @@ TEST_F(NetworkFaultTest, SlowFaultsEndWithinTheScaledLimits) {
   Site site(platform, platform.makeHttpHost(origin_->origin(), refusal));
   Failure loaded;
   ASSERT_TRUE(site.load(std::nullopt, loaded)) << loaded.message;
+  const char* const interim_is_final =
+      test::runningUnderWine() ? "Wine 8 takes a 1xx head for the final one, which is refused at once" : nullptr;
   // Each row ends by the limit named, no sooner than that limit allows and
   // well before "forever".
   const struct {
@@ -177,6 +203,7 @@ TEST_F(NetworkFaultTest, SlowFaultsEndWithinTheScaledLimits) {
     TestOrigin::Behaviour behaviour;
     const char* message;
     milliseconds limit;
+    const char* left_out = nullptr;
   } cases[] = {
       {"silence before the head (stall)",
        {.stallBeforeHead = milliseconds(10000)},
@@ -191,17 +218,25 @@ TEST_F(NetworkFaultTest, SlowFaultsEndWithinTheScaledLimits) {
       {"a field line every 100 ms (head time)",
        {.endless = Endless::FieldLines, .endlessPace = {1, milliseconds(100)}},
        "HTTP send failed or cancelled",
-       milliseconds(600)},
+       milliseconds(600),
+       interim_is_final},
       {"an interim head every 100 ms (head time)",
        {.endless = Endless::InterimHeads, .endlessPace = {1, milliseconds(100)}},
        "HTTP send failed or cancelled",
+       milliseconds(600),
+       interim_is_final},
+      {"a chunk-extension byte every 100 ms (rate)",
+       {.endless = Endless::ChunkExtension, .endlessPace = {1, milliseconds(100)}},
+       "HTTP body read failed",
        milliseconds(600)},
       {"a trailer every 100 ms (rate)",
        {.endless = Endless::Trailers, .endlessPace = {1, milliseconds(100)}},
        "HTTP body read failed",
-       milliseconds(600)},
+       milliseconds(600),
+       kFramingHidden},
   };
   for (const auto& c : cases) {
+    if (leftOut(c.name, c.left_out)) continue;
     SCOPED_TRACE(c.name);
     misbehave(c.behaviour);
     const auto start = Clock::now();

@@ -59,18 +59,6 @@ NginxServer::NginxServer(const std::filesystem::path& root, Protocol protocol, S
   start();
 }
 
-std::string NginxServer::origin(const std::string& host) const {
-  return (protocol_ == Protocol::Https ? "https://" : "http://") + host + ":" + std::to_string(port_);
-}
-
-bool NginxServer::restart(ServerCertificate certificate) {
-  kill();
-  certificate_ = certificate;
-  error_.clear();
-  start();
-  return started();
-}
-
 void NginxServer::start() {
   std::string listen = "listen 127.0.0.1:" + std::to_string(port_);
   if (protocol_ == Protocol::Https) {
@@ -84,16 +72,7 @@ void NginxServer::start() {
               files.key.string();
   }
   const std::string work = work_.path().string();
-  {
-    std::ofstream config(work_.path() / "nginx.conf");
-    config << "daemon off;\nmaster_process off;\nworker_processes 1;\npid " << work << "/nginx.pid;\n"
-           << "error_log " << work << "/error.log;\nevents { worker_connections 256; }\nhttp {\n"
-           << "  access_log off;\n  client_body_temp_path " << work << "/body;\n  proxy_temp_path " << work
-           << "/proxy;\n  fastcgi_temp_path " << work << "/fastcgi;\n  uwsgi_temp_path " << work << "/uwsgi;\n"
-           << "  scgi_temp_path " << work << "/scgi;\n  types { }\n  default_type application/octet-stream;\n"
-           << "  server {\n    " << listen << ";\n    root " << root_.string() << ";\n    include "
-           << VKR_NGINX_ORIGIN_CONF << ";\n  }\n}\n";
-  }
+  std::ofstream(work_.path() / "nginx.conf") << configuration(work, listen, root_.string());
   const std::string config = (work_.path() / "nginx.conf").string();
   const std::string error_log = (work_.path() / "error.log").string();
   std::vector<char*> argv = {const_cast<char*>(kNginx),

@@ -43,6 +43,9 @@ class NginxServer {
 
  private:
   void start();
+  // The configuration file of a server whose files go to `work` (a path
+  // nginx reads), listening as `listen` says and serving `root`.
+  static std::string configuration(const std::string& work, const std::string& listen, const std::string& root);
 
   const std::filesystem::path root_;
   const Protocol protocol_;

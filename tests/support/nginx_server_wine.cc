@@ -101,18 +101,6 @@ NginxServer::NginxServer(const std::filesystem::path& root, Protocol protocol, S
   start();
 }
 
-std::string NginxServer::origin(const std::string& host) const {
-  return (protocol_ == Protocol::Https ? "https://" : "http://") + host + ":" + std::to_string(port_);
-}
-
-bool NginxServer::restart(ServerCertificate certificate) {
-  kill();
-  certificate_ = certificate;
-  error_.clear();
-  start();
-  return started();
-}
-
 void NginxServer::start() {
   if (protocol_ == Protocol::Https) {
     error_ = "no test certificates: " + TestTls::unavailableReason();
@@ -124,16 +112,8 @@ void NginxServer::start() {
     error_ = "nginx runs as a Linux process, which needs Wine";
     return;
   }
-  {
-    std::ofstream config(work_.path() / "nginx.conf");
-    config << "daemon off;\nmaster_process off;\nworker_processes 1;\npid " << work << "/nginx.pid;\n"
-           << "error_log " << work << "/error.log;\nevents { worker_connections 256; }\nhttp {\n"
-           << "  access_log off;\n  client_body_temp_path " << work << "/body;\n  proxy_temp_path " << work
-           << "/proxy;\n  fastcgi_temp_path " << work << "/fastcgi;\n  uwsgi_temp_path " << work << "/uwsgi;\n"
-           << "  scgi_temp_path " << work << "/scgi;\n  types { }\n  default_type application/octet-stream;\n"
-           << "  server {\n    listen 127.0.0.1:" << port_ << ";\n    root " << served << ";\n    include "
-           << VKR_NGINX_ORIGIN_CONF << ";\n  }\n}\n";
-  }
+  std::ofstream(work_.path() / "nginx.conf")
+      << configuration(work, "listen 127.0.0.1:" + std::to_string(port_), served);
   const std::string pid_file = work + "/shell.pid";
   std::filesystem::remove(work_.path() / "shell.pid");
   if (!runShell("echo $$ > " + quoted(pid_file) + "; exec /usr/sbin/nginx -c " + quoted(work + "/nginx.conf") + " -p " +

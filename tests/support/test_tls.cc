@@ -1,22 +1,15 @@
 #include "support/test_tls.h"
 
 #include <curl/curl.h>
-#include <fcntl.h>
-#include <linux/capability.h>
 #include <openssl/x509.h>
-#include <sched.h>
-#include <sys/mount.h>
-#include <sys/syscall.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
 #include <exception>
 #include <fstream>
 #include <iterator>
 #include <memory>
 #include <vector>
 
+#include "support/private_namespace.h"
 #include "support/temp_dir.h"
 
 namespace vesmara::test {
@@ -37,18 +30,9 @@ State& state() {
   return instance;
 }
 
-std::string failed(const std::string& call) { return call + " failed: " + std::strerror(errno); }
-
 std::string readFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-bool writeSmallFile(const char* path, const std::string& text) {
-  const int fd = open(path, O_WRONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  const bool written = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-  return close(fd) == 0 && written;
 }
 
 // The directory the library's HTTP client reads trusted authorities from,
@@ -85,45 +69,6 @@ bool findTrustStore(fs::path& directory, std::string& bundle, std::string& reaso
   return true;
 }
 
-// Moves this process into a mount namespace of its own whose mounts do not
-// propagate back. Without root, through a user namespace that maps the
-// process's own user and group to themselves.
-bool enterPrivateMountNamespace(std::string& reason) {
-  const uid_t uid = geteuid();
-  const gid_t gid = getegid();
-  if (uid == 0) {
-    if (unshare(CLONE_NEWNS) != 0) {
-      reason = failed("unshare(CLONE_NEWNS)");
-      return false;
-    }
-  } else {
-    if (unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) {
-      reason = "not root, and " + failed("unshare(CLONE_NEWUSER | CLONE_NEWNS)");
-      return false;
-    }
-    const std::string user = std::to_string(uid) + " " + std::to_string(uid) + " 1";
-    const std::string group = std::to_string(gid) + " " + std::to_string(gid) + " 1";
-    if (!writeSmallFile("/proc/self/setgroups", "deny") || !writeSmallFile("/proc/self/uid_map", user) ||
-        !writeSmallFile("/proc/self/gid_map", group)) {
-      reason = failed("mapping the user into its namespace");
-      return false;
-    }
-  }
-  if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
-    reason = failed("making the mounts private");
-    return false;
-  }
-  return true;
-}
-
-// Gives up the capabilities a new user namespace granted, so that the tests
-// run with the rights of the user who started them.
-bool dropCapabilities() {
-  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-  __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
-  return syscall(SYS_capset, &header, data) == 0;
-}
-
 }  // namespace
 
 void TestTls::setUp() {
@@ -154,16 +99,9 @@ void TestTls::setUp() {
     const fs::path replacement = work / "store";
     fs::create_directory(replacement);
     std::ofstream(replacement / bundle, std::ios::binary) << authority.certificatePem();
-    if (!enterPrivateMountNamespace(reason)) {
+    if (!enterPrivateNamespaces(/*network=*/false, reason) || !mountOver(replacement, store, reason) ||
+        !dropNamespaceCapabilities(reason)) {
       s.reason = reason;
-      return;
-    }
-    if (mount(replacement.c_str(), store.c_str(), nullptr, MS_BIND, nullptr) != 0) {
-      s.reason = failed("mounting the test trust store over " + store.string());
-      return;
-    }
-    if (geteuid() != 0 && !dropCapabilities()) {
-      s.reason = failed("dropping the namespace's capabilities");
       return;
     }
     if (readFile(store / bundle) != authority.certificatePem()) {

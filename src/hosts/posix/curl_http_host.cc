@@ -271,6 +271,12 @@ struct CurlHttpHost::Handles {
     if (isLoopbackHost(origin.host)) {
       ok = ok && set(easy, CURLOPT_PROXY, "") && set(easy, CURLOPT_NOPROXY, "*");
     }
+    // A fetch that ends during a host-name lookup (cancelled, or past the
+    // connect limit) returns at once instead of waiting for the system's
+    // lookup to give up, which can take far longer; the lookup's thread
+    // then ends by itself when that lookup does, and frees only its own
+    // memory.
+    ok = ok && set(easy, CURLOPT_QUICK_EXIT, 1L);
     if (!options.reuse_connections) {
       ok = ok && set(easy, CURLOPT_FRESH_CONNECT, 1L) && set(easy, CURLOPT_FORBID_REUSE, 1L);
     }

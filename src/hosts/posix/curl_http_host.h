@@ -44,7 +44,10 @@
 // One libcurl easy handle (driven through a multi handle, so that a
 // cancellation is seen within a few tens of milliseconds even while the
 // peer is silent) lives as long as the transport and keeps its connection
-// open between fetches. Nothing else survives a fetch: no cookie, cache
+// open between fetches. A host name is looked up on a thread of libcurl's
+// (the system's lookup cannot be interrupted); a fetch that ends during the
+// lookup, cancelled or past the connect time-out, returns without waiting
+// for it, and the thread ends by itself when the system's lookup does. Nothing else survives a fetch: no cookie, cache
 // entry or credential. The handles are created by the first fetch.
 //
 // The messages are those of the library's own client in http_rules.h, one

@@ -6,7 +6,10 @@
 // clang-format on
 
 #include <algorithm>
-#include <array>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <new>
 #include <optional>
 #include <utility>
@@ -128,6 +131,126 @@ struct Handle {
   }
 };
 
+using Clock = std::chrono::steady_clock;
+
+// How long the fetching thread waits for WinHTTP at a time: the delay with
+// which a cancellation or a broken limit is noticed.
+constexpr auto kWaitTurn = std::chrono::milliseconds(25);
+
+// What one request shares with WinHTTP's callbacks: the outcome of the step
+// under way and the buffer WinHTTP reads the body into. The callbacks run on
+// WinHTTP's threads (or inside a WinHTTP call of the fetching thread) until
+// the request handle's closing notification, possibly after the fetch gave
+// up on the request and returned; so the fetch and WinHTTP each own it, and
+// whichever lets go last frees it.
+class PendingRequest {
+ public:
+  enum class Outcome { Waiting, Done, Failed };
+
+  static PendingRequest* create() { return new PendingRequest; }
+
+  // WinHTTP owns it too from now on, until the closing notification.
+  void shareWithWinHttp() { owners_.fetch_add(1); }
+  void release() {
+    if (owners_.fetch_sub(1) == 1) delete this;
+  }
+
+  std::uint8_t* buffer() { return buffer_.data(); }
+
+  // Before a step starts: its outcome is unknown.
+  void arm() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    outcome_ = Outcome::Waiting;
+    count_ = 0;
+  }
+  // The step ended, with a byte count where it has one.
+  void finish(Outcome outcome, DWORD count) {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      outcome_ = outcome;
+      count_ = count;
+    }
+    ended_.notify_one();
+  }
+  // Waits at most one turn for the step to end.
+  Outcome wait(DWORD& count) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    ended_.wait_for(lock, kWaitTurn, [this] { return outcome_ != Outcome::Waiting; });
+    count = count_;
+    return outcome_;
+  }
+
+ private:
+  PendingRequest() : buffer_(kReadBufferSize) {}
+
+  std::atomic<int> owners_{1};
+  std::vector<std::uint8_t> buffer_;
+  std::mutex mutex_;
+  std::condition_variable ended_;
+  Outcome outcome_ = Outcome::Waiting;
+  DWORD count_ = 0;
+};
+
+void CALLBACK onRequestStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID information, DWORD length) {
+  auto* pending = reinterpret_cast<PendingRequest*>(context);
+  if (pending == nullptr) return;  // the session's and connections' own notifications
+  switch (status) {
+    case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE:
+    case WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE:
+      pending->finish(PendingRequest::Outcome::Done, 0);
+      break;
+    case WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE:
+      pending->finish(PendingRequest::Outcome::Done, *static_cast<DWORD*>(information));
+      break;
+    case WINHTTP_CALLBACK_STATUS_READ_COMPLETE:
+      pending->finish(PendingRequest::Outcome::Done, length);
+      break;
+    case WINHTTP_CALLBACK_STATUS_REQUEST_ERROR:
+      pending->finish(PendingRequest::Outcome::Failed, 0);
+      break;
+    case WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING:
+      pending->release();
+      break;
+    default:
+      break;
+  }
+}
+
+// How the wait for a step ended.
+enum class StepEnd { Done, Failed, Cancelled, LimitBroken, TimedOut };
+
+// Waits for the step WinHTTP runs for `pending`, judging the cancellation
+// flag, the transfer limits and `deadline` (if any) between turns.
+StepEnd awaitStep(PendingRequest& pending, const std::atomic<bool>& cancelled, TransferWatch& watch,
+                  std::optional<Clock::time_point> deadline, DWORD& count) {
+  while (true) {
+    switch (pending.wait(count)) {
+      case PendingRequest::Outcome::Done:
+        return StepEnd::Done;
+      case PendingRequest::Outcome::Failed:
+        return StepEnd::Failed;
+      case PendingRequest::Outcome::Waiting:
+        break;
+    }
+    const Clock::time_point now = Clock::now();
+    if (cancelled.load()) return StepEnd::Cancelled;
+    if (!watch.withinLimits(now)) return StepEnd::LimitBroken;
+    if (deadline && now >= *deadline) return StepEnd::TimedOut;
+  }
+}
+
+// The body length the head announces, as ResponseHead::declaredBodyLength
+// reads it: not for a chunked body or a status without a body.
+std::optional<std::uint64_t> declaredBodyLength(HINTERNET request, DWORD status) {
+  DWORD index = 0;
+  std::string ignored;
+  if (status == 204 || status == 304) return std::nullopt;
+  if (readHeader(request, L"Transfer-Encoding", kKeptHeaderBufferBytes, index, ignored) == HeaderRead::Found) {
+    return std::nullopt;
+  }
+  return contentLength(request);
+}
+
 }  // namespace
 
 WindowsHttpHost::WindowsHttpHost(std::string_view origin, std::string& message, WindowsHttpOptions options)
@@ -140,14 +263,7 @@ WindowsHttpHost::~WindowsHttpHost() {
   if (session_ != nullptr) WinHttpCloseHandle(session_);
 }
 
-void WindowsHttpHost::cancel() {
-  cancelled_.exchange(true);
-  const std::lock_guard<std::mutex> lock(request_mutex_);
-  if (active_request_ != nullptr) {
-    WinHttpCloseHandle(active_request_);
-    active_request_ = nullptr;
-  }
-}
+void WindowsHttpHost::cancel() { cancelled_.exchange(true); }
 
 void WindowsHttpHost::resetCancel() { cancelled_.exchange(false); }
 
@@ -171,35 +287,24 @@ bool WindowsHttpHost::openSession() {
   if (session_ != nullptr) return true;
   const DWORD access = origin_.secure ? WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY : WINHTTP_ACCESS_TYPE_NO_PROXY;
   const std::wstring agent = widenAscii(kHttpUserAgent);
-  HINTERNET session = WinHttpOpen(agent.c_str(), access, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
+  HINTERNET session =
+      WinHttpOpen(agent.c_str(), access, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC);
   if (session == nullptr) return false;
-  // The wait for the response head gets the receive time-out too; left at
-  // its default it would be 90 s, and some WinHTTP versions never end it.
-  if (!WinHttpSetTimeouts(session, static_cast<int>(options_.resolve_timeout_ms),
-                          static_cast<int>(options_.connect_timeout_ms), static_cast<int>(options_.send_timeout_ms),
-                          static_cast<int>(options_.receive_timeout_ms)) ||
-      !setDwordOption(session, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, options_.receive_timeout_ms)) {
+  // Each wait for received bytes ends after the stall limit; the wait for
+  // the response head gets it too: left at its default it would be 90 s,
+  // and some WinHTTP versions never end it.
+  const int connect = static_cast<int>(options_.connect_timeout.count());
+  const int stall = static_cast<int>(options_.limits.stall_timeout.count());
+  if (!WinHttpSetTimeouts(session, connect, connect, connect, stall) ||
+      !setDwordOption(session, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, static_cast<DWORD>(stall)) ||
+      WinHttpSetStatusCallback(session, onRequestStatus,
+                               WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES,
+                               0) == WINHTTP_INVALID_STATUS_CALLBACK) {
     WinHttpCloseHandle(session);
     return false;
   }
   session_ = session;
   return true;
-}
-
-bool WindowsHttpHost::registerRequest(void* request) {
-  const std::lock_guard<std::mutex> lock(request_mutex_);
-  if (isCancelled()) return false;
-  active_request_ = request;
-  return true;
-}
-
-void WindowsHttpHost::releaseRequest(void* request) {
-  const std::lock_guard<std::mutex> lock(request_mutex_);
-  // cancel() may have closed it already; then it is not ours to close.
-  if (active_request_ == request) {
-    WinHttpCloseHandle(request);
-    active_request_ = nullptr;
-  }
 }
 
 bool WindowsHttpHost::requestStep(const FetchRequest& request, HttpResponse& response, Failure& failure) {
@@ -208,8 +313,8 @@ bool WindowsHttpHost::requestStep(const FetchRequest& request, HttpResponse& res
   body.clear();
   response.reset();
   const auto fail = [&](std::string_view text) { return failFetch(*this, response, failure, text); };
-  // A platform call of `step` failed; when cancel() closed the request
-  // handle under it, that is the step's cancellation.
+  // A platform call of `step` failed; when the flag is set by now, that is
+  // the step's cancellation.
   const auto fail_step = [&](FetchStep step) { return fail(fetchStepMessage(step, isCancelled())); };
 
   std::string rule;
@@ -221,35 +326,57 @@ bool WindowsHttpHost::requestStep(const FetchRequest& request, HttpResponse& res
   connection.value = WinHttpConnect(session_, host_.c_str(), origin_.port, 0);
   if (connection.value == nullptr || isCancelled()) return fail_step(FetchStep::Connection);
 
+  // The fetch's share of what the request shares with WinHTTP; WinHTTP takes
+  // its own share once the request carries it as its context.
+  struct Owner {
+    PendingRequest* pending = PendingRequest::create();
+    ~Owner() { pending->release(); }
+  } owner;
+  PendingRequest& pending = *owner.pending;
   const std::wstring path = widenAscii(request.path);
-  HINTERNET handle = WinHttpOpenRequest(connection.value, L"GET", path.c_str(), nullptr, WINHTTP_NO_REFERER,
-                                        WINHTTP_DEFAULT_ACCEPT_TYPES, origin_.secure ? WINHTTP_FLAG_SECURE : 0);
-  if (handle == nullptr) return fail(fetchStepMessage(FetchStep::Request));
-  // From here on cancel() may close the handle; whoever closes it, it is
-  // closed exactly once.
-  if (!registerRequest(handle)) {
-    WinHttpCloseHandle(handle);
-    return fail(fetchStepMessage(FetchStep::Send, /*cancelled=*/true));
+  Handle request_handle;
+  request_handle.value = WinHttpOpenRequest(connection.value, L"GET", path.c_str(), nullptr, WINHTTP_NO_REFERER,
+                                            WINHTTP_DEFAULT_ACCEPT_TYPES, origin_.secure ? WINHTTP_FLAG_SECURE : 0);
+  if (request_handle.value == nullptr) return fail(fetchStepMessage(FetchStep::Request));
+  void* context = &pending;
+  if (!WinHttpSetOption(request_handle.value, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof(context))) {
+    return fail(fetchStepMessage(FetchStep::Request));
   }
-  struct Release {
-    WindowsHttpHost* host;
-    HINTERNET handle;
-    ~Release() { host->releaseRequest(handle); }
-  } release{this, handle};
+  pending.shareWithWinHttp();
+  HINTERNET const handle = request_handle.value;
 
   const bool policy = setDwordOption(handle, WINHTTP_OPTION_REDIRECT_POLICY, kRedirectPolicyNever) &&
                       setDwordOption(handle, WINHTTP_OPTION_DISABLE_FEATURE, kDisableCookiesRedirectsAuthentication) &&
                       setDwordOption(handle, WINHTTP_OPTION_AUTOLOGON_POLICY, kAutoLogonPolicyHigh);
-  // An option refused because cancel() closed the handle is a cancelled send.
-  if (!policy) return fail(fetchStepMessage(isCancelled() ? FetchStep::Send : FetchStep::Policy));
+  if (!policy) return fail(fetchStepMessage(FetchStep::Policy));
 
+  // Send: the request goes out and the head comes back, each step waited
+  // for in turns.
+  TransferLimits watched = options_.limits;
+  // WinHTTP's receive time-outs end a stall (see the header); the watch
+  // must not take a head that arrives bit by bit for one.
+  watched.stall_timeout = std::max(watched.stall_timeout, watched.head_timeout);
+  TransferWatch watch(watched);
+  const auto stopped = [&](FetchStep step, StepEnd end) {
+    if (end == StepEnd::LimitBroken) return fail(fetchStepMessage(watch.failedStep()));
+    return fail(fetchStepMessage(step, end == StepEnd::Cancelled || isCancelled()));
+  };
   if (isCancelled()) return fail_step(FetchStep::Send);
   const std::wstring headers = headerBlock(request);
+  DWORD count = 0;
+  pending.arm();
   if (!WinHttpSendRequest(handle, headers.c_str(), static_cast<DWORD>(headers.size()), WINHTTP_NO_REQUEST_DATA, 0, 0,
-                          0) ||
-      !WinHttpReceiveResponse(handle, nullptr)) {
+                          reinterpret_cast<DWORD_PTR>(&pending))) {
     return fail_step(FetchStep::Send);
   }
+  StepEnd end = awaitStep(pending, cancelled_, watch, Clock::now() + options_.connect_timeout, count);
+  if (end != StepEnd::Done) return stopped(FetchStep::Send, end);
+  watch.requestSent(Clock::now());
+  pending.arm();
+  if (!WinHttpReceiveResponse(handle, nullptr)) return fail_step(FetchStep::Send);
+  end = awaitStep(pending, cancelled_, watch, std::nullopt, count);
+  if (end != StepEnd::Done) return stopped(FetchStep::Send, end);
+  watch.headComplete(Clock::now());
 
   DWORD status = 0;
   DWORD status_size = sizeof(status);
@@ -257,44 +384,48 @@ bool WindowsHttpHost::requestStep(const FetchRequest& request, HttpResponse& res
                            &status, &status_size, WINHTTP_NO_HEADER_INDEX)) {
     return fail_step(FetchStep::Status);
   }
+  // An interim (1xx) head is never the answer; a WinHTTP that hands one over
+  // as final (Wine does) has not seen the final head complete.
+  if (status < 200) return fail(fetchStepMessage(FetchStep::Send));
   if (const std::string_view refusal = checkContentEncoding(handle); !refusal.empty()) {
     return isCancelled() ? fail_step(FetchStep::ContentEncoding) : fail(refusal);
+  }
+  if (const std::string_view refusal = declaredLengthRefusal(declaredBodyLength(handle, status), request.bound);
+      !refusal.empty()) {
+    return fail(refusal);
   }
   std::string content_range = keptHeader(handle, L"Content-Range");
   std::string etag = keptHeader(handle, L"ETag");
   if (isCancelled()) return fail_step(FetchStep::Body);
 
-  // The body, read straight into its vector in pieces of at most 64 KiB,
-  // each asking for at most one byte more than the bound leaves room for;
-  // that one byte lands in `spill`, so the vector never grows past the bound.
+  // The body, in pieces as they arrive: what is available, then a read of
+  // it into the shared buffer, whose bytes are kept only while the bound
+  // leaves room for them.
   const std::optional<std::uint64_t> announced = contentLength(handle);
   if (announced) body.reserve(static_cast<std::size_t>(std::min(*announced, request.bound)));
-  std::vector<std::uint8_t> spill;
   while (true) {
-    const std::uint64_t room = request.bound - body.size();
-    const auto want = static_cast<DWORD>(std::min<std::uint64_t>(kReadBufferSize, room + 1));
-    const bool past_bound = want > room;
-    const std::size_t before = body.size();
-    std::uint8_t* target = nullptr;
-    if (past_bound) {
-      spill.resize(want);
-      target = spill.data();
-    } else {
-      reserveFor(body, want, request.bound);
-      body.resize(before + want);
-      target = body.data() + before;
+    pending.arm();
+    if (!WinHttpQueryDataAvailable(handle, nullptr)) return fail_step(FetchStep::Body);
+    end = awaitStep(pending, cancelled_, watch, std::nullopt, count);
+    if (end != StepEnd::Done) return stopped(FetchStep::Body, end);
+    if (count == 0) break;
+    pending.arm();
+    if (!WinHttpReadData(handle, pending.buffer(), std::min(count, kReadBufferSize), nullptr)) {
+      return fail_step(FetchStep::Body);
     }
-    DWORD read = 0;
-    const bool ok = WinHttpReadData(handle, target, want, &read) != FALSE;
-    if (!past_bound) body.resize(before + (ok ? read : 0));
-    if (!ok) return fail_step(FetchStep::Body);
-    if (read == 0) break;
-    if (read > room) {
+    end = awaitStep(pending, cancelled_, watch, std::nullopt, count);
+    if (end != StepEnd::Done) return stopped(FetchStep::Body, end);
+    if (count == 0) break;
+    const Clock::time_point now = Clock::now();
+    watch.bodyBytes(count, now);
+    if (count > request.bound - body.size()) {
       std::vector<std::uint8_t>().swap(body);
       return fail(kCarrierExceededBound);
     }
-    if (past_bound) body.insert(body.end(), spill.begin(), spill.begin() + read);
+    reserveFor(body, count, request.bound);
+    body.insert(body.end(), pending.buffer(), pending.buffer() + count);
     if (isCancelled()) return fail_step(FetchStep::Body);
+    if (!watch.withinLimits(now)) return fail(fetchStepMessage(watch.failedStep()));
   }
   if (isCancelled()) return fail_step(FetchStep::Body);
   // A connection that closed before the announced length arrived is a

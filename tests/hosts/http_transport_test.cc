@@ -1,107 +1,29 @@
-// WinHTTP against the test origin's misbehaviours: the cases of the libcurl
-// transport, with WinHTTP's time-outs and the differences Wine 8 has.
-#include "hosts/windows/windows_http_host.h"
-
+// The library's own HTTP client of this build against the test origin and
+// its misbehaviours: the cases libcurl (Linux) and WinHTTP (Windows) share.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
-#include <future>
 #include <map>
-#include <optional>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "support/test_origin.h"
+#include "hosts/http_transport_fixture.h"
 #include "support/wine.h"
 
-namespace vesmara {
+namespace vesmara::test {
 namespace {
 
 using std::chrono::milliseconds;
-using test::TestOrigin;
 using Clock = std::chrono::steady_clock;
-
-std::string text(const std::vector<std::uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
-
-// Short limits keep the suite fast; the defaults are checked separately.
-WindowsHttpOptions quickOptions() {
-  WindowsHttpOptions options;
-  options.connect_timeout_ms = 2000;
-  options.receive_timeout_ms = 300;
-  return options;
-}
-
-// Wine 8 does not end a blocked WinHTTP call when another thread closes its
-// request handle (Windows does); a cancelled fetch there ends at its time-out.
-constexpr char kWineKeepsBlockedCalls[] =
-    "Wine 8 does not end a blocked WinHTTP call when another thread closes its request handle";
-
-class WinHttpHostTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    file_ = TestOrigin::makeBytes(10240);
-    origin_.addFile("/data/file.bin", file_);
-  }
-
-  std::unique_ptr<WindowsHttpHost> makeHost(WindowsHttpOptions options = quickOptions()) {
-    std::string message = "junk";
-    auto host = std::make_unique<WindowsHttpHost>(origin_.origin(), message, std::move(options));
-    EXPECT_EQ(message, "");
-    EXPECT_TRUE(host->originValid());
-    return host;
-  }
-
-  // Runs one fetch into a response prefilled with junk; a failure must
-  // leave it empty and carry the transport's kind, and a success must leave
-  // the failure clear.
-  std::string run(const WindowsHttpHost& host, const std::function<bool(HttpResponse&, Failure&)>& fetch) {
-    response_.status = 999;
-    response_.valid = true;
-    response_.content_range = "junk";
-    response_.etag = "junk";
-    response_.body = {1, 2, 3};
-    Failure failure{"junk", FailureKind::Internal};
-    const bool ok = fetch(response_, failure);
-    EXPECT_EQ(ok, failure.message.empty()) << failure.message;
-    EXPECT_EQ(failure.kind, ok                   ? FailureKind::None
-                            : host.isCancelled() ? FailureKind::Cancelled
-                                                 : FailureKind::Transport);
-    if (!ok) {
-      EXPECT_EQ(response_.status, 0u);
-      EXPECT_FALSE(response_.valid);
-      EXPECT_TRUE(response_.content_range.empty());
-      EXPECT_TRUE(response_.etag.empty());
-      EXPECT_TRUE(response_.body.empty());
-    }
-    return failure.message;
-  }
-
-  std::string range(WindowsHttpHost& host, std::string_view path, std::uint64_t first, std::uint64_t last,
-                    std::uint64_t bound = 1 << 20) {
-    return run(host, [&](HttpResponse& r, Failure& f) { return host.fetchRange(path, first, last, bound, r, f); });
-  }
-  std::string suffix(WindowsHttpHost& host, std::string_view path, std::uint64_t length,
-                     std::uint64_t bound = 1 << 20) {
-    return run(host, [&](HttpResponse& r, Failure& f) { return host.fetchSuffix(path, length, bound, r, f); });
-  }
-  std::string whole(WindowsHttpHost& host, std::string_view path, std::uint64_t bound = 1 << 20) {
-    return run(host, [&](HttpResponse& r, Failure& f) { return host.fetchWhole(path, bound, r, f); });
-  }
-
-  TestOrigin origin_;  // declared first: outlives every host of a test
-  std::string file_;
-  HttpResponse response_;
-};
 
 // ---- Construction and the request rules ---------------------------------
 
-TEST_F(WinHttpHostTest, RefusedOriginLeavesAHostWhoseFetchesFail) {
+TEST_F(HttpTransportTest, RefusedOriginLeavesAHostWhoseFetchesFail) {
   std::string message;
-  WindowsHttpHost host("http://example.com", message);
+  PlatformHttpHost host("http://example.com", message);
   EXPECT_EQ(message, "Plain HTTP is restricted to loopback development");
   EXPECT_FALSE(host.originValid());
   EXPECT_EQ(whole(host, "/a"), "HTTP origin is invalid");
@@ -109,12 +31,15 @@ TEST_F(WinHttpHostTest, RefusedOriginLeavesAHostWhoseFetchesFail) {
   EXPECT_EQ(range(host, "/a", 2, 1), "Invalid requested range");
   EXPECT_EQ(suffix(host, "/a", 0), "Invalid requested suffix");
 
-  WindowsHttpHost https("https://Example.com:8443/", message);
+  PlatformHttpHost https("https://Example.com:8443/", message);
   EXPECT_EQ(message, "");
   EXPECT_TRUE(https.originValid());
+  EXPECT_TRUE(https.origin().secure);
+  EXPECT_EQ(https.origin().host, "Example.com");
+  EXPECT_EQ(https.origin().port, 8443);
 }
 
-TEST_F(WinHttpHostTest, RequestRulesInOrderWithoutAnyRequest) {
+TEST_F(HttpTransportTest, RequestRulesInOrderWithoutAnyRequest) {
   auto host = makeHost();
   EXPECT_EQ(range(*host, "/data/file.bin", 5, 4), "Invalid requested range");
   EXPECT_EQ(range(*host, "/data/file.bin", 0, UINT64_MAX), "Invalid requested range");
@@ -135,7 +60,7 @@ TEST_F(WinHttpHostTest, RequestRulesInOrderWithoutAnyRequest) {
 
 // ---- What goes on the wire ----------------------------------------------
 
-TEST_F(WinHttpHostTest, RangeFetchSendsTheExactHeaderBlock) {
+TEST_F(HttpTransportTest, RangeFetchSendsTheExactHeaderBlock) {
   auto host = makeHost();
   ASSERT_EQ(range(*host, "/data/file.bin", 100, 1123), "");
   EXPECT_EQ(response_.status, 206u);
@@ -149,21 +74,21 @@ TEST_F(WinHttpHostTest, RangeFetchSendsTheExactHeaderBlock) {
   const auto& request = log[0];
   EXPECT_EQ(request.method, "GET");
   EXPECT_EQ(request.path, "/data/file.bin");
-  const std::map<std::string, std::string> expected = {
+  std::map<std::string, std::string> expected = {
       {"Accept-Encoding", "identity"},
       {"Cache-Control", "no-store"},
-      {"Connection", "Keep-Alive"},  // WinHTTP's own, as Host is
       {"Host", "127.0.0.1:" + std::to_string(origin_.port())},
       {"Pragma", "no-cache"},
       {"Range", "bytes=100-1123"},
       {"User-Agent", "VesmaraWeb-Pavane/0.28"},
   };
+  expected.insert(kPlatformRequestFields.begin(), kPlatformRequestFields.end());
   std::map<std::string, std::string> sent(request.headers.begin(), request.headers.end());
   EXPECT_EQ(sent, expected);
   EXPECT_EQ(request.headers.size(), expected.size());  // no field twice
 }
 
-TEST_F(WinHttpHostTest, SuffixFetch) {
+TEST_F(HttpTransportTest, SuffixFetch) {
   auto host = makeHost();
   ASSERT_EQ(suffix(*host, "/data/file.bin", 128), "");
   EXPECT_EQ(response_.status, 206u);
@@ -177,7 +102,7 @@ TEST_F(WinHttpHostTest, SuffixFetch) {
   EXPECT_EQ(log[1].range, "bytes=-20000");
 }
 
-TEST_F(WinHttpHostTest, WholeFetchSendsNoRange) {
+TEST_F(HttpTransportTest, WholeFetchSendsNoRange) {
   auto host = makeHost();
   ASSERT_EQ(whole(*host, "/data/file.bin"), "");
   EXPECT_EQ(response_.status, 200u);
@@ -188,10 +113,10 @@ TEST_F(WinHttpHostTest, WholeFetchSendsNoRange) {
   EXPECT_FALSE(log[0].hasHeader("Range"));
   EXPECT_FALSE(log[0].hasHeader("Accept"));
   EXPECT_EQ(log[0].header("Accept-Encoding"), "identity");
-  EXPECT_EQ(log[0].headers.size(), 6u);  // with WinHTTP's Connection field
+  EXPECT_EQ(log[0].headers.size(), 5u + kPlatformRequestFields.size());
 }
 
-TEST_F(WinHttpHostTest, EmptyBodyAndOneByteRange) {
+TEST_F(HttpTransportTest, EmptyBodyAndOneByteRange) {
   origin_.addFile("/empty", "");
   auto host = makeHost();
   ASSERT_EQ(whole(*host, "/empty", 1), "");
@@ -201,7 +126,7 @@ TEST_F(WinHttpHostTest, EmptyBodyAndOneByteRange) {
   EXPECT_EQ(text(response_.body), file_.substr(7, 1));
 }
 
-TEST_F(WinHttpHostTest, LargeWholeBody) {
+TEST_F(HttpTransportTest, LargeWholeBody) {
   const std::string big = TestOrigin::makeBytes(9 << 20, 7);
   origin_.addFile("/big.bin", big);
   auto host = makeHost();
@@ -212,7 +137,7 @@ TEST_F(WinHttpHostTest, LargeWholeBody) {
 
 // ---- Statuses -------------------------------------------------------------
 
-TEST_F(WinHttpHostTest, StatusesJudgedAfterTheBody) {
+TEST_F(HttpTransportTest, StatusesJudgedAfterTheBody) {
   auto host = makeHost();
   EXPECT_EQ(whole(*host, "/missing"), "HTTP carrier response was not 200 or 206");
   EXPECT_EQ(range(*host, "/missing", 0, 1), "HTTP carrier response was not 200 or 206");
@@ -235,7 +160,7 @@ TEST_F(WinHttpHostTest, StatusesJudgedAfterTheBody) {
   EXPECT_EQ(whole(*host, "/data/file.bin", 100), "HTTP carrier used content encoding");
 }
 
-TEST_F(WinHttpHostTest, RangeAnsweredWithTheWholeFileIsAccepted) {
+TEST_F(HttpTransportTest, RangeAnsweredWithTheWholeFileIsAccepted) {
   TestOrigin::Behaviour ignore;
   ignore.ignoreRanges = true;
   origin_.setGlobalBehaviour(ignore);
@@ -246,7 +171,7 @@ TEST_F(WinHttpHostTest, RangeAnsweredWithTheWholeFileIsAccepted) {
   EXPECT_EQ(response_.content_range, "");
 }
 
-TEST_F(WinHttpHostTest, RedirectsAreNotFollowed) {
+TEST_F(HttpTransportTest, RedirectsAreNotFollowed) {
   origin_.addFile("/moved.bin", "moved");
   TestOrigin::Behaviour redirect;
   redirect.redirectTo = origin_.origin() + "/moved.bin";
@@ -266,7 +191,7 @@ TEST_F(WinHttpHostTest, RedirectsAreNotFollowed) {
 
 // ---- Header values ----------------------------------------------------------
 
-TEST_F(WinHttpHostTest, HeaderValuesPassVerbatimOrCut) {
+TEST_F(HttpTransportTest, HeaderValuesPassVerbatimOrCut) {
   auto host = makeHost();
   TestOrigin::Behaviour lying;
   lying.wrongContentRange = true;
@@ -303,15 +228,15 @@ TEST_F(WinHttpHostTest, HeaderValuesPassVerbatimOrCut) {
   EXPECT_EQ(response_.etag, "\"a");
 }
 
-TEST_F(WinHttpHostTest, OverlongHeaderValuesAreDropped) {
-  if (test::runningUnderWine()) {
+TEST_F(HttpTransportTest, OverlongHeaderValuesAreDropped) {
+  if (runningUnderWine()) {
     GTEST_SKIP() << "Wine 8 cuts every response header line at 1,460 bytes, so values this long never reach "
                     "the header query";
   }
   auto host = makeHost();
   TestOrigin::Behaviour lying;
   lying.etag = "\"" + std::string(4093, 'e') + "\"";  // 4,095 characters: kept
-  lying.content_range = std::string(4096, 'r');        // 4,096: dropped
+  lying.content_range = std::string(4096, 'r');       // 4,096: dropped
   origin_.setGlobalBehaviour(lying);
   ASSERT_EQ(range(*host, "/data/file.bin", 0, 9), "");
   EXPECT_EQ(response_.etag.size(), 4095u);
@@ -322,7 +247,7 @@ TEST_F(WinHttpHostTest, OverlongHeaderValuesAreDropped) {
   EXPECT_EQ(response_.etag, "");
 }
 
-TEST_F(WinHttpHostTest, FirstContentRangeAndEtagFieldsWin) {
+TEST_F(HttpTransportTest, FirstContentRangeAndEtagFieldsWin) {
   auto host = makeHost();
   TestOrigin::Behaviour twice;
   twice.etag = "\"one\"";
@@ -339,7 +264,7 @@ TEST_F(WinHttpHostTest, FirstContentRangeAndEtagFieldsWin) {
   EXPECT_EQ(response_.content_range, "bytes 5-14/10240");
 }
 
-TEST_F(WinHttpHostTest, ContentEncoding) {
+TEST_F(HttpTransportTest, ContentEncoding) {
   auto host = makeHost();
   const struct {
     std::string value;
@@ -368,23 +293,23 @@ TEST_F(WinHttpHostTest, ContentEncoding) {
   EXPECT_EQ(range(*host, "/data/file.bin", 0, 9), "HTTP carrier used content encoding");
 }
 
-TEST_F(WinHttpHostTest, ContentEncodingRefusedBeforeTheBodyIsRead) {
+TEST_F(HttpTransportTest, ContentEncodingRefusedBeforeTheBodyIsRead) {
   // The body would stall for a long time; the refusal comes at the head.
   TestOrigin::Behaviour encoded;
   encoded.content_encoding = "gzip";
   encoded.stallMidBody = milliseconds(5000);
   origin_.setGlobalBehaviour(encoded);
-  WindowsHttpOptions options = quickOptions();
-  options.receive_timeout_ms = 10000;
+  PlatformHttpOptions options = quickOptions();
+  options.limits.stall_timeout = milliseconds(10000);
   auto host = makeHost(options);
   const auto start = Clock::now();
   EXPECT_EQ(whole(*host, "/data/file.bin"), "HTTP carrier used content encoding");
-  EXPECT_LT(Clock::now() - start, milliseconds(2000));
+  EXPECT_LT(Clock::now() - start, milliseconds(4000));
 }
 
 // ---- The bound ---------------------------------------------------------------
 
-TEST_F(WinHttpHostTest, BodyBound) {
+TEST_F(HttpTransportTest, BodyBound) {
   auto host = makeHost();
   EXPECT_EQ(whole(*host, "/data/file.bin", 10240), "");
   EXPECT_EQ(response_.body.size(), 10240u);
@@ -404,17 +329,17 @@ TEST_F(WinHttpHostTest, BodyBound) {
   EXPECT_EQ(response_.body.size(), 101u);
 }
 
-TEST_F(WinHttpHostTest, OversizedBodyStopsEarly) {
+TEST_F(HttpTransportTest, OversizedBodyStopsEarly) {
   // 32 MiB announced, bound 1 MiB: the transfer ends long before the end.
   TestOrigin::Behaviour huge;
   huge.extraBodyBytes = 32 << 20;
   origin_.setGlobalBehaviour(huge);
-  WindowsHttpOptions options = quickOptions();
-  options.receive_timeout_ms = 5000;  // the origin takes a while to build its answer
+  PlatformHttpOptions options = quickOptions();
+  options.limits.stall_timeout = milliseconds(5000);  // the origin takes a while to build its answer
   auto host = makeHost(options);
   const auto start = Clock::now();
   EXPECT_EQ(whole(*host, "/data/file.bin", 1 << 20), "HTTP carrier exceeded response bound");
-  EXPECT_LT(Clock::now() - start, milliseconds(2000));
+  EXPECT_LT(Clock::now() - start, milliseconds(4000));
   // The connection was dropped with the transfer; the next fetch opens a new one.
   origin_.clearBehaviours();
   EXPECT_EQ(range(*host, "/data/file.bin", 0, 9), "");
@@ -422,7 +347,7 @@ TEST_F(WinHttpHostTest, OversizedBodyStopsEarly) {
 
 // ---- Broken transfers ---------------------------------------------------------
 
-TEST_F(WinHttpHostTest, ConnectionClosedMidBody) {
+TEST_F(HttpTransportTest, ConnectionClosedMidBody) {
   TestOrigin::Behaviour close;
   close.closeMidBody = true;
   origin_.setGlobalBehaviour(close);
@@ -432,26 +357,26 @@ TEST_F(WinHttpHostTest, ConnectionClosedMidBody) {
   origin_.setGlobalBehaviour(close);
   // Wine 8 ends a chunked body cut off before its last chunk as if complete;
   // the digests of every part catch what is missing.
-  if (!test::runningUnderWine()) {
+  if (!runningUnderWine()) {
     EXPECT_EQ(whole(*host, "/data/file.bin"), "HTTP body read failed");
   }
   origin_.clearBehaviours();
   EXPECT_EQ(whole(*host, "/data/file.bin"), "");
 }
 
-TEST_F(WinHttpHostTest, StallMidBodyPastTheTimeout) {
+TEST_F(HttpTransportTest, StallMidBodyPastTheTimeout) {
   TestOrigin::Behaviour stall;
   stall.stallMidBody = milliseconds(5000);
   origin_.setGlobalBehaviour(stall);
-  auto host = makeHost();  // 300 ms without progress fails
+  auto host = makeHost();  // 1 s without progress fails
   const auto start = Clock::now();
   EXPECT_EQ(whole(*host, "/data/file.bin"), "HTTP body read failed");
   const auto took = Clock::now() - start;
-  EXPECT_GE(took, milliseconds(300));
-  EXPECT_LT(took, milliseconds(1500));
+  EXPECT_GE(took, milliseconds(1000));
+  EXPECT_LT(took, milliseconds(4000));
 }
 
-TEST_F(WinHttpHostTest, ShortStallWithinTheTimeoutIsFine) {
+TEST_F(HttpTransportTest, ShortStallWithinTheTimeoutIsFine) {
   TestOrigin::Behaviour stall;
   stall.stallMidBody = milliseconds(100);
   stall.stallBeforeHead = milliseconds(100);
@@ -461,17 +386,17 @@ TEST_F(WinHttpHostTest, ShortStallWithinTheTimeoutIsFine) {
   EXPECT_EQ(text(response_.body), file_);
 }
 
-TEST_F(WinHttpHostTest, ServerThatNeverAnswers) {
+TEST_F(HttpTransportTest, ServerThatNeverAnswers) {
   TestOrigin::Behaviour silent;
   silent.stallBeforeHead = milliseconds(5000);
   origin_.setGlobalBehaviour(silent);
   auto host = makeHost();
   const auto start = Clock::now();
   EXPECT_EQ(range(*host, "/data/file.bin", 0, 9), "HTTP send failed or cancelled");
-  EXPECT_LT(Clock::now() - start, milliseconds(1500));
+  EXPECT_LT(Clock::now() - start, milliseconds(4000));
 }
 
-TEST_F(WinHttpHostTest, SilenceOnAReusedConnectionIsAStallToo) {
+TEST_F(HttpTransportTest, SilenceOnAReusedConnectionIsAStallToo) {
   auto host = makeHost();
   ASSERT_EQ(range(*host, "/data/file.bin", 0, 9), "");
   TestOrigin::Behaviour silent;
@@ -479,53 +404,94 @@ TEST_F(WinHttpHostTest, SilenceOnAReusedConnectionIsAStallToo) {
   origin_.setGlobalBehaviour(silent);
   const auto start = Clock::now();
   EXPECT_EQ(range(*host, "/data/file.bin", 0, 9), "HTTP send failed or cancelled");
-  EXPECT_LT(Clock::now() - start, milliseconds(1500));
+  EXPECT_LT(Clock::now() - start, milliseconds(4000));
   const auto log = origin_.requests();
   ASSERT_EQ(log.size(), 2u);
   EXPECT_EQ(log[0].remotePort, log[1].remotePort);
 }
 
-TEST_F(WinHttpHostTest, NothingListening) {
+TEST_F(HttpTransportTest, NothingListening) {
   std::string closed;
   {
     TestOrigin gone;
     closed = gone.origin();
   }
   std::string message;
-  WindowsHttpHost host(closed, message, quickOptions());
+  PlatformHttpHost host(closed, message, quickOptions());
   EXPECT_EQ(whole(host, "/data/file.bin"), "HTTP send failed or cancelled");
 }
 
-TEST_F(WinHttpHostTest, NameThatDoesNotResolve) {
+TEST_F(HttpTransportTest, NameThatDoesNotResolve) {
   std::string message;
-  WindowsHttpHost host("https://name-that-does-not-exist.invalid", message, quickOptions());
+  PlatformHttpHost host("https://name-that-does-not-exist.invalid", message, quickOptions());
   ASSERT_EQ(message, "");
   EXPECT_EQ(whole(host, "/data/file.bin"), "HTTP send failed or cancelled");
 }
 
-TEST_F(WinHttpHostTest, HttpsToAPlainServerFailsTheHandshake) {
+TEST_F(HttpTransportTest, HttpsToAPlainServerFailsTheHandshake) {
   // "localhost" over https reaches the plain test origin: no TLS handshake.
   std::string message;
-  WindowsHttpHost host("https://localhost:" + std::to_string(origin_.port()), message, quickOptions());
+  PlatformHttpHost host("https://localhost:" + std::to_string(origin_.port()), message, quickOptions());
   ASSERT_EQ(message, "");
   EXPECT_EQ(whole(host, "/data/file.bin"), "HTTP send failed or cancelled");
+}
+
+// ---- Transfer limits ---------------------------------------------------------
+// (Each misbehaving server and the limit that ends it: network_fault_test.)
+
+TEST_F(HttpTransportTest, SlowButHonestTransfersPass) {
+  origin_.addFile("/data/large.bin", TestOrigin::makeBytes(100000, 3));
+  // Every time limit scaled down: 400 ms of silence, a head within 600 ms,
+  // at least 2 KiB/s over each 400 ms.
+  PlatformHttpOptions scaled = quickOptions();
+  scaled.limits.stall_timeout = milliseconds(400);
+  scaled.limits.head_timeout = milliseconds(600);
+  scaled.limits.rate_period = milliseconds(400);
+  const struct {
+    const char* name;
+    TestOrigin::Behaviour behaviour;
+    const char* path;
+    std::size_t size;
+    bool runs = true;
+  } cases[] = {
+      {"a body at 16 KiB/s, over several rate periods",
+       {.drip = TestOrigin::Pace{512, milliseconds(31)}},
+       "/data/file.bin",
+       10240},
+      // Its framing (125 KB) is all necessary: none of it counts. Only
+      // libcurl shows the transport the framing; WinHTTP under Wine takes
+      // each tiny chunk in a turn of its own, too slow for the scaled rate
+      // floor on a loaded machine.
+      {"100 KB in 4-byte chunks",
+       {.chunked = true, .drip = TestOrigin::Pace{4}},
+       "/data/large.bin",
+       100000,
+       !runningUnderWine()},
+  };
+  for (const auto& c : cases) {
+    if (!c.runs) continue;
+    SCOPED_TRACE(c.name);
+    origin_.setGlobalBehaviour(c.behaviour);
+    auto host = makeHost(scaled);
+    EXPECT_EQ(whole(*host, c.path), "");
+    EXPECT_EQ(response_.body.size(), c.size);
+  }
 }
 
 // ---- Cancellation ---------------------------------------------------------------
 // (The message each step reports, for a platform failure or a cancellation,
 // is checked on its own in http_rules_test.)
 
-// Closing the request handle ends the blocked call; the bound leaves room
-// for a loaded machine yet stays well below the 10 s time-out, which would
-// otherwise end the fetch.
+// The transport looks every 25 ms; the bound leaves room for a loaded
+// machine yet stays well below the 10 s stall limit, which would otherwise
+// end the fetch.
 constexpr auto kPromptCancel = std::chrono::seconds(5);
 
-TEST_F(WinHttpHostTest, CancelFromAnotherThreadDuringAStalledBody) {
-  if (test::runningUnderWine()) GTEST_SKIP() << kWineKeepsBlockedCalls;
+TEST_F(HttpTransportTest, CancelFromAnotherThreadDuringAStalledBody) {
   TestOrigin::Behaviour stall;
   stall.stallMidBody = milliseconds(30000);
   origin_.setGlobalBehaviour(stall);
-  auto host = makeHost(WindowsHttpOptions{});  // the real 10 s limits
+  auto host = makeHost(PlatformHttpOptions{});  // the real 10 s limits
   Clock::time_point cancelledAt;
   bool stalled = false;
   std::thread canceller([&] {
@@ -544,12 +510,11 @@ TEST_F(WinHttpHostTest, CancelFromAnotherThreadDuringAStalledBody) {
   EXPECT_LT(returnedAt - cancelledAt, kPromptCancel);
 }
 
-TEST_F(WinHttpHostTest, CancelFromAnotherThreadBeforeTheHead) {
-  if (test::runningUnderWine()) GTEST_SKIP() << kWineKeepsBlockedCalls;
+TEST_F(HttpTransportTest, CancelFromAnotherThreadBeforeTheHead) {
   TestOrigin::Behaviour silent;
   silent.stallBeforeHead = milliseconds(30000);
   origin_.setGlobalBehaviour(silent);
-  auto host = makeHost(WindowsHttpOptions{});
+  auto host = makeHost(PlatformHttpOptions{});
   Clock::time_point cancelledAt;
   bool stalled = false;
   std::thread canceller([&] {
@@ -571,7 +536,7 @@ TEST_F(WinHttpHostTest, CancelFromAnotherThreadBeforeTheHead) {
 
 // ---- Connections -------------------------------------------------------------------
 
-TEST_F(WinHttpHostTest, OneConnectionServesManyFetches) {
+TEST_F(HttpTransportTest, OneConnectionServesManyFetches) {
   auto host = makeHost();
   for (int i = 0; i < 5; ++i) ASSERT_EQ(range(*host, "/data/file.bin", i, i + 10), "");
   const auto log = origin_.requests();
@@ -579,7 +544,7 @@ TEST_F(WinHttpHostTest, OneConnectionServesManyFetches) {
   for (const auto& request : log) EXPECT_EQ(request.remotePort, log[0].remotePort);
 }
 
-TEST_F(WinHttpHostTest, NoStateLeaksBetweenFetches) {
+TEST_F(HttpTransportTest, NoStateLeaksBetweenFetches) {
   // A response that tries to set a cookie: nothing of it comes back.
   TestOrigin::Behaviour cookie;
   cookie.extraHeaders = {{"Set-Cookie", "session=secret; Path=/"}, {"Cache-Control", "max-age=3600"}};
@@ -595,4 +560,4 @@ TEST_F(WinHttpHostTest, NoStateLeaksBetweenFetches) {
 }
 
 }  // namespace
-}  // namespace vesmara
+}  // namespace vesmara::test
