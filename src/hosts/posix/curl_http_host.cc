@@ -19,6 +19,11 @@ using Clock = std::chrono::steady_clock;
 // cancellation or a broken limit is noticed while the peer is silent.
 constexpr int kPollIntervalMs = 25;
 
+// How long a request sent ahead may wait for its fetch. A caller normally
+// comes back within milliseconds; after a longer pause the server may have
+// given up on the half-sent answer, so the fetch sends its own request.
+constexpr auto kMaxAheadIdle = std::chrono::seconds(2);
+
 // How a failed transfer is reported. The message depends on libcurl's
 // result and on whether the response head (status line and fields up to the
 // blank line) was complete when the transfer ended. The connection is made
@@ -380,16 +385,18 @@ struct CurlHttpHost::Handles {
     return busy != nullptr && busy->easy == easies[0] ? easies[1] : easies[0];
   }
 
-  // The request sent ahead when it is `request` and nothing went wrong with
-  // it yet; otherwise it is abandoned and the fetch sends its own.
+  // The request sent ahead when it is `request`, nothing went wrong with it
+  // yet and it did not wait too long; otherwise it is abandoned and the
+  // fetch sends its own.
   std::unique_ptr<Exchange> adopt(const FetchRequest& request) {
     std::unique_ptr<Exchange> next = std::move(ahead);
+    const Clock::time_point now = Clock::now();
     if (next == nullptr || next->request.kind != request.kind || next->request.path != request.path ||
         next->request.first != request.first || next->request.last != request.last ||
-        next->request.bound != request.bound || next->failed()) {
+        next->request.bound != request.bound || next->failed() || now - next->idle_since > kMaxAheadIdle) {
       return nullptr;
     }
-    next->transfer.watch.skip(Clock::now() - next->idle_since);
+    next->transfer.watch.skip(now - next->idle_since);
     return next;
   }
 

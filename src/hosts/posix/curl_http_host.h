@@ -57,11 +57,12 @@
 // fetches the answer ahead waits in the socket buffers, and at most one
 // request is ever sent ahead, so memory stays bounded by one more body. The
 // matching fetchRange takes the transfer over under every rule of an
-// ordinary fetch (the time it waited counts for no limit); a transfer ahead
-// that already failed in any way, or brought a status the fetch would
-// refuse, is dropped and the fetch sends its request afresh, so running two
-// requests at once never changes a result. Any other fetch, a failed fetch
-// or the transport's end abandons it (closing its connection).
+// ordinary fetch (the time it waited counts for no limit). A transfer ahead
+// that already failed in any way, brought a status the fetch would refuse
+// or waited more than 2 s is dropped and the fetch sends its request
+// afresh, so running two requests at once never changes a result. Any
+// other fetch, a failed fetch or the transport's end abandons it (closing
+// its connection).
 //
 // The messages are those of the library's own client in http_rules.h, one
 // per FetchStep, whatever libcurl call failed inside the step.
