@@ -18,7 +18,9 @@
 // 256 MiB, 80 ms at 100 Mbit/s with 64 MiB; parts of 4 MiB): the verified
 // download's time as a fraction of the link's capacity (bytes / bandwidth),
 // against curl fetching the same carrier files one after another on one
-// connection through the same link.
+// connection through the same link, and against the same download with
+// pipelining switched off (each request sent only after the one before it
+// ended).
 // Each measurement is repeated; medians are printed.
 #include <sys/wait.h>
 #include <unistd.h>
@@ -33,10 +35,12 @@
 #include <vector>
 
 #include "hosts/platform.h"
+#include "hosts/posix/curl_http_host.h"
 #include "index/paths.h"
 #include "link_emulator.h"
 #include "publish/origin_tree.h"
 #include "publish/site_builder.h"
+#include "retrieval/site.h"
 #include "support/nginx_server.h"
 #include "support/test_origin.h"
 #include "vkr_preview.h"
@@ -97,8 +101,44 @@ struct DownloadRun {
   bool ok = false;
 };
 
+// The default platform, with a transport that ignores pipelining hints.
+class SequentialPlatform final : public vesmara::Platform {
+ public:
+  std::unique_ptr<vesmara::HttpHost> makeHttpHost(std::string_view origin, std::string& message) override {
+    vesmara::CurlHttpOptions options;
+    options.pipelining = false;
+    auto host = std::make_unique<vesmara::CurlHttpHost>(origin, message, options);
+    if (!host->originValid()) return nullptr;
+    return host;
+  }
+  std::unique_ptr<vesmara::CryptoHost> makeCryptoHost() override { return base().makeCryptoHost(); }
+  std::unique_ptr<vesmara::PngDecoder> makePngDecoder() override { return base().makePngDecoder(); }
+  std::unique_ptr<vesmara::FileOutput> makeFileOutput(std::string_view destination, std::string& message) override {
+    return base().makeFileOutput(destination, message);
+  }
+
+ private:
+  static vesmara::Platform& base() { return vesmara::defaultPlatform(); }
+};
+
+// The download through a site of SequentialPlatform.
+bool downloadSequentially(const std::string& origin, const std::string& path, const std::string& destination) {
+  SequentialPlatform platform;
+  std::string message;
+  vesmara::Site site(platform, platform.makeHttpHost(origin, message));
+  vesmara::Failure failure;
+  vesmara::DownloadFailure download_failure;
+  std::uint64_t written = 0;
+  const bool ok =
+      site.load(std::nullopt, failure) && site.download(path, nullptr, destination, written, download_failure);
+  if (!ok)
+    std::fprintf(stderr, "download failed: %s%s\n", failure.message.c_str(), download_failure.failure.message.c_str());
+  return ok;
+}
+
 // One download in this process; used by the child that downloadInChild starts.
-DownloadRun downloadHere(const std::string& origin, const std::string& path, const std::string& destination) {
+DownloadRun downloadHere(const std::string& origin, const std::string& path, const std::string& destination,
+                         bool pipelining) {
   if (std::getenv("VKR_BENCH_PROFILE") != nullptr) {
     // Time to attach a profiler to this process alone: perf record -p PID.
     std::fprintf(stderr, "download process %d\n", static_cast<int>(getpid()));
@@ -108,13 +148,16 @@ DownloadRun downloadHere(const std::string& origin, const std::string& path, con
   char message[256];
   vkr_preview_site* site = nullptr;
   const auto start = Clock::now();
-  if (vkr_preview_site_open_hosted(origin.data(), origin.size(), &site, message, sizeof message) == VKR_PREVIEW_OK) {
+  if (!pipelining) {
+    run.ok = downloadSequentially(origin, path, destination);
+  } else if (vkr_preview_site_open_hosted(origin.data(), origin.size(), &site, message, sizeof message) ==
+             VKR_PREVIEW_OK) {
     std::uint64_t written = 0;
     run.ok = vkr_preview_site_download(site, path.data(), path.size(), nullptr, 0, destination.data(),
                                        destination.size(), &written, message, sizeof message) == VKR_PREVIEW_OK;
     vkr_preview_site_release(site);
   }
-  if (!run.ok) std::fprintf(stderr, "download failed: %s\n", message);
+  if (!run.ok && pipelining) std::fprintf(stderr, "download failed: %s\n", message);
   run.seconds = seconds(start);
   run.peak_mib = statusKiB("VmHWM:") / 1024.0;
   return run;
@@ -125,7 +168,8 @@ constexpr const char* kChildFlag = "--download-child";
 // Runs one download in a freshly executed copy of this program, so that its
 // peak memory is its own: a forked child would count the parent's pages
 // (the published site it built) as resident too.
-DownloadRun downloadInChild(const std::string& origin, const std::string& path, const fs::path& target) {
+DownloadRun downloadInChild(const std::string& origin, const std::string& path, const fs::path& target,
+                            bool pipelining = true) {
   int pipe_fds[2];
   if (pipe(pipe_fds) != 0) return {};
   const std::string destination = target.string();
@@ -134,7 +178,7 @@ DownloadRun downloadInChild(const std::string& origin, const std::string& path, 
   if (child == 0) {
     close(pipe_fds[0]);
     execl("/proc/self/exe", "download_bench", kChildFlag, origin.c_str(), path.c_str(), destination.c_str(),
-          fd_text.c_str(), static_cast<char*>(nullptr));
+          fd_text.c_str(), pipelining ? "pipelined" : "sequential", static_cast<char*>(nullptr));
     std::_Exit(127);
   }
   close(pipe_fds[1]);
@@ -148,7 +192,7 @@ DownloadRun downloadInChild(const std::string& origin, const std::string& path, 
 
 // The child's side: download, then report through the inherited pipe.
 int runDownloadChild(char** argv) {
-  const DownloadRun run = downloadHere(argv[2], argv[3], argv[4]);
+  const DownloadRun run = downloadHere(argv[2], argv[3], argv[4], std::strcmp(argv[6], "pipelined") == 0);
   const int fd = std::atoi(argv[5]);
   return write(fd, &run, sizeof run) == sizeof run ? 0 : 1;
 }
@@ -281,13 +325,16 @@ void throughLink(vesmara::CryptoHost& crypto, const fs::path& work, const fs::pa
     carrier_bytes += entry.file_size();
   }
   std::vector<double> download_times;
+  std::vector<double> sequential_times;
   std::vector<double> curl_times;
   for (int i = 0; i < kRepetitions; ++i) {
     const fs::path target = target_directory / "download.bin";
-    const DownloadRun run = downloadInChild(origin, vesmara::siteRootPath("app/large.bin"), target);
-    if (!run.ok) std::exit(1);
-    download_times.push_back(run.seconds);
-    fs::remove(target);
+    for (const bool pipelining : {true, false}) {
+      const DownloadRun run = downloadInChild(origin, vesmara::siteRootPath("app/large.bin"), target, pipelining);
+      if (!run.ok) std::exit(1);
+      (pipelining ? download_times : sequential_times).push_back(run.seconds);
+      fs::remove(target);
+    }
     curl_times.push_back(timeCommand("curl -s" + carriers + " > /dev/null"));
   }
   // The download also opens the site (two small requests) before its parts.
@@ -295,6 +342,9 @@ void throughLink(vesmara::CryptoHost& crypto, const fs::path& work, const fs::pa
   const double curl_capacity = static_cast<double>(carrier_bytes) / bytes_per_second;
   std::printf("  verified download             %8.2f s   = %.2f x link capacity (%.2f s for %zu MiB)\n",
               median(download_times), download_capacity / median(download_times), download_capacity, size >> 20);
+  std::printf("  same, pipelining off          %8.2f s   = %.2f x link capacity (pipelining gains %.2f x)\n",
+              median(sequential_times), download_capacity / median(sequential_times),
+              median(sequential_times) / median(download_times));
   std::printf("  curl, carriers in turn        %8.2f s   = %.2f x link capacity (%.2f s for %.0f MiB)\n",
               median(curl_times), curl_capacity / median(curl_times), curl_capacity,
               static_cast<double>(carrier_bytes) / 1048576.0);
@@ -377,7 +427,7 @@ void largeIndex(vesmara::CryptoHost& crypto) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 6 && std::strcmp(argv[1], kChildFlag) == 0) return runDownloadChild(argv);
+  if (argc == 7 && std::strcmp(argv[1], kChildFlag) == 0) return runDownloadChild(argv);
   const bool link_only = argc > 1 && std::strcmp(argv[1], "link") == 0;
   const double fraction = argc > 1 && !link_only ? std::atof(argv[1]) : 1.0;
   auto crypto = vesmara::defaultPlatform().makeCryptoHost();

@@ -47,7 +47,10 @@ struct Direction {
   int to = -1;
   std::deque<Piece> line;
   std::size_t in_flight = 0;
-  Clock::time_point link_free;  // when the link has sent everything read so far
+  // When the link in this direction has sent everything read so far: one
+  // clock for every connection, which share the link's capacity.
+  Clock::time_point* link_free = nullptr;
+  Clock::time_point not_before;  // no byte arrives sooner (the handshake)
   bool source_ended = false;
   bool shut = false;           // the end of the stream was passed on
   bool write_blocked = false;  // the last write would have blocked
@@ -140,7 +143,7 @@ class Loop {
 
  private:
   bool mayRead(const Direction& direction, Clock::time_point now) const {
-    return !direction.source_ended && direction.in_flight < cap_ && direction.link_free <= now + kScheduleAhead;
+    return !direction.source_ended && direction.in_flight < cap_ && *direction.link_free <= now + kScheduleAhead;
   }
 
   void accept() {
@@ -155,8 +158,9 @@ class Loop {
     makeNonBlocking(*upstream);
     auto connection = std::make_unique<Connection>();
     const Clock::time_point now = Clock::now();
-    connection->up = {.from = client, .to = *upstream, .link_free = now + 2 * shape_.one_way_delay};
-    connection->down = {.from = *upstream, .to = client, .link_free = now};
+    connection->up = {
+        .from = client, .to = *upstream, .link_free = &up_free_, .not_before = now + 2 * shape_.one_way_delay};
+    connection->down = {.from = *upstream, .to = client, .link_free = &down_free_, .not_before = now};
     const std::uint64_t id = next_id_++;
     epoll_event event{};
     event.data.u64 = id * 2;
@@ -188,9 +192,11 @@ class Loop {
           std::chrono::duration<double>(static_cast<double>(got) / shape_.bytes_per_second));
       // A token bucket as deep as the schedule-ahead: a wake-up that comes
       // late does not cost the link its capacity.
-      direction.link_free = std::max(direction.link_free, now - kScheduleAhead) + serialisation;
+      Clock::time_point& link_free = *direction.link_free;
+      link_free = std::max(link_free, now - kScheduleAhead) + serialisation;
       direction.in_flight += bytes.size();
-      direction.line.push_back({.due = direction.link_free + shape_.one_way_delay, .bytes = std::move(bytes)});
+      direction.line.push_back(
+          {.due = std::max(link_free, direction.not_before) + shape_.one_way_delay, .bytes = std::move(bytes)});
     }
   }
 
@@ -244,7 +250,7 @@ class Loop {
       for (const Direction* direction : {&connection->up, &connection->down}) {
         if (!direction->line.empty() && !direction->write_blocked) consider(direction->line.front().due);
         if (!direction->source_ended && direction->in_flight < cap_ && !mayRead(*direction, now)) {
-          consider(direction->link_free - kScheduleAhead);
+          consider(*direction->link_free - kScheduleAhead);
         }
       }
     }
@@ -266,6 +272,9 @@ class Loop {
   std::uint16_t upstream_port_;
   LinkShape shape_;
   std::size_t cap_ = 0;
+  // The link's two directions, shared by every connection.
+  Clock::time_point up_free_;
+  Clock::time_point down_free_;
   std::uint64_t next_id_ = 0;
   std::map<std::uint64_t, std::unique_ptr<Connection>> connections_;
 };

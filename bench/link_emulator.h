@@ -1,7 +1,8 @@
 // A network link between two loopback sockets, for benchmarks: a TCP proxy
 // that delays every byte by a fixed one-way delay in each direction and lets
 // through at most a given number of bytes per second, each direction on its
-// own (a full-duplex link). No kernel queueing discipline is needed, so it
+// own (a full-duplex link) and shared by all its connections, so that a
+// client opening a second connection gains no bandwidth from it. No kernel queueing discipline is needed, so it
 // runs where `tc` is not available.
 //
 //   LinkEmulator link(nginx_port, {.one_way_delay = 20ms, .bytes_per_second = 125e6});

@@ -56,7 +56,7 @@ struct HttpResponse {
 
 // The transport contract. The virtual operations keep this slot order:
 // destructor, cancel, resetCancel, fetchRange, fetchSuffix, fetchWhole,
-// isCancelled.
+// isCancelled, prefetchRange.
 //
 // A fetch may reuse the memory of the `response.body` it is given (its
 // bytes are discarded first), so a caller can recycle one buffer across
@@ -93,6 +93,21 @@ class HttpHost {
 
   // The current value of the cancellation flag.
   virtual bool isCancelled() const = 0;
+
+  // A hint: after its next fetch, the caller expects to ask fetchRange for
+  // exactly these arguments. A transport that can run two requests at once
+  // may send this one while the next fetch runs, once that fetch's answer
+  // began (so requests still go out in the caller's order), and
+  // hand its answer to the matching fetchRange; any other fetch abandons
+  // it. A later hint replaces an earlier one. The result of every fetch is
+  // the same as without the hint. The default runs fetches strictly one
+  // after another.
+  virtual void prefetchRange(std::string_view path, std::uint64_t first, std::uint64_t last, std::uint64_t bound) {
+    static_cast<void>(path);
+    static_cast<void>(first);
+    static_cast<void>(last);
+    static_cast<void>(bound);
+  }
 
  protected:
   HttpHost() = default;

@@ -51,6 +51,12 @@ void TransferWatch::framingBytes(std::uint64_t count, TransferClock::time_point 
 
 void TransferWatch::received(TransferClock::time_point now) { last_received_ = now; }
 
+void TransferWatch::skip(TransferClock::duration idle) {
+  sent_at_ += idle;
+  last_received_ += idle;
+  period_start_ += idle;
+}
+
 bool TransferWatch::withinLimits(TransferClock::time_point now) {
   if (broken_ != BrokenLimit::None) return false;
   if (!sent_) return true;

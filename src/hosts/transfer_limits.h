@@ -70,6 +70,9 @@ class TransferWatch {
   void framingBytes(std::uint64_t count, TransferClock::time_point now);
   // Anything at all arrived (framing the other calls do not see included).
   void received(TransferClock::time_point now);
+  // The transport left the transfer alone for `idle` (a request sent ahead
+  // that waited for its fetch): that time counts for no limit.
+  void skip(TransferClock::duration idle);
 
   // Judges the limits at `now`; true while none is broken.
   bool withinLimits(TransferClock::time_point now);

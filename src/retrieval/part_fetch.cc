@@ -35,6 +35,38 @@ std::uint64_t coalescedLast(const Resource& resource, std::size_t part_index) {
   return last;
 }
 
+// Whether a window of `size` bytes from object offset `first` holds every
+// byte of `part`.
+bool windowHolds(std::uint64_t first, std::uint64_t size, const ResourcePart& part) {
+  return part.offset >= first && part.offset <= UINT64_MAX - part.length && part.length >= 1 &&
+         part.offset + part.length - 1 - first < size;
+}
+
+// Tells the transport which range the read will fetch after the one for
+// `part_index` (about to be requested as `first`..`last`): the first later
+// range part that neither that window nor a window already held serves. A
+// media part that still has to be fetched comes first, or none is left: no
+// hint.
+void hintNextRange(HttpHost& transport, const PartFetchState& state, const Resource& resource, std::size_t part_index,
+                   std::uint64_t first, std::uint64_t last) {
+  const std::string& url = resource.parts[part_index].url;
+  for (std::size_t j = part_index + 1; j < resource.parts.size(); ++j) {
+    const ResourcePart& next = resource.parts[j];
+    if (!next.codec.empty()) {
+      if (state.decoded_media.contains(mediaKeyOf(next))) continue;
+      return;
+    }
+    if (next.url == url) {
+      if (windowHolds(first, last - first + 1, next)) continue;
+    } else if (const auto window = state.windows.find(next.url);
+               window != state.windows.end() && windowHolds(window->second.first, window->second.bytes.size(), next)) {
+      continue;
+    }
+    transport.prefetchRange(next.url, next.offset, coalescedLast(resource, j), kPartResponseBound);
+    return;
+  }
+}
+
 bool fetchRangePart(const ResourcePart& part, HttpHost& transport, PartFetchState& state, const Resource& resource,
                     std::size_t part_index, SecureBytes& output, Failure& failure) {
   const std::uint64_t own_last = part.offset + part.length - 1;
@@ -55,6 +87,7 @@ bool fetchRangePart(const ResourcePart& part, HttpHost& transport, PartFetchStat
                                       .etag_changed = ": ETag changed during download",
                                       .bad_range = ": invalid Content-Range or short part",
                                       .short_whole = ": full fallback is too short"};
+  hintNextRange(transport, state, resource, part_index, request.first, request.last);
   HttpResponse response;
   response.body = state.takeSpare();
   CheckedBytes fetched;
@@ -136,10 +169,7 @@ void PartFetchState::releaseAfter(std::size_t part_index) {
   const std::uint64_t size = window->second.bytes.size();
   for (std::size_t j = next_same_url_[part_index]; j < resource_.parts.size(); j = next_same_url_[j]) {
     const ResourcePart& later = resource_.parts[j];
-    if (later.offset >= first && later.offset <= UINT64_MAX - later.length && later.length >= 1 &&
-        later.offset + later.length - 1 - first < size) {
-      return;
-    }
+    if (windowHolds(first, size, later)) return;
   }
   recycle(std::move(window->second.bytes));
   windows.erase(window);

@@ -16,7 +16,7 @@ TransferClock::time_point at(long ms) { return TransferClock::time_point() + mil
 
 // What happens to a transfer, in order.
 struct Event {
-  enum Kind { Sent, Head, HeadDone, Body, Framing, Check } kind;
+  enum Kind { Sent, Head, HeadDone, Body, Framing, Skip, Check } kind;  // Skip: `bytes` ms left out
   long ms;
   std::uint64_t bytes = 0;
 };
@@ -92,6 +92,20 @@ TEST(TransferWatch, EachLimitBreaksExactlyAtItsEdge) {
         {Event::Framing, 27000, 1},
         {Event::Check, 30000}},
        BrokenLimit::BodyRate},
+      {"a skipped minute counts for no limit",
+       {{Event::Sent, 0}, {Event::Head, 9000, 30}, {Event::Skip, 9000, 60000}, {Event::Check, 78999}},
+       BrokenLimit::None},
+      {"silent for 10 s after the skipped time",
+       {{Event::Sent, 0}, {Event::Skip, 0, 60000}, {Event::Check, 70000}},
+       BrokenLimit::Stall},
+      {"the rate period moves with the skipped time",
+       {{Event::Sent, 0},
+        {Event::HeadDone, 100},
+        {Event::Body, 20000, 30000},
+        {Event::Skip, 20000, 60000},
+        {Event::Body, 90099, 31440},
+        {Event::Check, 90100}},
+       BrokenLimit::None},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -113,6 +127,9 @@ TEST(TransferWatch, EachLimitBreaksExactlyAtItsEdge) {
           break;
         case Event::Framing:
           watch.framingBytes(e.bytes, at(e.ms));
+          break;
+        case Event::Skip:
+          watch.skip(milliseconds(e.bytes));
           break;
         case Event::Check:
           within = watch.withinLimits(at(e.ms));

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <iostream>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -41,8 +42,13 @@ using Pace = TestOrigin::Pace;
 // 600 ms.
 class ShortLimitsPlatform final : public Platform {
  public:
+  explicit ShortLimitsPlatform(bool pipelining = true) : pipelining_(pipelining) {}
+
   std::unique_ptr<HttpHost> makeHttpHost(std::string_view origin, std::string& message) override {
     test::PlatformHttpOptions options;
+#ifndef _WIN32
+    options.pipelining = pipelining_;  // WinHTTP fetches one request at a time
+#endif
     options.limits.stall_timeout = milliseconds(200);
     options.limits.head_timeout = milliseconds(600);
     options.limits.rate_period = milliseconds(600);
@@ -55,6 +61,9 @@ class ShortLimitsPlatform final : public Platform {
   std::unique_ptr<FileOutput> makeFileOutput(std::string_view destination, std::string& message) override {
     return defaultPlatform().makeFileOutput(destination, message);
   }
+
+ private:
+  bool pipelining_;
 };
 
 // A row that this build's transport meets otherwise says why, and is left
@@ -283,6 +292,42 @@ TEST_F(NetworkFaultTest, ServerKilledMidDownloadAndRestarted) {
   EXPECT_EQ(written, big_.size());
   vkr_preview_site_release(site);
 }
+
+#ifndef _WIN32
+// With pipelining the origin sees exactly the requests of a strictly
+// sequential read, in the same order, and the read delivers the same bytes.
+// (WinHTTP fetches one request at a time.)
+TEST_F(NetworkFaultTest, PipelinedReadSendsTheSameRequests) {
+  // Answers slow enough that each request ahead goes out before the fetch
+  // under way has ended.
+  origin_->setGlobalBehaviour({.drip = Pace{8192, milliseconds(5)}});
+  std::vector<std::string> sequential;
+  for (const bool pipelining : {false, true}) {
+    SCOPED_TRACE(pipelining);
+    ShortLimitsPlatform platform(pipelining);
+    std::string refusal;
+    Site site(platform, platform.makeHttpHost(origin_->origin(), refusal));
+    Failure failure;
+    ASSERT_TRUE(site.load(std::nullopt, failure)) << failure.message;
+    origin_->clearLog();
+    Bytes out(big_.size());
+    ASSERT_TRUE(site.readIntoMemory(path_, nullptr, out, failure)) << failure.message;
+    EXPECT_EQ(out, big_);
+    std::vector<std::string> requests;
+    std::set<int> ports;
+    for (const auto& request : origin_->requests()) {
+      requests.push_back(request.method + " " + request.path + " " + request.range);
+      ports.insert(request.remotePort);
+    }
+    EXPECT_EQ(requests.size(), parts_.size());
+    if (pipelining) {
+      EXPECT_EQ(requests, sequential);
+      EXPECT_GT(ports.size(), 1u) << "no request went out ahead";
+    }
+    sequential = requests;
+  }
+}
+#endif
 
 // A transport that fails at the Nth fetch of the download, for every N:
 // the read stops there, asks the origin nothing more and leaves nothing.

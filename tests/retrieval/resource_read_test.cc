@@ -14,8 +14,8 @@
 #include "retrieval/part_decode.h"
 #include "retrieval/part_fetch.h"
 #include "retrieval/part_format.h"
-#include "support/test_origin.h"
 #include "support/platform_http_host.h"
+#include "support/test_origin.h"
 
 namespace vesmara {
 namespace {
@@ -130,6 +130,94 @@ TEST_F(ResourceReadTest, SmallAdjacentPartsCoalesce) {
     EXPECT_EQ(origin_.requestCount(), c.requests) << c.parts << " parts";
   }
   // 65 parts of 1,000 bytes: one request for bytes 0 to 64,999 (the entry lies before them).
+}
+
+// Passes fetches on and records them with the prefetch hints, in order.
+class HintRecorder final : public HttpHost {
+ public:
+  struct Entry {
+    bool hint = false;
+    std::string path;
+    std::uint64_t first = 0;
+    std::uint64_t last = 0;
+    std::uint64_t bound = 0;
+    bool operator==(const Entry&) const = default;
+  };
+
+  explicit HintRecorder(HttpHost& inner) : inner_(inner) {}
+  void cancel() override { inner_.cancel(); }
+  void resetCancel() override { inner_.resetCancel(); }
+  bool fetchRange(std::string_view path, std::uint64_t first, std::uint64_t last, std::uint64_t bound,
+                  HttpResponse& response, Failure& failure) override {
+    log.push_back({false, std::string(path), first, last, bound});
+    return inner_.fetchRange(path, first, last, bound, response, failure);
+  }
+  bool fetchSuffix(std::string_view path, std::uint64_t length, std::uint64_t bound, HttpResponse& response,
+                   Failure& failure) override {
+    log.push_back({false, std::string(path), length, 0, bound});
+    return inner_.fetchSuffix(path, length, bound, response, failure);
+  }
+  bool fetchWhole(std::string_view path, std::uint64_t bound, HttpResponse& response, Failure& failure) override {
+    log.push_back({false, std::string(path), 0, 0, bound});
+    return inner_.fetchWhole(path, bound, response, failure);
+  }
+  bool isCancelled() const override { return inner_.isCancelled(); }
+  void prefetchRange(std::string_view path, std::uint64_t first, std::uint64_t last, std::uint64_t bound) override {
+    log.push_back({true, std::string(path), first, last, bound});
+  }
+
+  std::vector<Entry> log;
+
+ private:
+  HttpHost& inner_;
+};
+
+// Right before each fetch the read names the request that will follow it,
+// exactly, and names none when no range request follows.
+TEST_F(ResourceReadTest, HintsNameTheRequestAfterNext) {
+  const struct {
+    std::size_t parts;
+    std::size_t part_size;
+    std::size_t carriers;
+  } cases[] = {{5, 65536, 3}, {2000, 1000, 1}, {300, 1000, 3}, {65, 1000, 1}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.parts);
+    site_ = {};
+    const Bytes bytes = test::TestOrigin::makeByteVector(c.parts * c.part_size - 7, 3);
+    publish::SiteOptions options;
+    options.part_size = c.part_size;
+    options.carrier_count = c.carriers;
+    publish({entry(), file("hinted.bin", bytes)}, options);
+    std::string message;
+    test::PlatformHttpHost inner(origin_.origin(), message);
+    HintRecorder transport(inner);
+    PrivateMemoryOutput sink(bytes.size());
+    ResourceReadResult result;
+    Failure failure;
+    ASSERT_TRUE(readResource(site_.index, siteRootPath("app/hinted.bin"), nullptr, {transport, *crypto_, nullptr}, sink,
+                             result, failure))
+        << failure.message;
+    ASSERT_EQ(Bytes(sink.bytes().begin(), sink.bytes().end()), bytes);
+    std::vector<HintRecorder::Entry> fetches;
+    for (const auto& entry : transport.log) {
+      if (!entry.hint) fetches.push_back(entry);
+    }
+    std::size_t fetch = 0;
+    for (std::size_t i = 0; i < transport.log.size(); ++i) {
+      if (!transport.log[i].hint) {
+        ++fetch;
+        continue;
+      }
+      // A hint, then the fetch it comes before, then the hinted one.
+      ASSERT_LT(fetch + 1, fetches.size()) << "a hint after the last request";
+      ASSERT_FALSE(transport.log[i + 1].hint);
+      HintRecorder::Entry hinted = transport.log[i];
+      hinted.hint = false;
+      EXPECT_EQ(hinted, fetches[fetch + 1]) << "hint " << i;
+    }
+    // Every request but the first was hinted.
+    EXPECT_EQ(transport.log.size(), 2 * fetches.size() - 1);
+  }
 }
 
 TEST_F(ResourceReadTest, MisbehavingServers) {

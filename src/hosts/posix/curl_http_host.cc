@@ -19,6 +19,11 @@ using Clock = std::chrono::steady_clock;
 // cancellation or a broken limit is noticed while the peer is silent.
 constexpr int kPollIntervalMs = 25;
 
+// How long a request sent ahead may wait for its fetch. A caller normally
+// comes back within milliseconds; after a longer pause the server may have
+// given up on the half-sent answer, so the fetch sends its own request.
+constexpr auto kMaxAheadIdle = std::chrono::seconds(2);
+
 // How a failed transfer is reported. The message depends on libcurl's
 // result and on whether the response head (status line and fields up to the
 // blank line) was complete when the transfer ended. The connection is made
@@ -211,7 +216,7 @@ int onDebug(CURL*, curl_infotype type, char* data, size_t size, void* user) {
   return 0;
 }
 
-// A header list freed at the end of the fetch.
+// A header list freed with its exchange.
 struct HeaderList {
   curl_slist* head = nullptr;
   ~HeaderList() { curl_slist_free_all(head); }
@@ -228,59 +233,199 @@ bool set(CURL* easy, CURLoption option, T value) {
   return curl_easy_setopt(easy, option, value) == CURLE_OK;
 }
 
+// Sets the options that hold for every fetch of `easy`.
+bool configureHandle(CURL* easy, const Origin& origin, const CurlHttpOptions& options) {
+  const char* scheme = origin.secure ? "https" : "http";
+  bool ok =
+      set(easy, CURLOPT_NOSIGNAL, 1L) && set(easy, CURLOPT_USERAGENT, kHttpUserAgent.data()) &&
+      set(easy, CURLOPT_PROTOCOLS_STR, scheme) && set(easy, CURLOPT_HTTP_VERSION, long{CURL_HTTP_VERSION_1_1}) &&
+      set(easy, CURLOPT_BUFFERSIZE, kHttpReadBufferSize) &&
+      set(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options.connect_timeout.count())) &&
+      set(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L) &&
+      set(easy, CURLOPT_HEADERFUNCTION, static_cast<curl_write_callback>(onHeader)) &&
+      set(easy, CURLOPT_WRITEFUNCTION, static_cast<curl_write_callback>(onBody)) && set(easy, CURLOPT_NOPROGRESS, 0L) &&
+      set(easy, CURLOPT_XFERINFOFUNCTION, static_cast<curl_xferinfo_callback>(onProgress)) &&
+      set(easy, CURLOPT_PREREQFUNCTION, static_cast<curl_prereq_callback>(onConnectionReady)) &&
+      set(easy, CURLOPT_DEBUGFUNCTION, static_cast<curl_debug_callback>(onDebug)) && set(easy, CURLOPT_VERBOSE, 1L);
+  if (origin.secure) {
+    // HTTP/2 when the server offers it in the handshake, else HTTP/1.1.
+    ok = ok && set(easy, CURLOPT_HTTP_VERSION, long{CURL_HTTP_VERSION_2TLS}) &&
+         set(easy, CURLOPT_SSLVERSION, long{CURL_SSLVERSION_TLSv1_2}) && set(easy, CURLOPT_SSL_VERIFYPEER, 1L) &&
+         set(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+  }
+  // A loopback origin, plain or secure, never goes through a proxy,
+  // whatever the environment says; any other origin follows the
+  // environment's proxy settings (libcurl reads them itself).
+  if (isLoopbackHost(origin.host)) {
+    ok = ok && set(easy, CURLOPT_PROXY, "") && set(easy, CURLOPT_NOPROXY, "*");
+  }
+  // A fetch that ends during a host-name lookup (cancelled, or past the
+  // connect limit) returns at once instead of waiting for the system's
+  // lookup to give up, which can take far longer; the lookup's thread then
+  // ends by itself when that lookup does, and frees only its own memory.
+  ok = ok && set(easy, CURLOPT_QUICK_EXIT, 1L);
+  if (!options.reuse_connections) {
+    ok = ok && set(easy, CURLOPT_FRESH_CONNECT, 1L) && set(easy, CURLOPT_FORBID_REUSE, 1L);
+  }
+  return ok;
+}
+
+// One GET on one easy handle: the request, the state its callbacks share
+// and everything else the handle points into. It lives on the heap because
+// a request sent ahead outlives the fetch that sent it.
+struct Exchange {
+  CURLM* multi;
+  CURL* easy;
+  std::string path;
+  FetchRequest request;
+  Transfer transfer;
+  HeaderList headers;
+  std::string url;
+  bool running = false;  // in the multi handle
+  bool done = false;     // libcurl reported the end of the transfer
+  CURLcode result = CURLE_OK;
+  Clock::time_point idle_since;  // when the fetch that last drove it returned
+
+  Exchange(CURLM* multi_handle, CURL* easy_handle, const FetchRequest& fetch, const std::atomic<bool>& flag,
+           const TransferLimits& limits)
+      : multi(multi_handle), easy(easy_handle), path(fetch.path), request(fetch), transfer(request, flag, limits) {
+    request.path = path;
+  }
+
+  Exchange(const Exchange&) = delete;
+  Exchange& operator=(const Exchange&) = delete;
+
+  // The handle must not keep pointers into this object once it is gone.
+  ~Exchange() {
+    stop();
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, static_cast<curl_slist*>(nullptr));
+    curl_easy_setopt(easy, CURLOPT_HEADERDATA, static_cast<void*>(nullptr));
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, static_cast<void*>(nullptr));
+    curl_easy_setopt(easy, CURLOPT_XFERINFODATA, static_cast<void*>(nullptr));
+    curl_easy_setopt(easy, CURLOPT_PREREQDATA, static_cast<void*>(nullptr));
+    curl_easy_setopt(easy, CURLOPT_DEBUGDATA, static_cast<void*>(nullptr));
+  }
+
+  // GET of the origin's URL prefix plus the path, with the header block.
+  // "Accept:" removes the line libcurl would add by itself.
+  bool prepare(const Origin& origin) {
+    bool created = true;
+    for (const std::string& line : requestHeaderLines(request)) created = created && headers.append(line);
+    created = created && headers.append("Accept:");
+    url = origin.urlPrefix() + path;
+    return created && set(easy, CURLOPT_URL, url.c_str()) && set(easy, CURLOPT_HTTPGET, 1L) &&
+           set(easy, CURLOPT_HTTPHEADER, headers.head) && set(easy, CURLOPT_HEADERDATA, &transfer) &&
+           set(easy, CURLOPT_WRITEDATA, &transfer) && set(easy, CURLOPT_XFERINFODATA, &transfer) &&
+           set(easy, CURLOPT_PREREQDATA, &transfer) && set(easy, CURLOPT_DEBUGDATA, &transfer);
+  }
+
+  // No redirects, no .netrc, no authentication (to the origin or to a
+  // proxy). No cookie file is ever named, so the cookie engine stays off.
+  bool applyPolicy(const Origin& origin) {
+    const char* scheme = origin.secure ? "https" : "http";
+    return set(easy, CURLOPT_FOLLOWLOCATION, 0L) && set(easy, CURLOPT_MAXREDIRS, 0L) &&
+           set(easy, CURLOPT_REDIR_PROTOCOLS_STR, scheme) && set(easy, CURLOPT_NETRC, long{CURL_NETRC_IGNORED}) &&
+           set(easy, CURLOPT_HTTPAUTH, CURLAUTH_NONE) && set(easy, CURLOPT_PROXYAUTH, CURLAUTH_NONE) &&
+           set(easy, CURLOPT_UNRESTRICTED_AUTH, 0L);
+  }
+
+  bool start() {
+    running = curl_multi_add_handle(multi, easy) == CURLM_OK;
+    return running;
+  }
+
+  // Removing an unfinished transfer closes its connection.
+  void stop() {
+    if (running) curl_multi_remove_handle(multi, easy);
+    running = false;
+  }
+
+  // Whether the transfer already went wrong in any way, or brought a status
+  // its fetch would refuse.
+  bool failed() const {
+    const Transfer& t = transfer;
+    return (done && result != CURLE_OK) || !t.refusal.empty() || t.cancel_seen || t.out_of_memory ||
+           t.watch.broken() != BrokenLimit::None ||
+           (t.head_complete && !statusRefusal(request.kind, t.head.status()).empty());
+  }
+};
+
 }  // namespace
 
-// The transport's libcurl handles: one easy handle, driven through a multi
-// handle whose connection cache keeps the connection between fetches.
+// The transport's libcurl handles: two easy handles (one for the fetch under
+// way, one for the request sent ahead of it), driven through a multi handle
+// whose connection cache keeps the connections between fetches.
 struct CurlHttpHost::Handles {
-  CURL* easy = nullptr;
   CURLM* multi = nullptr;
+  CURL* easies[2] = {nullptr, nullptr};
+  // The request sent ahead, waiting for the fetch that asks for it.
+  std::unique_ptr<Exchange> ahead;
+  // The hint for the request to send ahead during the next fetch.
+  std::optional<FetchRequest> hint;
+  std::string hint_path;
+  // Body memory for the next request sent ahead.
+  std::vector<std::uint8_t> spare;
 
   ~Handles() {
+    ahead.reset();
     if (multi != nullptr) curl_multi_cleanup(multi);
-    if (easy != nullptr) curl_easy_cleanup(easy);
+    for (CURL* easy : easies) {
+      if (easy != nullptr) curl_easy_cleanup(easy);
+    }
   }
 
   // Creates the handles and sets the options that hold for every fetch.
   bool open(const Origin& origin, const CurlHttpOptions& options) {
-    easy = curl_easy_init();
     multi = curl_multi_init();
-    if (easy == nullptr || multi == nullptr) return false;
-    const char* scheme = origin.secure ? "https" : "http";
-    bool ok =
-        set(easy, CURLOPT_NOSIGNAL, 1L) && set(easy, CURLOPT_USERAGENT, kHttpUserAgent.data()) &&
-        set(easy, CURLOPT_PROTOCOLS_STR, scheme) && set(easy, CURLOPT_HTTP_VERSION, long{CURL_HTTP_VERSION_1_1}) &&
-        set(easy, CURLOPT_BUFFERSIZE, kHttpReadBufferSize) &&
-        set(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options.connect_timeout.count())) &&
-        set(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L) &&
-        set(easy, CURLOPT_HEADERFUNCTION, static_cast<curl_write_callback>(onHeader)) &&
-        set(easy, CURLOPT_WRITEFUNCTION, static_cast<curl_write_callback>(onBody)) &&
-        set(easy, CURLOPT_NOPROGRESS, 0L) &&
-        set(easy, CURLOPT_XFERINFOFUNCTION, static_cast<curl_xferinfo_callback>(onProgress)) &&
-        set(easy, CURLOPT_PREREQFUNCTION, static_cast<curl_prereq_callback>(onConnectionReady)) &&
-        set(easy, CURLOPT_DEBUGFUNCTION, static_cast<curl_debug_callback>(onDebug)) && set(easy, CURLOPT_VERBOSE, 1L);
-    if (origin.secure) {
-      // HTTP/2 when the server offers it in the handshake, else HTTP/1.1.
-      ok = ok && set(easy, CURLOPT_HTTP_VERSION, long{CURL_HTTP_VERSION_2TLS}) &&
-           set(easy, CURLOPT_SSLVERSION, long{CURL_SSLVERSION_TLSv1_2}) && set(easy, CURLOPT_SSL_VERIFYPEER, 1L) &&
-           set(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+    if (multi == nullptr) return false;
+    for (CURL*& easy : easies) {
+      easy = curl_easy_init();
+      if (easy == nullptr || !configureHandle(easy, origin, options)) return false;
     }
-    // A loopback origin, plain or secure, never goes through a proxy,
-    // whatever the environment says; any other origin follows the
-    // environment's proxy settings (libcurl reads them itself).
-    if (isLoopbackHost(origin.host)) {
-      ok = ok && set(easy, CURLOPT_PROXY, "") && set(easy, CURLOPT_NOPROXY, "*");
+    return true;
+  }
+
+  // The easy handle `busy` does not use.
+  CURL* freeEasy(const Exchange* busy) const {
+    return busy != nullptr && busy->easy == easies[0] ? easies[1] : easies[0];
+  }
+
+  // The request sent ahead when it is `request`, nothing went wrong with it
+  // yet and it did not wait too long; otherwise it is abandoned and the
+  // fetch sends its own.
+  std::unique_ptr<Exchange> adopt(const FetchRequest& request) {
+    std::unique_ptr<Exchange> next = std::move(ahead);
+    const Clock::time_point now = Clock::now();
+    if (next == nullptr || next->request.kind != request.kind || next->request.path != request.path ||
+        next->request.first != request.first || next->request.last != request.last ||
+        next->request.bound != request.bound || next->failed() || now - next->idle_since > kMaxAheadIdle) {
+      return nullptr;
     }
-    // A fetch that ends during a host-name lookup (cancelled, or past the
-    // connect limit) returns at once instead of waiting for the system's
-    // lookup to give up, which can take far longer; the lookup's thread
-    // then ends by itself when that lookup does, and frees only its own
-    // memory.
-    ok = ok && set(easy, CURLOPT_QUICK_EXIT, 1L);
-    if (!options.reuse_connections) {
-      ok = ok && set(easy, CURLOPT_FRESH_CONNECT, 1L) && set(easy, CURLOPT_FORBID_REUSE, 1L);
-    }
-    return ok;
+    next->transfer.watch.skip(now - next->idle_since);
+    return next;
+  }
+
+  // Sends the hinted request once `current`'s answer has begun as the
+  // partial one the hint was made for. The origin then sees the requests in
+  // the caller's order, and a whole object sent instead (which may hold the
+  // hinted range already) is never followed by a request the caller would
+  // not have made.
+  void sendAhead(const Exchange& current, const Origin& origin, const std::atomic<bool>& flag,
+                 const TransferLimits& limits) {
+    if (!hint || ahead != nullptr || !current.transfer.head_complete || current.transfer.head.status() != 206) return;
+    auto next = std::make_unique<Exchange>(multi, freeEasy(&current), *hint, flag, limits);
+    hint.reset();
+    next->transfer.body = std::move(spare);
+    // A request that cannot be sent ahead is simply sent by its fetch.
+    if (next->prepare(origin) && next->applyPolicy(origin) && next->start()) ahead = std::move(next);
+  }
+
+  // The end of a fetch: an unused hint lapses, and after a failure the
+  // request sent ahead is abandoned too (the caller will not want it).
+  void endFetch(bool ok) {
+    hint.reset();
+    if (!ok) ahead.reset();
+    if (ahead != nullptr) ahead->idle_since = Clock::now();
   }
 };
 
@@ -311,7 +456,24 @@ bool CurlHttpHost::fetchWhole(std::string_view path, std::uint64_t bound, HttpRe
   return requestStep(FetchRequest{FetchKind::Whole, path, 0, 0, bound}, response, failure);
 }
 
+void CurlHttpHost::prefetchRange(std::string_view path, std::uint64_t first, std::uint64_t last, std::uint64_t bound) {
+  if (!options_.pipelining || !origin_valid_) return;
+  if (handles_ == nullptr) {
+    auto handles = std::make_unique<Handles>();
+    if (!handles->open(origin_, options_)) return;  // the fetch reports it
+    handles_ = std::move(handles);
+  }
+  handles_->hint_path = path;
+  handles_->hint = FetchRequest{FetchKind::Range, handles_->hint_path, first, last, bound};
+}
+
 bool CurlHttpHost::requestStep(const FetchRequest& request, HttpResponse& response, Failure& failure) {
+  const bool ok = exchangeStep(request, response, failure);
+  if (handles_ != nullptr) handles_->endFetch(ok);
+  return ok;
+}
+
+bool CurlHttpHost::exchangeStep(const FetchRequest& request, HttpResponse& response, Failure& failure) {
   // Storage the caller hands in is reused for the body, so a reader fetching
   // part after part does not fault in fresh pages for every response.
   std::vector<std::uint8_t> storage = std::move(response.body);
@@ -328,83 +490,58 @@ bool CurlHttpHost::requestStep(const FetchRequest& request, HttpResponse& respon
     if (!handles->open(origin_, options_)) return fail(fetchStepMessage(FetchStep::Session));
     handles_ = std::move(handles);
   }
-  CURL* easy = handles_->easy;
+  Handles& handles = *handles_;
 
   // Connection: the target is the origin's host and port; libcurl connects
-  // (or reuses its open connection) when the transfer starts.
+  // (or reuses an open connection) when the transfer starts.
   if (isCancelled()) return fail(fetchStepMessage(FetchStep::Connection, /*cancelled=*/true));
 
-  // Request: GET of the origin's URL prefix plus the path, with the header
-  // block. "Accept:" removes the line libcurl would add by itself.
-  Transfer transfer(request, cancelled_, options_.limits);
-  transfer.body = std::move(storage);
-  HeaderList headers;
-  bool created = true;
-  for (const std::string& line : requestHeaderLines(request)) created = created && headers.append(line);
-  created = created && headers.append("Accept:");
-  const std::string url = origin_.urlPrefix() + std::string(request.path);
-  created = created && set(easy, CURLOPT_URL, url.c_str()) && set(easy, CURLOPT_HTTPGET, 1L) &&
-            set(easy, CURLOPT_HTTPHEADER, headers.head) && set(easy, CURLOPT_HEADERDATA, &transfer) &&
-            set(easy, CURLOPT_WRITEDATA, &transfer) && set(easy, CURLOPT_XFERINFODATA, &transfer) &&
-            set(easy, CURLOPT_PREREQDATA, &transfer) && set(easy, CURLOPT_DEBUGDATA, &transfer);
-  // Whatever happens next, the handle must not keep pointers into this
-  // fetch's stack once it returns.
-  struct Detach {
-    CURL* easy;
-    ~Detach() {
-      curl_easy_setopt(easy, CURLOPT_HTTPHEADER, static_cast<curl_slist*>(nullptr));
-      curl_easy_setopt(easy, CURLOPT_HEADERDATA, static_cast<void*>(nullptr));
-      curl_easy_setopt(easy, CURLOPT_WRITEDATA, static_cast<void*>(nullptr));
-      curl_easy_setopt(easy, CURLOPT_XFERINFODATA, static_cast<void*>(nullptr));
-      curl_easy_setopt(easy, CURLOPT_PREREQDATA, static_cast<void*>(nullptr));
-      curl_easy_setopt(easy, CURLOPT_DEBUGDATA, static_cast<void*>(nullptr));
-    }
-  } detach{easy};
-  if (!created) return fail(fetchStepMessage(FetchStep::Request));
+  // A request sent ahead for exactly this fetch carries on where it stands;
+  // otherwise the request, policy and send steps run here.
+  std::unique_ptr<Exchange> exchange = handles.adopt(request);
+  if (exchange != nullptr) {
+    handles.spare = std::move(storage);
+  } else {
+    exchange =
+        std::make_unique<Exchange>(handles.multi, handles.freeEasy(nullptr), request, cancelled_, options_.limits);
+    exchange->transfer.body = std::move(storage);
+    if (!exchange->prepare(origin_)) return fail(fetchStepMessage(FetchStep::Request));
+    if (!exchange->applyPolicy(origin_)) return fail(fetchStepMessage(FetchStep::Policy));
+    if (isCancelled()) return fail(fetchStepMessage(FetchStep::Send, /*cancelled=*/true));
+    if (!exchange->start()) return fail(fetchStepMessage(FetchStep::Send));
+  }
+  Transfer& transfer = exchange->transfer;
 
-  // Policy: no redirects, no .netrc, no authentication (to the origin or to
-  // a proxy). No cookie file is ever named, so the cookie engine stays off.
-  const char* scheme = origin_.secure ? "https" : "http";
-  const bool policy = set(easy, CURLOPT_FOLLOWLOCATION, 0L) && set(easy, CURLOPT_MAXREDIRS, 0L) &&
-                      set(easy, CURLOPT_REDIR_PROTOCOLS_STR, scheme) &&
-                      set(easy, CURLOPT_NETRC, long{CURL_NETRC_IGNORED}) &&
-                      set(easy, CURLOPT_HTTPAUTH, CURLAUTH_NONE) && set(easy, CURLOPT_PROXYAUTH, CURLAUTH_NONE) &&
-                      set(easy, CURLOPT_UNRESTRICTED_AUTH, 0L);
-  if (!policy) return fail(fetchStepMessage(FetchStep::Policy));
-
-  // Send: start the transfer and drive it until it ends, checking the
-  // cancellation flag and the transfer limits between waits.
-  if (isCancelled()) return fail(fetchStepMessage(FetchStep::Send, /*cancelled=*/true));
-  CURLM* multi = handles_->multi;
-  if (curl_multi_add_handle(multi, easy) != CURLM_OK) return fail(fetchStepMessage(FetchStep::Send));
-  CURLcode result = CURLE_OK;
-  for (;;) {
+  // Send: drive the transfer until it ends, checking the cancellation flag
+  // and the transfer limits between waits.
+  while (!exchange->done) {
     int running = 0;
-    if (curl_multi_perform(multi, &running) != CURLM_OK) {
-      result = CURLE_RECV_ERROR;  // reported as a failure of the phase it happened in
+    if (curl_multi_perform(handles.multi, &running) != CURLM_OK) {
+      exchange->result = CURLE_RECV_ERROR;  // reported as a failure of the phase it happened in
       break;
     }
-    bool done = false;
     int queued = 0;
-    while (CURLMsg* info = curl_multi_info_read(multi, &queued)) {
-      if (info->msg == CURLMSG_DONE && info->easy_handle == easy) {
-        result = info->data.result;
-        done = true;
-      }
+    while (CURLMsg* info = curl_multi_info_read(handles.multi, &queued)) {
+      if (info->msg != CURLMSG_DONE) continue;
+      Exchange* ended = info->easy_handle == exchange->easy ? exchange.get() : handles.ahead.get();
+      if (ended == nullptr || info->easy_handle != ended->easy) continue;
+      ended->result = info->data.result;
+      ended->done = true;
     }
-    if (done) break;
+    if (exchange->done) break;
     if (isCancelled()) {
       transfer.cancel_seen = true;
       break;
     }
     if (!transfer.watch.withinLimits(Clock::now())) break;
-    if (curl_multi_poll(multi, nullptr, 0, kPollIntervalMs, nullptr) != CURLM_OK) {
-      result = CURLE_RECV_ERROR;
+    handles.sendAhead(*exchange, origin_, cancelled_, options_.limits);
+    if (curl_multi_poll(handles.multi, nullptr, 0, kPollIntervalMs, nullptr) != CURLM_OK) {
+      exchange->result = CURLE_RECV_ERROR;
       break;
     }
   }
-  // Removing an unfinished transfer closes its connection.
-  curl_multi_remove_handle(multi, easy);
+  exchange->stop();
+  const CURLcode result = exchange->result;
 
   if (transfer.out_of_memory || result == CURLE_OUT_OF_MEMORY) {
     response.reset();

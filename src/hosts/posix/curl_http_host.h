@@ -41,14 +41,32 @@
 // received bytes against the body instead would charge every chunk-size
 // line to the allowance and fail a large body that came in many chunks.
 //
-// One libcurl easy handle (driven through a multi handle, so that a
+// The libcurl handles (driven through a multi handle, so that a
 // cancellation is seen within a few tens of milliseconds even while the
-// peer is silent) lives as long as the transport and keeps its connection
+// peer is silent) live as long as the transport and keep their connections
 // open between fetches. A host name is looked up on a thread of libcurl's
 // (the system's lookup cannot be interrupted); a fetch that ends during the
 // lookup, cancelled or past the connect time-out, returns without waiting
-// for it, and the thread ends by itself when the system's lookup does. Nothing else survives a fetch: no cookie, cache
+// for it, and the thread ends by itself when the system's lookup does.
+// Nothing else survives a fetch: no cookie, cache
 // entry or credential. The handles are created by the first fetch.
+//
+// Pipelining: a prefetchRange hint names the range fetch that will follow
+// the next one. Once that next fetch's answer has begun as a partial one
+// (206; a whole object may already hold the hinted range), the hinted
+// request goes out on a second easy handle of the same multi handle (a
+// second connection for HTTP/1.1, a second stream of the connection for
+// HTTP/2), so the link is not left idle for a round trip between parts.
+// Both are driven only inside fetches, on the caller's thread; between
+// fetches the answer ahead waits in the socket buffers, and at most one
+// request is ever sent ahead, so memory stays bounded by one more body. The
+// matching fetchRange takes the transfer over under every rule of an
+// ordinary fetch (the time it waited counts for no limit). A transfer ahead
+// that already failed in any way, brought a status the fetch would refuse
+// or waited more than 2 s is dropped and the fetch sends its request
+// afresh, so running two requests at once never changes a result. Any
+// other fetch, a failed fetch or the transport's end abandons it (closing
+// its connection).
 //
 // The messages are those of the library's own client in http_rules.h, one
 // per FetchStep, whatever libcurl call failed inside the step.
@@ -82,6 +100,9 @@ struct CurlHttpOptions {
   // False closes the connection after every fetch and opens a fresh one for
   // the next (the behaviour of a client that keeps no connection).
   bool reuse_connections = true;
+  // False ignores prefetchRange hints: every request waits for the one
+  // before it to end (for measuring what pipelining gains).
+  bool pipelining = true;
 };
 
 class CurlHttpHost final : public HttpHost {
@@ -99,6 +120,7 @@ class CurlHttpHost final : public HttpHost {
                    Failure& failure) override;
   bool fetchWhole(std::string_view path, std::uint64_t bound, HttpResponse& response, Failure& failure) override;
   bool isCancelled() const override;
+  void prefetchRange(std::string_view path, std::uint64_t first, std::uint64_t last, std::uint64_t bound) override;
 
   bool originValid() const { return origin_valid_; }
   const Origin& origin() const { return origin_; }
@@ -107,6 +129,7 @@ class CurlHttpHost final : public HttpHost {
   struct Handles;
 
   bool requestStep(const FetchRequest& request, HttpResponse& response, Failure& failure);
+  bool exchangeStep(const FetchRequest& request, HttpResponse& response, Failure& failure);
 
   Origin origin_;
   bool origin_valid_ = false;
