@@ -6,7 +6,9 @@
 //
 // Scenario 1: one resource of 256 parts of 4 MiB (with the site keystream),
 // spread over 64 carrier files, served by nginx on loopback:
-//   - vkr_preview_site_download to a file (throughput, peak resident memory)
+//   - vkr_preview_site_download to a file on a tmpfs and to one on the disk
+//     (throughput, peak resident memory), and the disk's own rate for the
+//     same size written by dd with conv=fsync
 //   - curl -s of the carriers piped into sha256sum (no verification of parts)
 //   - curl -s -o /dev/null (no verification at all)
 //   - L = 1 / (2 / S + 1 / C): S and C the single-core SHA-256 and AES-256-CTR
@@ -16,12 +18,14 @@
 // Scenario 3: opening a site whose index lists 4,096 resources.
 // Scenario 4: through the link emulator (40 ms round trip at 1 Gbit/s with
 // 256 MiB, 80 ms at 100 Mbit/s with 64 MiB; parts of 4 MiB): the verified
-// download's time as a fraction of the link's capacity (bytes / bandwidth),
-// against curl fetching the same carrier files one after another on one
+// download's time (the download call, and the site's opening before it) as
+// a fraction of the link's capacity (bytes / bandwidth), to a tmpfs, against
+// curl fetching the same carrier files one after another on one
 // connection through the same link, and against the same download with
 // pipelining switched off (each request sent only after the one before it
 // ended).
-// Each measurement is repeated; medians are printed.
+// Each measurement is repeated; medians are printed. MEMORY_DIR and
+// DISK_DIR name other folders for the tmpfs and the disk.
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -32,6 +36,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "hosts/platform.h"
@@ -96,7 +101,8 @@ double throughput(Work&& work) {
 }
 
 struct DownloadRun {
-  double seconds = 0;
+  double seconds = 0;       // open and download
+  double open_seconds = 0;  // the site's opening alone
   double peak_mib = 0;
   bool ok = false;
 };
@@ -122,15 +128,18 @@ class SequentialPlatform final : public vesmara::Platform {
 };
 
 // The download through a site of SequentialPlatform.
-bool downloadSequentially(const std::string& origin, const std::string& path, const std::string& destination) {
+bool downloadSequentially(const std::string& origin, const std::string& path, const std::string& destination,
+                          DownloadRun& run) {
+  const auto start = Clock::now();
   SequentialPlatform platform;
   std::string message;
   vesmara::Site site(platform, platform.makeHttpHost(origin, message));
   vesmara::Failure failure;
   vesmara::DownloadFailure download_failure;
   std::uint64_t written = 0;
-  const bool ok =
-      site.load(std::nullopt, failure) && site.download(path, nullptr, destination, written, download_failure);
+  const bool loaded = site.load(std::nullopt, failure);
+  run.open_seconds = seconds(start);
+  const bool ok = loaded && site.download(path, nullptr, destination, written, download_failure);
   if (!ok)
     std::fprintf(stderr, "download failed: %s%s\n", failure.message.c_str(), download_failure.failure.message.c_str());
   return ok;
@@ -149,9 +158,10 @@ DownloadRun downloadHere(const std::string& origin, const std::string& path, con
   vkr_preview_site* site = nullptr;
   const auto start = Clock::now();
   if (!pipelining) {
-    run.ok = downloadSequentially(origin, path, destination);
+    run.ok = downloadSequentially(origin, path, destination, run);
   } else if (vkr_preview_site_open_hosted(origin.data(), origin.size(), &site, message, sizeof message) ==
              VKR_PREVIEW_OK) {
+    run.open_seconds = seconds(start);
     std::uint64_t written = 0;
     run.ok = vkr_preview_site_download(site, path.data(), path.size(), nullptr, 0, destination.data(),
                                        destination.size(), &written, message, sizeof message) == VKR_PREVIEW_OK;
@@ -203,8 +213,24 @@ double timeCommand(const std::string& command) {
   return seconds(start);
 }
 
-void largeResource(vesmara::CryptoHost& crypto, const fs::path& work, const fs::path& target_directory,
-                   double fraction) {
+// The verified download to `directory`: median seconds and peak memory of
+// kRepetitions runs.
+std::pair<double, double> timeDownloads(const std::string& origin, const std::string& path, const fs::path& directory) {
+  std::vector<double> times;
+  std::vector<double> peaks;
+  for (int i = 0; i < kRepetitions; ++i) {
+    const fs::path target = directory / "download.bin";
+    const DownloadRun run = downloadInChild(origin, path, target);
+    if (!run.ok) std::exit(1);
+    times.push_back(run.seconds);
+    peaks.push_back(run.peak_mib);
+    fs::remove(target);
+  }
+  return {median(times), median(peaks)};
+}
+
+void largeResource(vesmara::CryptoHost& crypto, const fs::path& work, const fs::path& memory_directory,
+                   const fs::path& disk_directory, double fraction) {
   const std::size_t parts = std::max<std::size_t>(1, static_cast<std::size_t>(256 * fraction));
   const std::size_t size = parts * (4 << 20);
   std::printf("== scenario 1: %zu MiB in %zu parts of 4 MiB over 64 carriers, site keystream on, nginx\n", size >> 20,
@@ -237,14 +263,13 @@ void largeResource(vesmara::CryptoHost& crypto, const fs::path& work, const fs::
     carriers += " " + origin + "/assets/" + entry.path().filename().string();
   }
 
-  std::vector<double> download_times;
-  std::vector<double> peaks;
+  const auto [memory_seconds, memory_peak] = timeDownloads(origin, path, memory_directory);
+  const auto [disk_seconds, disk_peak] = timeDownloads(origin, path, disk_directory);
+  std::vector<double> dd_times;
   for (int i = 0; i < kRepetitions; ++i) {
-    const fs::path target = target_directory / "download.bin";
-    const DownloadRun run = downloadInChild(origin, path, target);
-    if (!run.ok) std::exit(1);
-    download_times.push_back(run.seconds);
-    peaks.push_back(run.peak_mib);
+    const fs::path target = disk_directory / "dd.bin";
+    dd_times.push_back(timeCommand("dd if=/dev/zero of=" + target.string() + " bs=4M count=" + std::to_string(parts) +
+                                   " conv=fsync status=none"));
     fs::remove(target);
   }
   std::vector<double> pipeline_times;
@@ -266,16 +291,21 @@ void largeResource(vesmara::CryptoHost& crypto, const fs::path& work, const fs::
   const double limit = 1.0 / (2.0 / sha + 1.0 / ctr);
 
   const double mib = static_cast<double>(size) / 1048576.0;
-  const double download = mib / median(download_times);
+  const double download = mib / memory_seconds;
+  const double to_disk = mib / disk_seconds;
+  const double dd = mib / median(dd_times);
   std::printf("  S (SHA-256, one core)         %8.0f MiB/s\n", sha);
   std::printf("  C (AES-256-CTR, one core)     %8.0f MiB/s\n", ctr);
   std::printf("  L = 1/(2/S + 1/C)             %8.0f MiB/s\n", limit);
-  std::printf("  verified download             %8.0f MiB/s   = %.2f x L, peak RSS %.1f MiB (median of %d)\n", download,
-              download / limit, median(peaks), kRepetitions);
-  std::printf("  curl | sha256sum              %8.0f MiB/s   (download is %.2f x this)\n", mib / median(pipeline_times),
-              download / (mib / median(pipeline_times)));
-  std::printf("  curl > /dev/null (no checks)  %8.0f MiB/s   (download is %.2f x this)\n", mib / median(plain_times),
-              download / (mib / median(plain_times)));
+  std::printf("  verified download to tmpfs    %8.0f MiB/s   = %.2f x L, peak RSS %.1f MiB (median of %d; %s)\n",
+              download, download / limit, memory_peak, kRepetitions, memory_directory.c_str());
+  std::printf("  verified download to disk     %8.0f MiB/s   = %.2f x L, = %.2f x dd, peak RSS %.1f MiB (%s)\n",
+              to_disk, to_disk / limit, to_disk / dd, disk_peak, disk_directory.c_str());
+  std::printf("  dd bs=4M conv=fsync to disk   %8.0f MiB/s\n", dd);
+  std::printf("  curl | sha256sum              %8.0f MiB/s   (download to tmpfs is %.2f x this)\n",
+              mib / median(pipeline_times), download / (mib / median(pipeline_times)));
+  std::printf("  curl > /dev/null (no checks)  %8.0f MiB/s   (download to tmpfs is %.2f x this)\n",
+              mib / median(plain_times), download / (mib / median(plain_times)));
   fs::remove_all(work / "origin");
 }
 
@@ -324,7 +354,8 @@ void throughLink(vesmara::CryptoHost& crypto, const fs::path& work, const fs::pa
     carriers += " " + origin + "/assets/" + entry.path().filename().string();
     carrier_bytes += entry.file_size();
   }
-  std::vector<double> download_times;
+  std::vector<double> download_times;  // the download call alone
+  std::vector<double> total_times;     // opening the site, then the download
   std::vector<double> sequential_times;
   std::vector<double> curl_times;
   for (int i = 0; i < kRepetitions; ++i) {
@@ -332,17 +363,23 @@ void throughLink(vesmara::CryptoHost& crypto, const fs::path& work, const fs::pa
     for (const bool pipelining : {true, false}) {
       const DownloadRun run = downloadInChild(origin, vesmara::siteRootPath("app/large.bin"), target, pipelining);
       if (!run.ok) std::exit(1);
-      (pipelining ? download_times : sequential_times).push_back(run.seconds);
+      if (pipelining) {
+        download_times.push_back(run.seconds - run.open_seconds);
+        total_times.push_back(run.seconds);
+      } else {
+        sequential_times.push_back(run.seconds - run.open_seconds);
+      }
       fs::remove(target);
     }
     curl_times.push_back(timeCommand("curl -s" + carriers + " > /dev/null"));
   }
-  // The download also opens the site (two small requests) before its parts.
   const double download_capacity = static_cast<double>(size) / bytes_per_second;
   const double curl_capacity = static_cast<double>(carrier_bytes) / bytes_per_second;
   std::printf("  verified download             %8.2f s   = %.2f x link capacity (%.2f s for %zu MiB)\n",
               median(download_times), download_capacity / median(download_times), download_capacity, size >> 20);
-  std::printf("  same, pipelining off          %8.2f s   = %.2f x link capacity (pipelining gains %.2f x)\n",
+  std::printf("  site open, then the download  %8.2f s   = %.2f x link capacity (the open is 3 round trips)\n",
+              median(total_times), download_capacity / median(total_times));
+  std::printf("  download, pipelining off      %8.2f s   = %.2f x link capacity (pipelining gains %.2f x)\n",
               median(sequential_times), download_capacity / median(sequential_times),
               median(sequential_times) / median(download_times));
   std::printf("  curl, carriers in turn        %8.2f s   = %.2f x link capacity (%.2f s for %.0f MiB)\n",
@@ -437,13 +474,17 @@ int main(int argc, char** argv) {
     largeIndex(*crypto);
     manySmallParts(*crypto);
   }
-  // The download goes to DOWNLOAD_DIR when set (e.g. /dev/shm to leave the disk out).
-  const char* download_dir = std::getenv("DOWNLOAD_DIR");
-  const fs::path target_directory = download_dir != nullptr ? fs::path(download_dir) : work;
-  if (!link_only) largeResource(*crypto, work, target_directory, fraction);
+  // Downloads go to a tmpfs (MEMORY_DIR, else /dev/shm) and to the disk
+  // (DISK_DIR, else the work folder); through the link only to the tmpfs,
+  // which leaves the disk out of the link's numbers.
+  const char* memory_dir = std::getenv("MEMORY_DIR");
+  const char* disk_dir = std::getenv("DISK_DIR");
+  const fs::path memory_directory = memory_dir != nullptr ? fs::path(memory_dir) : fs::path("/dev/shm");
+  const fs::path disk_directory = disk_dir != nullptr ? fs::path(disk_dir) : work;
+  if (!link_only) largeResource(*crypto, work, memory_directory, disk_directory, fraction);
   using std::chrono::milliseconds;
-  throughLink(*crypto, work, target_directory, {"40 ms round trip, 1 Gbit/s", milliseconds(20), 1e9, 64});
-  throughLink(*crypto, work, target_directory, {"80 ms round trip, 100 Mbit/s", milliseconds(40), 1e8, 16});
+  throughLink(*crypto, work, memory_directory, {"40 ms round trip, 1 Gbit/s", milliseconds(20), 1e9, 64});
+  throughLink(*crypto, work, memory_directory, {"80 ms round trip, 100 Mbit/s", milliseconds(40), 1e8, 16});
   fs::remove_all(work);
   return 0;
 }

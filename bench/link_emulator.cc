@@ -56,6 +56,15 @@ struct Direction {
   bool write_blocked = false;  // the last write would have blocked
 };
 
+struct Connection;
+
+// A direction whose source had bytes to read in this turn.
+struct Sender {
+  std::uint64_t tag;
+  struct Direction* direction;
+  Connection* connection;
+};
+
 struct Connection {
   Direction up;    // client to server
   Direction down;  // server to client
@@ -111,6 +120,7 @@ class Loop {
     epoll_event events[64];
     const int count = ::epoll_wait(epoll_, events, 64, timeoutMs(now));
     if (count < 0 && errno != EINTR) return false;
+    std::vector<Sender> readable;
     for (int i = 0; i < count; ++i) {
       const std::uint64_t tag = events[i].data.u64;
       if (tag == kWakeTag) return false;
@@ -123,9 +133,12 @@ class Loop {
       Connection& connection = *found->second;
       const bool client_side = tag % 2 == 0;
       const std::uint32_t what = events[i].events;
-      if (what & (EPOLLIN | EPOLLHUP | EPOLLERR)) readFrom(client_side ? connection.up : connection.down, connection);
+      if (what & (EPOLLIN | EPOLLHUP | EPOLLERR)) {
+        readable.push_back({tag, client_side ? &connection.up : &connection.down, &connection});
+      }
       if (what & EPOLLOUT) (client_side ? connection.down : connection.up).write_blocked = false;
     }
+    readFair(readable);
     const Clock::time_point after = Clock::now();
     for (auto it = connections_.begin(); it != connections_.end();) {
       Connection& connection = *it->second;
@@ -170,34 +183,57 @@ class Loop {
     connections_.emplace(id, std::move(connection));
   }
 
-  // Reads what the link may carry now; each piece arrives once the link has
-  // serialised it and the delay has passed.
-  void readFrom(Direction& direction, Connection& connection) {
-    const Clock::time_point now = Clock::now();
-    while (mayRead(direction, now)) {
-      std::vector<std::uint8_t> bytes(kReadPiece);
-      const ssize_t got = ::recv(direction.from, bytes.data(), bytes.size(), 0);
-      if (got < 0 && errno == EINTR) continue;
-      if (got < 0 && errno == EAGAIN) return;
-      if (got < 0) {
-        connection.broken = true;
-        return;
+  // Reads what the link may carry now, a piece from each sender in turn,
+  // the turn going on from where the last call left it: a bottleneck that
+  // queues per flow (as Linux's default fq_codel does) shares its capacity
+  // between connections instead of serving whichever one happens to be
+  // read first.
+  void readFair(std::vector<Sender>& readable) {
+    std::sort(readable.begin(), readable.end(), [](const Sender& a, const Sender& b) { return a.tag < b.tag; });
+    const auto next = std::upper_bound(readable.begin(), readable.end(), last_served_,
+                                       [](std::uint64_t tag, const Sender& sender) { return tag < sender.tag; });
+    std::rotate(readable.begin(), next, readable.end());
+    while (!readable.empty()) {
+      for (std::size_t i = 0; i < readable.size();) {
+        if (readPiece(*readable[i].direction, *readable[i].connection)) {
+          last_served_ = readable[i].tag;
+          ++i;
+        } else {
+          readable.erase(readable.begin() + static_cast<std::ptrdiff_t>(i));
+        }
       }
-      if (got == 0) {
-        direction.source_ended = true;
-        return;
-      }
-      bytes.resize(static_cast<std::size_t>(got));
-      const auto serialisation = std::chrono::duration_cast<Clock::duration>(
-          std::chrono::duration<double>(static_cast<double>(got) / shape_.bytes_per_second));
-      // A token bucket as deep as the schedule-ahead: a wake-up that comes
-      // late does not cost the link its capacity.
-      Clock::time_point& link_free = *direction.link_free;
-      link_free = std::max(link_free, now - kScheduleAhead) + serialisation;
-      direction.in_flight += bytes.size();
-      direction.line.push_back(
-          {.due = std::max(link_free, direction.not_before) + shape_.one_way_delay, .bytes = std::move(bytes)});
     }
+  }
+
+  // Reads one piece when the link may carry it; each piece arrives once the
+  // link has serialised it and the delay has passed. Returns whether the
+  // sender may have more to read now.
+  bool readPiece(Direction& direction, Connection& connection) {
+    const Clock::time_point now = Clock::now();
+    if (!mayRead(direction, now)) return false;
+    std::vector<std::uint8_t> bytes(kReadPiece);
+    ssize_t got = ::recv(direction.from, bytes.data(), bytes.size(), 0);
+    while (got < 0 && errno == EINTR) got = ::recv(direction.from, bytes.data(), bytes.size(), 0);
+    if (got < 0 && errno == EAGAIN) return false;
+    if (got < 0) {
+      connection.broken = true;
+      return false;
+    }
+    if (got == 0) {
+      direction.source_ended = true;
+      return false;
+    }
+    bytes.resize(static_cast<std::size_t>(got));
+    const auto serialisation = std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double>(static_cast<double>(got) / shape_.bytes_per_second));
+    // A token bucket as deep as the schedule-ahead: a wake-up that comes
+    // late does not cost the link its capacity.
+    Clock::time_point& link_free = *direction.link_free;
+    link_free = std::max(link_free, now - kScheduleAhead) + serialisation;
+    direction.in_flight += bytes.size();
+    direction.line.push_back(
+        {.due = std::max(link_free, direction.not_before) + shape_.one_way_delay, .bytes = std::move(bytes)});
+    return true;
   }
 
   // Writes every piece that has arrived, then passes on the end of the stream.
@@ -276,6 +312,7 @@ class Loop {
   Clock::time_point up_free_;
   Clock::time_point down_free_;
   std::uint64_t next_id_ = 0;
+  std::uint64_t last_served_ = 0;  // the sender that was read last
   std::map<std::uint64_t, std::unique_ptr<Connection>> connections_;
 };
 

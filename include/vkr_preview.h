@@ -60,14 +60,15 @@
  *   a minute per site or game. Origins at an IP address or at localhost need
  *   no lookup and start no thread. On Windows, WinHTTP carries out each
  *   request on the system's own worker threads.
- * - Connections: on Linux a read of several parts sends the request for the
- *   next part while the current one is still arriving, on a second
- *   connection to the origin (a second stream with HTTP/2), so a site or game
- *   keeps at most two connections open. The origin sees the same requests
- *   in the same order as from a read that waits; after a part that fails its
- *   checks or a cancellation, one request sent ahead goes unused. On Windows
- *   and through a caller transport (vkr_preview_site_prepare_callback)
- *   requests go one at a time.
+ * - Connections: on Linux a read of several parts sends the requests for the
+ *   next two parts while the current one is still arriving, each on a
+ *   connection of its own to the origin (streams of one connection with
+ *   HTTP/2), so a site or game keeps at most three connections open. The
+ *   origin sees the same requests as from a read that waits, sent in the same
+ *   order (two sent at once may reach it in either order); after a part that
+ *   fails its checks or a cancellation, up to two requests sent ahead go
+ *   unused. On Windows and through a caller transport
+ *   (vkr_preview_site_prepare_callback) requests go one at a time.
  *
  * Resource paths. Every resource of a site has one full path, which is how
  * the read and download functions name it: "/vesmara.web/app/" followed by

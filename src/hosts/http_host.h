@@ -95,12 +95,13 @@ class HttpHost {
   virtual bool isCancelled() const = 0;
 
   // A hint: after its next fetch, the caller expects to ask fetchRange for
-  // exactly these arguments. A transport that can run two requests at once
-  // may send this one while the next fetch runs, once that fetch's answer
-  // began (so requests still go out in the caller's order), and
-  // hand its answer to the matching fetchRange; any other fetch abandons
-  // it. A later hint replaces an earlier one. The result of every fetch is
-  // the same as without the hint. The default runs fetches strictly one
+  // exactly these arguments; further hints before that fetch name the
+  // fetches that follow, in order. A transport that can run requests at
+  // once may send them while the next fetch runs, each once the answer
+  // before it began (so requests still go out in the caller's order), and
+  // hand each answer to the matching fetchRange; any other fetch abandons
+  // them. Hints not used by the next fetch lapse. The result of every fetch
+  // is the same as without hints. The default runs fetches strictly one
   // after another.
   virtual void prefetchRange(std::string_view path, std::uint64_t first, std::uint64_t last, std::uint64_t bound) {
     static_cast<void>(path);

@@ -6,6 +6,9 @@
 namespace vesmara {
 namespace {
 
+// How many requests ahead the read names to the transport before a fetch.
+constexpr std::size_t kHintedRanges = 2;
+
 bool failPart(const ResourcePart& part, std::string_view suffix, FailureKind kind, Failure& failure) {
   std::string message = part.url;
   message += suffix;
@@ -42,28 +45,31 @@ bool windowHolds(std::uint64_t first, std::uint64_t size, const ResourcePart& pa
          part.offset + part.length - 1 - first < size;
 }
 
-// Tells the transport which range the read will fetch after the one for
-// `part_index` (about to be requested as `first`..`last`): the first later
-// range part that neither that window nor a window already held serves. A
-// media part that still has to be fetched comes first, or none is left: no
-// hint.
-void hintNextRange(HttpHost& transport, const PartFetchState& state, const Resource& resource, std::size_t part_index,
-                   std::uint64_t first, std::uint64_t last) {
-  const std::string& url = resource.parts[part_index].url;
-  for (std::size_t j = part_index + 1; j < resource.parts.size(); ++j) {
+// Tells the transport, in order, which ranges the read will fetch after the
+// one for `part_index` (about to be requested as `first`..`last`): the next
+// kHintedRanges later range parts that no window held by then serves. A
+// media part that still has to be fetched ends the list.
+void hintNextRanges(HttpHost& transport, const PartFetchState& state, const Resource& resource, std::size_t part_index,
+                    std::uint64_t first, std::uint64_t last) {
+  // Where each object's window will be once the hinted fetches are done.
+  std::map<std::string_view, std::pair<std::uint64_t, std::uint64_t>> held;
+  for (const auto& [url, window] : state.windows) held[url] = {window.first, window.bytes.size()};
+  held[resource.parts[part_index].url] = {first, last - first + 1};
+  std::size_t hinted = 0;
+  for (std::size_t j = part_index + 1; j < resource.parts.size() && hinted < kHintedRanges; ++j) {
     const ResourcePart& next = resource.parts[j];
     if (!next.codec.empty()) {
       if (state.decoded_media.contains(mediaKeyOf(next))) continue;
       return;
     }
-    if (next.url == url) {
-      if (windowHolds(first, last - first + 1, next)) continue;
-    } else if (const auto window = state.windows.find(next.url);
-               window != state.windows.end() && windowHolds(window->second.first, window->second.bytes.size(), next)) {
+    if (const auto window = held.find(next.url);
+        window != held.end() && windowHolds(window->second.first, window->second.second, next)) {
       continue;
     }
-    transport.prefetchRange(next.url, next.offset, coalescedLast(resource, j), kPartResponseBound);
-    return;
+    const std::uint64_t next_last = coalescedLast(resource, j);
+    transport.prefetchRange(next.url, next.offset, next_last, kPartResponseBound);
+    held[next.url] = {next.offset, next_last - next.offset + 1};
+    ++hinted;
   }
 }
 
@@ -87,7 +93,7 @@ bool fetchRangePart(const ResourcePart& part, HttpHost& transport, PartFetchStat
                                       .etag_changed = ": ETag changed during download",
                                       .bad_range = ": invalid Content-Range or short part",
                                       .short_whole = ": full fallback is too short"};
-  hintNextRange(transport, state, resource, part_index, request.first, request.last);
+  hintNextRanges(transport, state, resource, part_index, request.first, request.last);
   HttpResponse response;
   response.body = state.takeSpare();
   CheckedBytes fetched;

@@ -3,6 +3,7 @@
 // changing what a fetch returns.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -85,6 +86,40 @@ TEST_F(CurlPrefetchTest, NextFetchTakesOverOrAbandonsTheRequestAhead) {
     EXPECT_EQ(requests(), c.requests);
     const auto log = origin_.requests();
     EXPECT_EQ(log.front().remotePort != log[1].remotePort, c.second_connection);
+  }
+}
+
+// Two hints go out together once the answer under way is partial, and are
+// taken over in order; a hint for an object whose earlier request was
+// answered whole is never sent (that answer may hold its range already).
+TEST_F(CurlPrefetchTest, SecondRequestAheadWaitsForAPartialAnswerToItsObject) {
+  const std::uint64_t half = b_.size() / 2;
+  const struct {
+    const char* name;
+    bool whole_b;
+    std::vector<std::string> requests;
+  } cases[] = {
+      {"both ahead", false, {"/a.bin bytes=0-65535", "/b.bin bytes=0-99999", "/b.bin bytes=100000-199999"}},
+      {"b answered whole", true, {"/a.bin bytes=0-65535", "/b.bin bytes=0-99999"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    origin_.clearLog();
+    origin_.setBehaviour("/b.bin", {.ignoreRanges = c.whole_b});
+    CurlHttpHost transport = host();
+    transport.prefetchRange("/b.bin", 0, half - 1, kBound);
+    transport.prefetchRange("/b.bin", half, b_.size() - 1, kBound);
+    fetchA(transport);
+    HttpResponse response;
+    Failure failure;
+    ASSERT_TRUE(transport.fetchRange("/b.bin", 0, half - 1, kBound, response, failure)) << failure.message;
+    if (!c.whole_b) {
+      ASSERT_TRUE(transport.fetchRange("/b.bin", half, b_.size() - 1, kBound, response, failure)) << failure.message;
+      EXPECT_EQ(response.body, Bytes(b_.begin() + static_cast<std::ptrdiff_t>(half), b_.end()));
+    }
+    std::vector<std::string> seen = requests();
+    std::sort(seen.begin(), seen.end());
+    EXPECT_EQ(seen, c.requests);
   }
 }
 

@@ -51,22 +51,25 @@
 // Nothing else survives a fetch: no cookie, cache
 // entry or credential. The handles are created by the first fetch.
 //
-// Pipelining: a prefetchRange hint names the range fetch that will follow
-// the next one. Once that next fetch's answer has begun as a partial one
-// (206; a whole object may already hold the hinted range), the hinted
-// request goes out on a second easy handle of the same multi handle (a
-// second connection for HTTP/1.1, a second stream of the connection for
-// HTTP/2), so the link is not left idle for a round trip between parts.
-// Both are driven only inside fetches, on the caller's thread; between
-// fetches the answer ahead waits in the socket buffers, and at most one
-// request is ever sent ahead, so memory stays bounded by one more body. The
-// matching fetchRange takes the transfer over under every rule of an
-// ordinary fetch (the time it waited counts for no limit). A transfer ahead
-// that already failed in any way, brought a status the fetch would refuse
-// or waited more than 2 s is dropped and the fetch sends its request
-// afresh, so running two requests at once never changes a result. Any
-// other fetch, a failed fetch or the transport's end abandons it (closing
-// its connection).
+// Pipelining: prefetchRange hints name the range fetches that will follow
+// the next one, in order. Once that next fetch's answer has begun as a
+// partial one (206), the hinted requests go out on easy handles of their
+// own on the same multi handle (a connection each for HTTP/1.1, streams of
+// one connection for HTTP/2), so the link is not left idle for a round trip
+// between parts: at most two ahead, the second only while both ask for at
+// most 8 MiB, and a request for an object whose earlier request was
+// answered whole (which may hold the range already) is never sent ahead.
+// Requests are sent in the caller's order; two sent at once on two
+// connections may reach the origin in either order. All are driven only
+// inside fetches, on the caller's thread; between fetches the answers ahead
+// wait in the socket buffers, so memory stays bounded by the bodies asked
+// for ahead. The matching fetchRange takes a transfer over under every rule
+// of an ordinary fetch (the time it waited counts for no limit). A transfer
+// ahead that already failed in any way, brought a status the fetch would
+// refuse or waited more than 2 s is dropped and the fetch sends its request
+// afresh, so running requests at once never changes a result. Any other
+// fetch, a failed fetch or the transport's end abandons the requests ahead
+// (closing their connections).
 //
 // The messages are those of the library's own client in http_rules.h, one
 // per FetchStep, whatever libcurl call failed inside the step.
