@@ -17,7 +17,7 @@ bool checkPartDigest(const ResourcePart& part, CryptoHost& crypto, std::span<con
 }
 
 bool removeKeystream(const SiteIndex& index, const Resource& resource, std::size_t part_index, CryptoHost& crypto,
-                     SecureBytes& bytes, Failure& failure) {
+                     std::span<const std::uint8_t> stored, SecureBytes& plain, Failure& failure) {
   SecretKey key;
   if (!decodeLowerHex(index.encoding_key, key.mutableBytes())) {
     return failure.fail(FailureKind::InvalidData, "Invalid website key");
@@ -26,47 +26,53 @@ bool removeKeystream(const SiteIndex& index, const Resource& resource, std::size
   if (!computeSha256(crypto, keystreamCounterSeed(resource.path, part_index), seed_digest)) {
     return failure.fail(FailureKind::Provider, "Counter digest failed");
   }
-  const std::size_t stored = bytes.size();
   const CounterBlock counter = std::span<const std::uint8_t>(seed_digest).first<kAesBlockLength>();
-  if (!crypto.aesCtrTransform(key.bytes(), counter, bytes, bytes) || bytes.size() != stored) {
+  if (!crypto.aesCtrTransform(key.bytes(), counter, stored, plain) || plain.size() != stored.size()) {
     return failure.fail(FailureKind::Provider, "Website decoding failed");
   }
   return true;
 }
 
+// `sealed` may be `plain` itself.
 bool openMemberSealing(const Resource& resource, std::size_t part_index, const ResourcePart& part,
-                       const SecretKey* member_key, CryptoHost& crypto, SecureBytes& bytes, Failure& failure) {
+                       const SecretKey* member_key, CryptoHost& crypto, std::span<const std::uint8_t> sealed,
+                       SecureBytes& plain, Failure& failure) {
   if (member_key == nullptr) return failure.fail(FailureKind::Authentication, "Member content key required");
   std::array<std::uint8_t, kGcmNonceLength> nonce{};
   if (!decodeLowerHex(part.nonce, nonce)) return failure.fail(FailureKind::InvalidData, "Invalid member nonce");
-  SecureBytes plain;
+  SecureBytes opened;
   const GcmResult result = crypto.aesGcmDecryptDetailed(
-      member_key->bytes(), nonce, memberSealingData(resource, part_index, part.plain_length), bytes, plain);
+      member_key->bytes(), nonce, memberSealingData(resource, part_index, part.plain_length), sealed, opened);
   if (result == GcmResult::ProviderFailed) {
     return failure.fail(FailureKind::Provider, "Member AES-GCM provider failed");
   }
-  if (result != GcmResult::Ok || plain.size() != part.plain_length) {
+  if (result != GcmResult::Ok || opened.size() != part.plain_length) {
     return failure.fail(FailureKind::Authentication, "Member key or part authentication failed");
   }
   // Copied into the part buffer rather than swapped, so the buffer keeps the
   // storage the read reserved once (no growth, no stray copies).
-  bytes.assign(plain.begin(), plain.end());
+  plain.assign(opened.begin(), opened.end());
   return true;
 }
 
 }  // namespace
 
 bool decodePart(const SiteIndex& index, const Resource& resource, std::size_t part_index, const ResourcePart& part,
-                const SecretKey* member_key, CryptoHost& crypto, SecureBytes& bytes, Failure& failure) {
-  if (!checkPartDigest(part, crypto, bytes, failure)) return false;
-  if (!index.encoding_key.empty() && !removeKeystream(index, resource, part_index, crypto, bytes, failure)) {
-    return false;
+                const SecretKey* member_key, CryptoHost& crypto, std::span<const std::uint8_t> stored,
+                SecureBytes& plain, Failure& failure) {
+  if (!checkPartDigest(part, crypto, stored, failure)) return false;
+  const bool keystream = !index.encoding_key.empty();
+  const bool sealed = isMembersResource(index, resource);
+  // Each step reads where the one before left the bytes: the keystream
+  // writes the plain bytes straight from the stored ones, so no step copies
+  // a part only to transform it in place.
+  if (keystream && !removeKeystream(index, resource, part_index, crypto, stored, plain, failure)) return false;
+  if (sealed) {
+    const std::span<const std::uint8_t> input = keystream ? std::span<const std::uint8_t>(plain) : stored;
+    if (!openMemberSealing(resource, part_index, part, member_key, crypto, input, plain, failure)) return false;
   }
-  if (isMembersResource(index, resource) &&
-      !openMemberSealing(resource, part_index, part, member_key, crypto, bytes, failure)) {
-    return false;
-  }
-  if (bytes.size() != part.plain_length) return failure.fail(FailureKind::Integrity, "Decoded part length mismatch");
+  if (!keystream && !sealed) plain.assign(stored.begin(), stored.end());
+  if (plain.size() != part.plain_length) return failure.fail(FailureKind::Integrity, "Decoded part length mismatch");
   return true;
 }
 

@@ -13,10 +13,12 @@
 
 namespace vesmara {
 
-// `bytes` holds the stored bytes on entry and the plain bytes on success.
-// `member_key` is null when the caller gave none.
+// Checks `stored` (the part's stored bytes) and puts its plain bytes into
+// `plain`, which may keep its earlier size and storage (the bytes are
+// overwritten). `member_key` is null when the caller gave none.
 bool decodePart(const SiteIndex& index, const Resource& resource, std::size_t part_index, const ResourcePart& part,
-                const SecretKey* member_key, CryptoHost& crypto, SecureBytes& bytes, Failure& failure);
+                const SecretKey* member_key, CryptoHost& crypto, std::span<const std::uint8_t> stored,
+                SecureBytes& plain, Failure& failure);
 
 }  // namespace vesmara
 

@@ -15,9 +15,8 @@ bool failPart(const ResourcePart& part, std::string_view suffix, FailureKind kin
   return failure.fail(kind, message);
 }
 
-void copyOut(std::span<const std::uint8_t> bytes, std::uint64_t at, std::uint64_t length, SecureBytes& output) {
-  const auto begin = bytes.begin() + static_cast<std::ptrdiff_t>(at);
-  output.assign(begin, begin + static_cast<std::ptrdiff_t>(length));
+std::span<const std::uint8_t> viewOf(std::span<const std::uint8_t> bytes, std::uint64_t at, std::uint64_t length) {
+  return bytes.subspan(static_cast<std::size_t>(at), static_cast<std::size_t>(length));
 }
 
 // The last byte a request for `part_index` asks for: its own end, or further
@@ -74,12 +73,12 @@ void hintNextRanges(HttpHost& transport, const PartFetchState& state, const Reso
 }
 
 bool fetchRangePart(const ResourcePart& part, HttpHost& transport, PartFetchState& state, const Resource& resource,
-                    std::size_t part_index, SecureBytes& output, Failure& failure) {
+                    std::size_t part_index, std::span<const std::uint8_t>& stored, Failure& failure) {
   const std::uint64_t own_last = part.offset + part.length - 1;
   if (const auto window = state.windows.find(part.url); window != state.windows.end()) {
     const PartFetchState::Window& w = window->second;
     if (w.first <= part.offset && own_last - w.first < w.bytes.size()) {
-      copyOut(w.bytes, part.offset - w.first, part.length, output);
+      stored = viewOf(w.bytes, part.offset - w.first, part.length);
       return true;
     }
   }
@@ -103,13 +102,14 @@ bool fetchRangePart(const ResourcePart& part, HttpHost& transport, PartFetchStat
   window.bytes = std::move(response.body);
   PartFetchState::Window& slot = state.windows[part.url];
   state.recycle(std::move(slot.bytes));
-  const PartFetchState::Window& stored = slot = std::move(window);
-  copyOut(stored.bytes, part.offset - stored.first, part.length, output);
+  slot = std::move(window);
+  stored = viewOf(slot.bytes, part.offset - slot.first, part.length);
   return true;
 }
 
 bool fetchMediaPart(const SiteIndex& index, const ResourcePart& part, HttpHost& transport, CryptoHost& crypto,
-                    MediaDecoder* decoder, PartFetchState& state, SecureBytes& output, Failure& failure) {
+                    MediaDecoder* decoder, PartFetchState& state, std::span<const std::uint8_t>& stored,
+                    Failure& failure) {
   if (decoder == nullptr) {
     return failPart(part, ": media decoder is not available", FailureKind::Unsupported, failure);
   }
@@ -132,7 +132,7 @@ bool fetchMediaPart(const SiteIndex& index, const ResourcePart& part, HttpHost& 
   if (part.offset > bytes.size() || part.length > bytes.size() - part.offset) {
     return failPart(part, ": decoded media part is out of range", FailureKind::Integrity, failure);
   }
-  copyOut(bytes, part.offset, part.length, output);
+  stored = viewOf(bytes, part.offset, part.length);
   return true;
 }
 
@@ -190,10 +190,10 @@ std::size_t PartFetchState::heldBytes() const {
 
 bool fetchPart(const SiteIndex& index, const ResourcePart& part, HttpHost& transport, CryptoHost& crypto,
                MediaDecoder* decoder, PartFetchState& state, const Resource& resource, std::size_t part_index,
-               SecureBytes& output, Failure& failure) {
+               std::span<const std::uint8_t>& stored, Failure& failure) {
   if (part.offset > UINT64_MAX - part.length) return failure.fail(FailureKind::InvalidData, "Part offset overflow");
-  if (part.codec.empty()) return fetchRangePart(part, transport, state, resource, part_index, output, failure);
-  return fetchMediaPart(index, part, transport, crypto, decoder, state, output, failure);
+  if (part.codec.empty()) return fetchRangePart(part, transport, state, resource, part_index, stored, failure);
+  return fetchMediaPart(index, part, transport, crypto, decoder, state, stored, failure);
 }
 
 }  // namespace vesmara

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <map>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -68,11 +69,13 @@ class PartFetchState {
 // The media key of a part: codec, a zero byte, url.
 std::string mediaKeyOf(const ResourcePart& part);
 
-// Puts exactly the part's `length` stored bytes into `output`. On failure
-// `failure` holds the message (most name the part's url) and kind.
+// Finds exactly the part's `length` stored bytes: `stored` views them where
+// `state` keeps them (a window or a decoded payload), valid until the next
+// fetchPart or releaseAfter; nothing is copied. On failure `failure` holds
+// the message (most name the part's url) and kind.
 bool fetchPart(const SiteIndex& index, const ResourcePart& part, HttpHost& transport, CryptoHost& crypto,
                MediaDecoder* decoder, PartFetchState& state, const Resource& resource, std::size_t part_index,
-               SecureBytes& output, Failure& failure);
+               std::span<const std::uint8_t>& stored, Failure& failure);
 
 }  // namespace vesmara
 

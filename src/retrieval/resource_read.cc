@@ -44,9 +44,10 @@ class ResourceReader {
     for (std::size_t i = 0; i < resource_.parts.size(); ++i) {
       if (cancelled()) return failCancelled();
       const ResourcePart& part = resource_.parts[i];
-      if (!fetchPart(index_, part, hosts_.transport, hosts_.crypto, hosts_.decoder, state_, resource_, i, part_bytes,
+      std::span<const std::uint8_t> stored;
+      if (!fetchPart(index_, part, hosts_.transport, hosts_.crypto, hosts_.decoder, state_, resource_, i, stored,
                      failure_) ||
-          !decodePart(index_, resource_, i, part, member_key_, hosts_.crypto, part_bytes, failure_)) {
+          !decodePart(index_, resource_, i, part, member_key_, hosts_.crypto, stored, part_bytes, failure_)) {
         return cancelled() ? failCancelled() : false;
       }
       state_.releaseAfter(i);

@@ -369,9 +369,9 @@ TEST(PartDecode, MembersFailures) {
   part.sha256 = encodeLowerHex(digest);
 
   const auto decode = [&](const Resource& r, const ResourcePart& p, const SecretKey* k) {
-    SecureBytes bytes(sealed.begin(), sealed.end());
+    SecureBytes bytes;
     Failure failure;
-    const bool ok = decodePart(index, r, 0, p, k, *crypto, bytes, failure);
+    const bool ok = decodePart(index, r, 0, p, k, *crypto, sealed, bytes, failure);
     EXPECT_EQ(ok, failure.message.empty());
     if (ok) {
       EXPECT_EQ(Bytes(bytes.begin(), bytes.end()), plain);
