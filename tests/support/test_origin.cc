@@ -337,7 +337,14 @@ void TestOrigin::handle(const httplib::Request& request, httplib::Response& resp
   const std::size_t length = behaviour.declaredLength.value_or(body->size());
 
   const bool interrupted = behaviour.stallMidBody.count() > 0 || behaviour.closeMidBody;
-  if (!interrupted && !behaviour.chunked && !behaviour.drip && !behaviour.declaredLength) {
+  // A large body goes out in pieces too, each waiting for room at most the
+  // server's write time-out: a client that stops reading it must not hold
+  // the origin's thread (and so the origin's end) in one endless send. Under
+  // Wine a client's closed connection can stay open while its own read of it
+  // is still pending.
+  constexpr std::size_t kWholeWriteLimit = 1 << 20;
+  if (!interrupted && !behaviour.chunked && !behaviour.drip && !behaviour.declaredLength &&
+      body->size() <= kWholeWriteLimit) {
     response.set_content(*body, "application/octet-stream");
     return;
   }
