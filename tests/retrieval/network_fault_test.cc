@@ -5,6 +5,7 @@
 // keeps its bytes. Faults that the library's real limits end at once are
 // read through the C interface; slow ones through a site whose transport
 // has every limit scaled down, so that they end in a fraction of a second.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -282,7 +283,9 @@ TEST_F(NetworkFaultTest, ServerKilledMidDownloadAndRestarted) {
   EXPECT_EQ(download(site, directory_ / "big.bin", written), VKR_PREVIEW_TRANSPORT_FAILURE);
   killer.join();
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
-  EXPECT_STREQ(message_, "HTTP body read failed");
+  // The last part's request may have gone out ahead while an earlier part's
+  // answer had not begun yet; the kill then ends that one before its head.
+  EXPECT_THAT(std::string(message_), testing::AnyOf("HTTP body read failed", "HTTP send failed or cancelled"));
   EXPECT_FALSE(origin_.has_value());
   EXPECT_TRUE(fs::is_empty(directory_));
 
