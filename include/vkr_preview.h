@@ -61,13 +61,13 @@
  *   no lookup and start no thread. On Windows, WinHTTP carries out each
  *   request on the system's own worker threads.
  * - Connections: on Linux a read of several parts sends the requests for the
- *   next two parts while the current one is still arriving, each on a
- *   connection of its own to the origin (streams of one connection with
- *   HTTP/2), so a site or game keeps at most three connections open. The
- *   origin sees the same requests as from a read that waits, sent in the same
- *   order (two sent at once may reach it in either order); after a part that
- *   fails its checks or a cancellation, up to two requests sent ahead go
- *   unused. On Windows and through a caller transport
+ *   next parts (up to four, 8 MiB in all) while the current one is still
+ *   arriving, each on a connection of its own to the origin (streams of one
+ *   connection with HTTP/2), so a site or game keeps at most five
+ *   connections open. The origin sees the same requests as from a read that
+ *   waits, sent in the same order (requests sent at once may reach it in any
+ *   order); after a part that fails its checks or a cancellation, up to four
+ *   requests sent ahead go unused. On Windows and through a caller transport
  *   (vkr_preview_site_prepare_callback) requests go one at a time.
  *
  * Resource paths. Every resource of a site has one full path, which is how

@@ -7,7 +7,7 @@ namespace vesmara {
 namespace {
 
 // How many requests ahead the read names to the transport before a fetch.
-constexpr std::size_t kHintedRanges = 2;
+constexpr std::size_t kHintedRanges = 4;
 
 bool failPart(const ResourcePart& part, std::string_view suffix, FailureKind kind, Failure& failure) {
   std::string message = part.url;

@@ -56,20 +56,20 @@
 // partial one (206), the hinted requests go out on easy handles of their
 // own on the same multi handle (a connection each for HTTP/1.1, streams of
 // one connection for HTTP/2), so the link is not left idle for a round trip
-// between parts: at most two ahead, the second only while both ask for at
-// most 8 MiB, and a request for an object whose earlier request was
-// answered whole (which may hold the range already) is never sent ahead.
-// Requests are sent in the caller's order; two sent at once on two
-// connections may reach the origin in either order. All are driven only
-// inside fetches, on the caller's thread; between fetches the answers ahead
-// wait in the socket buffers, so memory stays bounded by the bodies asked
-// for ahead. The matching fetchRange takes a transfer over under every rule
-// of an ordinary fetch (the time it waited counts for no limit). A transfer
-// ahead that already failed in any way, brought a status the fetch would
-// refuse or waited more than 2 s is dropped and the fetch sends its request
-// afresh, so running requests at once never changes a result. Any other
-// fetch, a failed fetch or the transport's end abandons the requests ahead
-// (closing their connections).
+// between parts: at most four ahead, beyond the first only while they ask
+// for at most 8 MiB together, and never one for an object already answered
+// whole (which may hold the range already). Requests are sent in the
+// caller's order; requests sent at once on several connections may reach
+// the origin in any order. All are driven only inside fetches, on the
+// caller's thread; between fetches the answers ahead wait in the socket
+// buffers, so memory stays bounded by the bodies asked for ahead. The
+// matching fetchRange takes a transfer over under every rule of an ordinary
+// fetch (the time it waited counts for no limit). A transfer ahead that
+// already failed in any way, brought a status the fetch would refuse or
+// waited more than 2 s is dropped and the fetch sends its request afresh,
+// so running requests at once never changes a result. Any other fetch, a
+// failed fetch or the transport's end abandons the requests ahead (closing
+// their connections).
 //
 // The messages are those of the library's own client in http_rules.h, one
 // per FetchStep, whatever libcurl call failed inside the step.
